@@ -164,6 +164,9 @@ int GetScreenSize(int* height, int* width);
 // control id, or a negative error code.
 int FindPanel(const std::string& panelName);
 int FindControl(int panel, const std::string& controlName);
+// The status box named by the resource file's "status_box", once its panel
+// is loaded. Returns 0, or UIE_RESOURCE_NOT_FOUND.
+int GetStatusBox(int* panel, int* control);
 
 // ---- controls ------------------------------------------------------------------------
 
