@@ -275,9 +275,10 @@ namespace {
 struct Timeouts {
     double seconds = 600.0;
     std::chrono::milliseconds Real() const {
-        // Never shorter than a few real seconds: a loaded machine must not
-        // turn a slow start into a failed script.
-        double real = std::max(seconds * os::TimeScale(), 5.0);
+        // Under a fast time scale a loaded machine must not turn a slow start
+        // into a failed script: the real wait is at least the unscaled one,
+        // up to five seconds.
+        double real = std::max(seconds * os::TimeScale(), std::min(seconds, 5.0));
         return std::chrono::milliseconds(static_cast<long long>(real * 1000));
     }
 };
