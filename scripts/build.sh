@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the tree.
+#   scripts/build.sh [plain|asan|tsan]   (default plain; build folder build-<flavour>)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+flavour=${1:-plain}
+case "$flavour" in
+  plain) options=() ;;
+  asan)  options=(-DPELU_SANITIZE=ON -DPELU_BUILD_BENCH=OFF) ;;
+  tsan)  options=(-DPELU_TSAN=ON -DPELU_BUILD_BENCH=OFF) ;;
+  *) echo "build: unknown flavour $flavour" >&2; exit 2 ;;
+esac
+build="$top/build-$flavour"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
+cmake --build "$build" -j "$(nproc)"
