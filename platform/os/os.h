@@ -21,6 +21,11 @@ namespace os {
 double TimeScale();
 // Overrides the time scale (tests). A value <= 0 restores the environment's.
 void SetTimeScale(double scale);
+// The rule TimeScale() applies to the text of PELU_TIME_SCALE: returns the
+// scale it gives. Null, empty or blank text means "not set" (1, valid); text
+// that is not a positive finite number gives 1 with *valid false. `valid`
+// may be null.
+double ParseTimeScale(const char* text, bool* valid);
 
 // Sleeps for `milliseconds` of instrument time (scaled).
 void Sleep(double milliseconds);
