@@ -42,6 +42,7 @@ struct ControlState {
     int top = 0, left = 0, width = 0, height = 0;
     bool dimmed = false;
     bool visible = true;
+    bool indicator = false;  // shows a value; the user cannot change it
     ValueType valueType = ValueType::Int;
     Value value = 0;
     double minValue = 0, maxValue = 0;  // equal: no range

@@ -168,6 +168,7 @@ ControlTemplate ParseControl(const json& object, const std::string& where) {
     s.dimmed = GetBool(object, "dimmed", here, false);
     s.visible = GetBool(object, "visible", here, s.type != CtrlType::Timer);
     control.callbackName = GetString(object, "callback", here);
+    s.indicator = GetBool(object, "indicator", here, false);
 
     switch (s.type) {
         case CtrlType::Toggle:

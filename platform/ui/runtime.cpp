@@ -641,8 +641,10 @@ uint64_t PostMenuEventNumbered(int menuBar, int item) {
 bool WaitUntilHandled(uint64_t seq, std::chrono::milliseconds timeout) {
     Runtime& r = R();
     std::unique_lock lock(r.queueMutex);
+    // Handled once dispatched and the dispatcher waits again, or has ended
+    // (the event quit the program).
     return r.queueChanged.wait_for(lock, timeout, [&] {
-        return r.dispatchedSeq >= seq && r.dispatcherIdle;
+        return r.dispatchedSeq >= seq && (r.dispatcherIdle || r.runDepth == 0);
     });
 }
 
@@ -661,24 +663,29 @@ int FirstDisplayedPanel() {
 }
 
 bool FindMenuItemByName(const std::string& name, int* menuBar, int* item) {
-    std::string barName, itemName = name;
+    std::string prefix, itemName = name;
     if (size_t dot = name.find('.'); dot != std::string::npos) {
-        barName = name.substr(0, dot);
+        prefix = name.substr(0, dot);
         itemName = name.substr(dot + 1);
     }
     Runtime& r = R();
     std::lock_guard lock(r.modelMutex);
     for (const auto& [handle, bar] : r.menuBars) {
-        if (!barName.empty() && bar.name != barName) continue;
-        for (const MenuState& menu : bar.s.menus)
+        for (const MenuState& menu : bar.s.menus) {
+            if (!prefix.empty() && prefix != bar.name && prefix != menu.name) continue;
             for (const MenuItemState& i : menu.items)
                 if (!i.separator && i.name == itemName) {
                     *menuBar = handle;
                     *item = i.id;
                     return true;
                 }
+        }
     }
     return false;
+}
+
+bool ControlIsIndicator(int panel, int control) {
+    return ReadControl(panel, control, [](Control& c) { return c.s.indicator ? 1 : 0; }) == 1;
 }
 
 bool PanelHasCloseCallback(int panel) {

@@ -24,7 +24,9 @@ bool PanelHasCloseCallback(int panel);
 #include <string>
 
 namespace ui::detail {
-// Finds a menu item by its name ("EXIT") or by menu bar and item name
-// ("MENUBAR.EXIT") among the loaded menu bars.
+// Finds a menu item by its name ("EXIT"), or by menu bar or menu and item
+// name ("MENUBAR.EXIT", "FILE.EXIT"), among the loaded menu bars.
 bool FindMenuItemByName(const std::string& name, int* menuBar, int* item);
+// True for controls the resource marks as indicators (read-only for the user).
+bool ControlIsIndicator(int panel, int control);
 }  // namespace ui::detail

@@ -118,6 +118,10 @@ void RequireReachable(const Target& t) {
     }
 }
 
+bool IsIndicator(const Target& t) {
+    return detail::ControlIsIndicator(t.panel, t.control);
+}
+
 bool IsListType(CtrlType type) {
     return type == CtrlType::Ring || type == CtrlType::ListBox || type == CtrlType::RadioGroup ||
            type == CtrlType::Tree;
@@ -329,6 +333,7 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
         if (verb == "set") {
             Target t = ControlNamed(NextWord(rest));
             RequireReachable(t);
+            if (IsIndicator(t)) Fail(t.name + " is an indicator: it only shows a value");
             SetValueFromText(t, Unquote(rest));
         } else if (verb == "commit") {
             Target t = ControlNamed(NextWord(rest));

@@ -1,0 +1,196 @@
+// PELU_dbg's shell: start-up, the main panel's close box, the menus, the
+// device test panel and the ordered shutdown.
+#include <cstdio>
+#include <string>
+
+#include "control/callbacks.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+const char* const kResourceFile = "PELU.uir";
+
+// The sections of the device test panel that Obs_Test enables for the
+// devices that are on and that closing the panel dims again.
+constexpr int kCameraSection[] = {TEST_COOLER1, TEST_COOLER2, TEST_TEMP1, TEST_TEMP2,
+                                  TEST_SETCOOLER};
+constexpr int kScannerSection[] = {TEST_JOGSTEP, TEST_JOG_DEC,      TEST_JOG_INC,
+                                   TEST_ZERO,    TEST_RADIO_SCAN,   TEST_RADIO_MOTOR,
+                                   TEST_COMMAND, TEST_REPLY};
+constexpr int kMotorSection[] = {TEST_MOTOR_SELECT, TEST_MOTOR_STEP, TEST_MOTOR_INC,
+                                 TEST_MOTOR_DEC,    TEST_MOTOR_STOP, TEST_WVLIST};
+
+template <size_t N>
+void DimSection(const int (&controls)[N], bool dimmed) {
+    for (int id : controls) SetDimmed(state.testpanel, id, dimmed);
+}
+
+// Loads a panel; on failure says why on stderr (the window cannot show it).
+bool Load(int resource, int* handle) {
+    *handle = ui::LoadPanel(0, kResourceFile, resource);
+    if (*handle > 0) return true;
+    std::fprintf(stderr, "PELU_dbg: %s\n", ui::LastLoadError().c_str());
+    return false;
+}
+
+void Commit(ui::CtrlCallbackPtr callback) {
+    callback(state.mainPanel, 0, ui::EVENT_COMMIT, nullptr, 0, 0);
+}
+
+}  // namespace
+
+int PELU_main() {
+    if (ui::InitRuntime() < 0) return -1;
+    if (!Load(MAIN_RESOURCE, &state.mainPanel) || !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
+        !Load(TEST_RESOURCE, &state.testpanel) || !Load(ABOUT_RESOURCE, &state.aboutPanel))
+        return -1;
+    state.menubar = ui::LoadMenuBar(state.mainPanel, kResourceFile, MENUBAR_RESOURCE);
+    if (state.menubar <= 0) {
+        std::fprintf(stderr, "PELU_dbg: %s\n", ui::LastLoadError().c_str());
+        return -1;
+    }
+    ui::ConvertTreeToRadioGroup(state.mainPanel, MAIN_VIEW);
+    ui::DisplayPanel(state.mainPanel);
+    ui::GetPanelAttribute(state.mainPanel, ui::ATTR_WIDTH, &state.panelwidth);
+    ui::GetPanelAttribute(state.mainPanel, ui::ATTR_HEIGHT, &state.panelheight);
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_SPLASH, ui::ATTR_VISIBLE, 0);
+    ui::RunUserInterface();
+    ui::DiscardPanel(state.mainPanel);
+    return 0;
+}
+
+int panel_proc(int panel, int, int event, void*, int, int) {
+    if (event == ui::EVENT_CLOSE) QuitCallback(panel, 0, ui::EVENT_COMMIT, nullptr, 0, 0);
+    return 0;
+}
+
+int QuitCallback(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    StopLiveView();
+
+    if (state.Motor_status == kDeviceOn) {
+        // Not yet wired: the motor controller is disconnected here.
+        state.Motor_status = kDeviceOff;
+    }
+
+    if (state.CCD_status == kDeviceOn) {
+        state.pFitsData.Free();
+        state.pusFitsData.Free();
+        state.planeDataCCD.Release();
+        state.g_pRawData.Free();
+        state.g_pRawData2.Free();
+        state.BiasDark1.Free();
+        state.BiasDark2.Free();
+        // Not yet wired: the cameras are warmed up, then closed (camera 1
+        // before camera 2, each made current first).
+        state.CCD_status = kDeviceOff;
+    }
+
+    if (state.Scanner_status == kDeviceOn) {
+        if (state.Scanning == 1) {
+            ui::MessagePopup("Error", "Motor is still running.");
+        } else {
+            // Not yet wired: the scanner connection is marked inaccessible
+            // and closed here.
+        }
+    }
+    ui::QuitUserInterface(0);
+    return 0;
+}
+
+int InfoPanel_proc(int panel, int, int event, void*, int, int) {
+    if (event == ui::EVENT_CLOSE) ui::HidePanel(panel);
+    return 0;
+}
+
+int Obs_Test(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    int cooler1 = 0, cooler2 = 0;
+    ui::GetMarkedOption(state.testpanel, TEST_COOLER1, &cooler1);
+    ui::GetMarkedOption(state.testpanel, TEST_COOLER2, &cooler2);
+    ui::DisplayPanel(state.testpanel);
+    if (state.CCD_status == kDeviceOn) DimSection(kCameraSection, false);
+    if (state.Scanner_status == kDeviceOn) DimSection(kScannerSection, false);
+    if (state.Motor_status == kDeviceOn) {
+        // Not yet wired: the panel's wavelength list is reloaded from Wv.ini.
+        DimSection(kMotorSection, false);
+    }
+    return 0;
+}
+
+int test_panel_proc(int panel, int, int event, void*, int, int) {
+    if (event != ui::EVENT_CLOSE) return 0;
+    DimSection(kCameraSection, true);
+    DimSection(kScannerSection, true);
+    DimSection(kMotorSection, true);
+    ui::HidePanel(panel);
+    return 0;
+}
+
+void mnuOpen(int, int, void*, int) {
+    // Not yet wired: the open command of the main panel is called here.
+}
+
+void mnuSave(int, int, void*, int) {
+    const int low = GetInt(state.mainPanel, MAIN_BYTSCL_MIN);
+    const int high = GetInt(state.mainPanel, MAIN_BYTSCL_MAX);
+    int view = 0;
+    ui::GetMarkedOption(state.mainPanel, MAIN_VIEW, &view);
+    std::string path;
+    int chosen = ui::FileSelectPopup("", "*.bmp", "*.fts;*.bmp;*.fit;*.fits", "Save As BMP File",
+                                     ui::VAL_SAVE_BUTTON, &path);
+    if (chosen == ui::VAL_NO_FILE_SELECTED) return;
+    // Not yet wired: the plane on screen is written to `path` as a bitmap
+    // scaled between low and high, chosen by the data source and the view.
+    (void)low;
+    (void)high;
+    (void)view;
+}
+
+void mnuExit(int, int, void*, int) { Commit(QuitCallback); }
+
+void mnuSetup(int, int, void*, int) {
+    Commit(Set_PELU_parameter);
+    for (int item : {MENUBAR_FILE_SAVE, MENUBAR_SETUP_TEST, MENUBAR_HELP_ABOUT})
+        ui::SetMenuBarAttribute(state.menubar, item, ui::ATTR_DIMMED, 0);
+}
+
+void mnuTest(int, int, void*, int) { Commit(Obs_Test); }
+
+void mnuAbout(int, int, void*, int) {
+    ui::DisplayPanel(state.aboutPanel);
+    // Not yet wired: both cameras' capability reports are appended here,
+    // camera 1 under "============CCD1===========\n", camera 2 under
+    // "============CCD2===========\n".
+}
+
+void RegisterControlCallbacks() {
+    struct Named {
+        const char* name;
+        ui::CtrlCallbackPtr callback;
+    };
+    for (const Named& c : {Named{"panel_proc", panel_proc}, Named{"QuitCallback", QuitCallback},
+                           Named{"InfoPanel_proc", InfoPanel_proc}, Named{"Obs_Test", Obs_Test},
+                           Named{"test_panel_proc", test_panel_proc},
+                           Named{"Set_PELU_parameter", Set_PELU_parameter},
+                           Named{"SetPELU_proc", SetPELU_proc},
+                           Named{"PELU_setCancel", PELU_setCancel},
+                           Named{"CCD_setBinning", CCD_setBinning}, Named{"Scan_Mode", Scan_Mode},
+                           Named{"PELU_setOK", PELU_setOK}})
+        ui::RegisterCallback(c.name, c.callback);
+    struct NamedMenu {
+        const char* name;
+        ui::MenuCallbackPtr callback;
+    };
+    for (const NamedMenu& m : {NamedMenu{"mnuOpen", mnuOpen}, NamedMenu{"mnuSave", mnuSave},
+                               NamedMenu{"mnuExit", mnuExit}, NamedMenu{"mnuSetup", mnuSetup},
+                               NamedMenu{"mnuTest", mnuTest}, NamedMenu{"mnuAbout", mnuAbout}})
+        ui::RegisterMenuCallback(m.name, m.callback);
+}
+
+}  // namespace pelu

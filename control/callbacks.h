@@ -1,0 +1,39 @@
+// Observation control: start-up, shutdown, menus and the settings dialog of
+// PELU_dbg. All functions with the callback shape run on the dispatch thread.
+#pragma once
+
+namespace pelu {
+
+// The program: loads the panels and the menu bar, runs the event loop.
+// Returns 0 after the loop ends, -1 when the run-time or a resource fails.
+int PELU_main();
+// Binds every callback name of PELU.uir to its function.
+void RegisterControlCallbacks();
+
+// Start-up, main panel and shutdown.
+int panel_proc(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int QuitCallback(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int InfoPanel_proc(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int Obs_Test(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int test_panel_proc(int panel, int control, int event, void* data, int eventData1, int eventData2);
+void mnuOpen(int menuBar, int menuItem, void* data, int panel);
+void mnuSave(int menuBar, int menuItem, void* data, int panel);
+void mnuExit(int menuBar, int menuItem, void* data, int panel);
+void mnuSetup(int menuBar, int menuItem, void* data, int panel);
+void mnuTest(int menuBar, int menuItem, void* data, int panel);
+void mnuAbout(int menuBar, int menuItem, void* data, int panel);
+
+// Settings dialog.
+int Set_PELU_parameter(int panel, int control, int event, void* data, int eventData1,
+                       int eventData2);
+int SetPELU_proc(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int PELU_setCancel(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int CCD_setBinning(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int Scan_Mode(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int PELU_setOK(int panel, int control, int event, void* data, int eventData1, int eventData2);
+
+// Ends a running live view and waits until its thread has returned, so that
+// nothing it writes into is freed under it.
+void StopLiveView();
+
+}  // namespace pelu

@@ -1,0 +1,101 @@
+// The process-wide state of the instrument: which devices are on, what the
+// observer chose in the settings, the per-step handshake between the scan
+// program and the camera thread, the frame buffers and the panel handles.
+//
+// Every subsystem reads and writes it by name (`state.CCD_status`). Values
+// that another thread reads or writes while the user-interface thread runs
+// are atomic; buffers are owned here and empty when not allocated.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "state/buffer.h"
+
+namespace pelu {
+
+// Device flags: -1 never opened in this run, 1 on, 0 switched off again.
+constexpr int kDeviceNeverOpened = -1;
+constexpr int kDeviceOn = 1;
+constexpr int kDeviceOff = 0;
+
+// Camera selection (`ccd_camera`).
+constexpr int kCameraOne = 0;
+constexpr int kCameraTwo = 1;
+constexpr int kBothCameras = 2;
+constexpr int kBothCamerasEachStep = 3;
+constexpr int kFlatFielding = 4;
+
+struct InstrumentState {
+    // ---- devices
+    std::atomic<int> CCD_status{kDeviceNeverOpened};
+    std::atomic<int> Scanner_status{kDeviceNeverOpened};
+    std::atomic<int> Motor_status{kDeviceNeverOpened};
+
+    // ---- camera settings
+    std::atomic<int> ccd_camera{0};
+    float g_fExpTime1 = 0.0f;
+    int ccd_Gain = 0;
+    int ccd_HBin = 0;
+    int ccd_VBin = 0;
+    std::atomic<int> g_nFrameNumber1{0};
+    int sequential_number = 0;
+    std::atomic<int> nCameraHandle1{0};
+    std::atomic<int> nCameraHandle2{0};
+    int nNumberOfCameras = 0;
+    std::atomic<int> nhDim1{0}, nvDim1{0};
+    std::atomic<int> nhDim2{0}, nvDim2{0};
+
+    // ---- scan settings
+    int scan_mode = -1;          // -1 none, 0 spectrograph (steps), 1 imaging (continuous)
+    float scan_duration = 0.0f;  // one step, milliseconds
+    float scan_size = 0.0f;      // half the step size entered, micrometres
+    float scan_speed = 0.0f;     // imaging mode, micrometres per second
+    float scan_stroke = 0.0f;    // imaging mode, millimetres
+
+    // ---- run handshake and live view
+    std::atomic<int> take{0};              // 1: the scanner reached the next step
+    std::atomic<int> Scanpos_CCDframe{0};  // 1-based frame the pending request fills
+    std::atomic<int> pelu_take_mode{0};    // 0 current camera, 1 camera 1 then camera 2
+    std::atomic<float> scanpos{0.0f};
+    std::atomic<int> Scanner_InPosition{0};
+    std::atomic<int> Scanning{0};
+    std::atomic<int> threadparam{-1};      // live view runs while 0
+    std::atomic<int> threadfunctionID{0};  // thread-pool id of the live view, 0 = none
+    std::atomic<int> DataSource{0};        // 1 camera data shown, 0 a stored file
+
+    // ---- frame buffers
+    Buffer<uint16_t> g_pRawData, g_pRawData2;  // frames x width x height per camera
+    Buffer<uint16_t> BiasDark1, BiasDark2;     // width x height
+    Buffer<float> flatdata1, flatdata2;        // one float plane (flat fielding)
+    Buffer<float> flatcube1, flatcube2;        // seven float planes (flat fielding)
+    Buffer<uint16_t> pFitsData;                // a stored file's data (read as signed 16-bit)
+    Buffer<uint16_t> pusFitsData;              // the plane built from a stored cube
+    Plane<uint16_t> planeDataCCD;              // the camera plane on screen
+
+    // ---- directories (logical Windows paths)
+    const std::string data_directory = "E:\\DRAV_Data\\";
+    std::string entire_directory;  // without trailing separator; "" until built
+
+    // ---- user interface
+    int mainPanel = 0;
+    int PELUpanelSetting = 0;
+    int testpanel = 0;
+    int aboutPanel = 0;
+    int menubar = 0;
+    int TabPanelHandle = 0;
+    int panelwidth = 0;
+    int panelheight = 0;
+
+    // ---- other shared values
+    int CurrentSelect_Wv = 0;
+    int64_t gliFreq = 0, gliStart = 0, gliEnd = 0;
+};
+
+inline InstrumentState state;
+
+// Back to the values of program start (tests).
+void ResetInstrumentState();
+
+}  // namespace pelu

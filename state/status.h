@@ -1,0 +1,16 @@
+// The status box of the main panel: the instrument's log on the screen. Every
+// subsystem reports its progress and errors here; a text that begins with
+// "\n" starts on a fresh line.
+#pragma once
+
+#include <string>
+
+namespace pelu {
+
+// Appends `text` to the status box (nothing before the main panel exists).
+void ShowStatus(const std::string& text);
+
+// printf-style formatting into a string, never longer than the result needs.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace pelu
