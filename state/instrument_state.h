@@ -46,6 +46,8 @@ struct InstrumentState {
     int nNumberOfCameras = 0;
     std::atomic<int> nhDim1{0}, nvDim1{0};
     std::atomic<int> nhDim2{0}, nvDim2{0};
+    std::atomic<int> g_nXPixels1{0}, g_nYPixels1{0};  // detector size, filled when opened
+    std::atomic<int> g_nXPixels2{0}, g_nYPixels2{0};
 
     // ---- scan settings
     int scan_mode = -1;          // -1 none, 0 spectrograph (steps), 1 imaging (continuous)
@@ -64,6 +66,7 @@ struct InstrumentState {
     std::atomic<int> threadparam{-1};      // live view runs while 0
     std::atomic<int> threadfunctionID{0};  // thread-pool id of the live view, 0 = none
     std::atomic<int> DataSource{0};        // 1 camera data shown, 0 a stored file
+    std::atomic<int> PmacAccessible{0};    // 1 while the scanner connection is open
 
     // ---- frame buffers
     Buffer<uint16_t> g_pRawData, g_pRawData2;  // frames x width x height per camera
@@ -87,6 +90,9 @@ struct InstrumentState {
     int TabPanelHandle = 0;
     int panelwidth = 0;
     int panelheight = 0;
+
+    // ---- display
+    int colortable[256] = {};  // palette of the picture, 0x00RRGGBB; a grey ramp once filled
 
     // ---- other shared values
     int CurrentSelect_Wv = 0;
