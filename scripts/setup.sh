@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-charts-dev libgl-dev
-  libcfitsio-dev libcfitsio-bin nlohmann-json3-dev
+  libcfitsio-dev libcfitsio-bin fitsverify nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-astropy
   fonts-dejavu-core xvfb xauth
