@@ -1,0 +1,320 @@
+// The controller link, grating moves, manual steps and the slit hatch.
+#include "motors/grating_focus.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/motion6k/motion6k.h"
+#include "platform/os/os.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+// Longest IPaddr.ini entry the address buffers hold.
+constexpr size_t kMaxAddressLength = 31;
+// Status characters of an axis status reply: positive and negative limit.
+constexpr size_t kPositiveLimitChar = 17;
+constexpr size_t kNegativeLimitChar = 18;
+// The encoder reply is read up to its line feed, at most this many characters.
+constexpr size_t kMaxEncoderChars = 11;
+// Where the grating parks when the link is closed: steps from its last reading.
+constexpr int kParkDistance = -50000;
+
+void Send(const std::string& command) { Write_6KE(command.c_str()); }
+
+// A query and its reply, read after the settle time.
+std::string Query(const std::string& command) {
+    Write_6KE(command.c_str());
+    os::Delay(DelayTime);
+    char reply[kMotion6kReplySize] = {};
+    Read_HS(reply, sizeof reply);
+    return reply;
+}
+
+bool IsDecimalOctet(const std::string& text) {
+    if (text.empty() || text.size() > 3) return false;
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    return std::stoi(text) <= 255;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(text);
+    while (std::getline(in, part, separator)) parts.push_back(part);
+    if (!text.empty() && text.back() == separator) parts.push_back("");
+    return parts;
+}
+
+bool IsIpv4Address(const std::string& text) {
+    const auto parts = Split(text, '.');
+    return parts.size() == 4 && std::all_of(parts.begin(), parts.end(), IsDecimalOctet);
+}
+
+// Six pairs of hex digits separated by '-' (as Windows writes them) or ':'.
+bool IsMacAddress(const std::string& text) {
+    if (text.size() != 17) return false;
+    const char separator = text[2];
+    if (separator != '-' && separator != ':') return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i % 3 == 2) {
+            if (c != separator) return false;
+        } else if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What is wrong with the three IPaddr.ini entries, or "".
+std::string AddressEntriesFault(const std::vector<std::string>& tokens) {
+    static const char* const kNames[3] = {"controller IP address", "controller MAC address",
+                                          "host IP address"};
+    if (tokens.size() < 3)
+        return "it holds " + std::to_string(tokens.size()) + " of its three entries";
+    for (size_t i = 0; i < 3; ++i) {
+        if (tokens[i].size() > kMaxAddressLength)
+            return std::string("the ") + kNames[i] + " is longer than 31 characters";
+        const bool valid = i == 1 ? IsMacAddress(tokens[i]) : IsIpv4Address(tokens[i]);
+        if (!valid) return std::string("the ") + kNames[i] + " \"" + tokens[i] + "\" is not valid";
+    }
+    return "";
+}
+
+// The encoder reply as a position: a decimal integer within 32 bits,
+// blanks and a carriage return around it allowed.
+bool ParseEncoderPosition(const std::string& text, int* position) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(begin, &end, 10);
+    if (end == begin || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+    for (const char* p = end; *p; ++p)
+        if (*p != ' ' && *p != '\r' && *p != '\t') return false;
+    *position = static_cast<int>(v);
+    return true;
+}
+
+double InstrumentSeconds() {
+    int64_t frequency = 1, count = 0;
+    os::QueryPerformanceFrequency(&frequency);
+    os::QueryPerformanceCounter(&count);
+    return frequency > 0 ? static_cast<double>(count) / static_cast<double>(frequency) : 0.0;
+}
+
+// Polls the moving bit until the grating stands; gives up after
+// kGratingMoveTimeout and stops the motion instead of waiting forever.
+void WaitForGratingMove() {
+    const double start = InstrumentSeconds();
+    while (MotorMovingCheck()) {
+        if (InstrumentSeconds() - start >= kGratingMoveTimeout) {
+            Send("!S:");
+            ShowStatus(Format("\nGrating move did not end within %.0f s: motion stopped.\n",
+                              kGratingMoveTimeout));
+            return;
+        }
+        os::Delay(DelayTime);
+    }
+}
+
+}  // namespace
+
+void ResetMotorState() { motorState = MotorState{}; }
+
+// ---- link ----------------------------------------------------------------------------------------
+
+std::string ArpSetF(const std::string& iniPath, const std::string& batchPath) {
+    std::ifstream ini(os::HostPath(iniPath));
+    if (!ini) {
+        ui::MessagePopup("Error",
+                         "IPaddr.ini file is not exist.\n Please Set the IP address and Mac address.");
+        return "";
+    }
+    // Three whitespace-free entries; more text than any sane file holds is cut off.
+    std::string content(4096, '\0');
+    ini.read(content.data(), static_cast<std::streamsize>(content.size()));
+    content.resize(static_cast<size_t>(ini.gcount()));
+    std::istringstream words(content);
+    std::vector<std::string> tokens;
+    for (std::string word; tokens.size() < 3 && words >> word;) tokens.push_back(word);
+    if (std::string fault = AddressEntriesFault(tokens); !fault.empty()) {
+        ui::MessagePopup("Error", "IPaddr.ini is not usable: " + fault +
+                                      ".\nIt holds the controller's IP address, its MAC address "
+                                      "and the host's IP address, one per line.");
+        return "";
+    }
+    const std::string line = "arp -s " + tokens[0] + " " + tokens[1] + " " + tokens[2];
+    {
+        std::ofstream batch(os::HostPath(batchPath), std::ios::binary | std::ios::trunc);
+        batch << line;
+        if (!batch) ShowStatus("\nCannot write " + batchPath + "\n");
+    }
+    os::LaunchBatchFile(batchPath);
+    os::Delay(DelayTime);
+    return tokens[0];
+}
+
+int MotorConnect() {
+    const std::string address = ArpSetF();
+    motorState.M_Open_status = Open_6KE(address.c_str());
+    if (motorState.M_Open_status == 0) return 1;
+    ShowStatus("\n------------Connected------------\n");
+    motorState.M_Init_status = Initialize_6KE();
+    if (motorState.M_Init_status != 0) ShowStatus("Initialized  \n");
+    DriveEnable();
+    InitWvRing();
+    InitMotor();
+    SlitHatchOpen();
+    return 1;
+}
+
+int MotorDisconnect() {
+    if (motorState.M_Open_status == 0) return 0;
+    SlitHatchClose();
+    Send("!S:");
+    Gratingtracking(kTrackRelative, kParkDistance);
+    DriveDisable();
+    if (Close_6KE() != 0) {
+        ShowStatus("-----------Disconnected-----------\n");
+        motorState.M_Open_status = 0;
+        motorState.M_Init_status = 0;
+    }
+    return 1;
+}
+
+int DriveEnable() {
+    Send("DRIVE1111:");
+    os::Delay(DelayTime);
+    return 1;
+}
+
+int DriveDisable() {
+    Send("DRIVE0000:");
+    os::Delay(DelayTime);
+    return 1;
+}
+
+int InitMotor() {
+    Send("SETUP:");
+    os::Delay(20 * DelayTime);
+    Send("HOMING:");
+    os::Delay(5.0);
+    Send("PSET0,0,0,0:");
+    Send("PESET0,0,0,0:");
+    motorState.MotorPos1E = 0;
+    motorState.MotorPos1E_Pre = 0;
+    motorState.SelectMotor = 1;
+    return 1;
+}
+
+std::string SendMotorCommand(const std::string& command) { return Query(command); }
+
+// ---- grating and manual moves -----------------------------------------------------------------
+
+int Gratingtracking(int type, int value) {
+    if (type != kTrackRelative && type != kTrackAbsolute) return 1;
+    const long long target =
+        type == kTrackRelative ? static_cast<long long>(motorState.MotorPos1E_Pre) + value : value;
+    LimitIndicate(1);
+    const long long distance = target - motorState.MotorPos1E;
+    const bool blocked = (motorState.GratingLimitCurrentState[0] && distance > 0) ||
+                         (motorState.GratingLimitCurrentState[1] && distance < 0);
+    if (distance != 0 && !blocked) {
+        if (distance < INT_MIN || distance > INT_MAX) {
+            ShowStatus(Format("\nGrating move of %lld steps is out of range: not sent.\n", distance));
+        } else {
+            Send(Format("1D%d:", static_cast<int>(distance)));
+            Send("1GO:");
+            WaitForGratingMove();
+            LimitIndicate(1);
+        }
+    }
+    motorState.MotorPos1E_Pre = motorState.MotorPos1E;
+    return 1;
+}
+
+int MotorMove(int direction, int steps) {
+    if (direction != kMovePositive && direction != kMoveNegative) return 1;
+    if (steps < 0) {
+        ShowStatus(Format("\nMotor step %d refused: the step is a positive count.\n", steps));
+        return 1;
+    }
+    Send("!S:");
+    const int axis = motorState.SelectMotor;
+    if (axis == 1) {
+        Gratingtracking(kTrackRelative, direction == kMovePositive ? steps : -steps);
+    } else if (axis >= 2 && axis <= 4) {
+        Send(direction == kMovePositive ? Format("%dD%d :", axis, steps)
+                                        : Format("%dD-%d :", axis, steps));
+        Send(Format("%dGO:", axis));
+    }
+    LimitIndicate(axis);
+    return 1;
+}
+
+int LimitIndicate(int axis) {
+    if (axis < 1 || axis > 4) return 1;
+    const std::string reply = Query(Format("!%dTAS:", axis));
+    if (axis != 1) {
+        motorState.GratingLimitCurrentState[0] = 0;
+        motorState.GratingLimitCurrentState[1] = 0;
+    } else if (reply.size() > kNegativeLimitChar) {
+        // Only '1' is a set flag; any other character clears it.
+        motorState.GratingLimitCurrentState[0] = reply[kPositiveLimitChar] == '1';
+        motorState.GratingLimitCurrentState[1] = reply[kNegativeLimitChar] == '1';
+    } else {
+        ShowStatus(reply.empty() ? "\nGrating status: no reply; limit flags kept.\n"
+                                 : "\nGrating status reply too short; limit flags kept.\n");
+    }
+    ui::SetCtrlVal(state.testpanel, TEST_LIMIT_POS, motorState.GratingLimitCurrentState[0]);
+    ui::SetCtrlVal(state.testpanel, TEST_LIMIT_NEG, motorState.GratingLimitCurrentState[1]);
+    GratingMotorPosCheck();
+    return 1;
+}
+
+int MotorMovingCheck() {
+    const std::string reply = Query("!1TAS.1:");
+    return !reply.empty() && reply[0] == '0' ? 0 : 1;
+}
+
+int GratingMotorPosCheck() {
+    const std::string reply = Query("!1TPE:");
+    const std::string text = reply.substr(0, std::min(reply.find('\n'), kMaxEncoderChars));
+    SetText(state.testpanel, TEST_GRATING_POS, text);
+    int position = 0;
+    if (ParseEncoderPosition(text, &position))
+        motorState.MotorPos1E = position;
+    else
+        ShowStatus("\nGrating encoder reply \"" + text + "\" is not a position; "
+                   "the last position is kept.\n");
+    return 1;
+}
+
+// ---- slit hatch ---------------------------------------------------------------------------------
+
+int SlitHatchOpen() {
+    Send("OUT0010:");
+    os::Delay(DelayTime);
+    return 1;
+}
+
+int SlitHatchClose() {
+    Send("OUT0001:");
+    os::Delay(DelayTime);
+    return 1;
+}
+
+}  // namespace pelu
