@@ -1,0 +1,463 @@
+// Camera discovery, opening, capability report and closing; configuration;
+// acquisition into the raw series buffers and the monitoring loop that
+// serves the scan's frame requests.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "camera/camera.h"
+#include "camera/camera_lock.h"
+#include "platform/os/os.h"
+#include "platform/ui/ui.h"
+#include "scanner/scanner.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The raw series buffer of a camera handle; null for a handle that is
+// neither camera's (0 included: a camera that was never found).
+Buffer<uint16_t>* RawBuffer(int handle) {
+    if (handle == 0) return nullptr;
+    if (handle == state.nCameraHandle1) return &state.g_pRawData;
+    if (handle == state.nCameraHandle2) return &state.g_pRawData2;
+    return nullptr;
+}
+
+int CameraNumber(int handle) { return handle != 0 && handle == state.nCameraHandle2 ? 2 : 1; }
+
+// Start of `frames` frames of width x height from frame `frameIndex` on in
+// the camera's buffer, or null (with a status line) when they would not fit.
+uint16_t* FrameSlot(int width, int height, int handle, int frameIndex, int frames) {
+    Buffer<uint16_t>* buffer = RawBuffer(handle);
+    const size_t frameSize = width > 0 && height > 0 ? size_t(width) * size_t(height) : 0;
+    const bool fits = buffer && *buffer && frameSize > 0 && frameIndex >= 0 && frames >= 1 &&
+                      (size_t(frameIndex) + size_t(frames)) * frameSize <= buffer->size();
+    if (fits) return buffer->get() + size_t(frameIndex) * frameSize;
+    if (!buffer || !*buffer)
+        ShowStatus(Format("\nCamera %d has no frame buffer: acquisition refused\n", CameraNumber(handle)));
+    else
+        ShowStatus(Format("\nFrame %d of %d x %d lies outside camera %d's buffer: acquisition refused\n",
+                          frameIndex, width, height, CameraNumber(handle)));
+    return nullptr;
+}
+
+enum class Poll { Idle, Failed, TimedOut };
+
+// Instrument seconds an acquisition of `frames` frames may take before the
+// camera counts as hung: twice its cycle time as reported at configuration
+// (or exposure plus a second when it was not configured), plus 5 s.
+double AcquisitionTimeout(int handle, int frames) {
+    double cycle = handle == state.nCameraHandle2 ? ccd.frameSeconds2.load() : ccd.frameSeconds1.load();
+    if (!(cycle > 0)) cycle = state.g_fExpTime1 + 1.0;
+    return 5.0 + 2.0 * std::max(frames, 1) * cycle;
+}
+
+// GetStatus until idle, without pause. A camera that never becomes idle
+// (run till abort, a hung head) is given up after `timeout` instrument
+// seconds, and never before one second of host time so that a slow host
+// does not abort a healthy acquisition.
+Poll PollUntilIdle(double timeout) {
+    const auto scaled = std::chrono::duration<double>(timeout * os::TimeScale());
+    const auto deadline = Clock::now() + std::max<Clock::duration>(
+        std::chrono::duration_cast<Clock::duration>(scaled), std::chrono::seconds(1));
+    int status = 0;
+    for (;;) {
+        if (Sdk(GetStatus(&status)) != DRV_SUCCESS) return Poll::Failed;
+        if (status == int(DRV_IDLE)) return Poll::Idle;
+        if (Clock::now() > deadline) return Poll::TimedOut;
+        std::this_thread::yield();
+    }
+}
+
+// Starts an acquisition and waits for it. False after a failure, which has
+// been reported.
+bool Acquire(int handle, int frames) {
+    if (Sdk(StartAcquisition()) != DRV_SUCCESS) {
+        CameraPopup("Error", "Start acquisition error");
+        Sdk(AbortAcquisition());
+        return false;
+    }
+    const double timeout = AcquisitionTimeout(handle, frames);
+    switch (PollUntilIdle(timeout)) {
+        case Poll::Idle: return true;
+        case Poll::Failed: CameraPopup("Status", "System not initialized"); return false;
+        case Poll::TimedOut:
+            Sdk(AbortAcquisition());
+            CameraPopup("Error", Format("Camera %d did not finish its acquisition within %.1f s; "
+                                        "the acquisition was aborted.",
+                                        CameraNumber(handle), timeout));
+            return false;
+    }
+    return false;
+}
+
+void OpenCameraNumbered(int number, int handle) {
+    CameraSession session(handle);
+    ShowStatus(Format("\nCamera%d is Opening\n", number));
+    OpenCamera(handle);
+    ShowStatus(Format("\nCamera%d Open Complete!!\n", number));
+}
+
+}  // namespace
+
+void ResetCameraGlobals() {
+    ccd.caps = AndorCapabilities{};
+    std::fill(std::begin(ccd.ccd_path), std::end(ccd.ccd_path), '\0');
+    ccd.errorValue = 0;
+    ccd.temp_thread = 1;
+    ccd.temp_thread_id = 0;
+    ccd.nUnknownCameraHandle = 0;
+    ccd.nhDim = 0;
+    ccd.nvDim = 0;
+    ccd.frameSeconds1 = 0;
+    ccd.frameSeconds2 = 0;
+    ccd.setPoint1 = 10;
+    ccd.setPoint2 = 10;
+}
+
+// ---- discovery, opening, report, closing ---------------------------------------------
+
+void CamerasOn() {
+    int32_t count = 0;
+    {
+        CameraLock lock;
+        Sdk(GetAvailableCameras(&count));
+    }
+    state.nNumberOfCameras = count;
+    if (count == 1) {
+        ShowStatus("\n1 Camera Detected!!\n");
+        int32_t handle = 0;
+        Sdk(GetCameraHandle(0, &handle));
+        state.nCameraHandle1 = handle;
+        OpenCameraNumbered(1, handle);
+    } else if (count == 2) {
+        ShowStatus("\n2 Two Cameras Detected!!\n");
+        int32_t handle1 = 0, handle2 = 0;
+        Sdk(GetCameraHandle(0, &handle1));
+        Sdk(GetCameraHandle(1, &handle2));
+        state.nCameraHandle1 = handle1;
+        state.nCameraHandle2 = handle2;
+        OpenCameraNumbered(1, handle1);
+        OpenCameraNumbered(2, handle2);
+        CameraSession session(handle1);
+        ShowStatus("\nSet to Current Camera1\n");
+    }
+}
+
+void CamerasOff() {
+    CameraQuitCooling();
+    if (state.nNumberOfCameras == 1) {
+        CameraSession session(state.nCameraHandle1);
+        CloseCamera(state.nCameraHandle1);
+    } else if (state.nNumberOfCameras == 2) {
+        {
+            CameraSession session(state.nCameraHandle1);
+            CloseCamera(state.nCameraHandle1);
+        }
+        CameraSession session(state.nCameraHandle2);
+        CloseCamera(state.nCameraHandle2);
+    }
+}
+
+int OpenCamera(int handle) {
+    CameraLock lock;
+    ccd.caps.ulSize = 48;
+    std::snprintf(ccd.ccd_path, sizeof ccd.ccd_path, "%s", os::WorkingDirectory().c_str());
+    if (Sdk(Initialize(ccd.ccd_path)) != DRV_SUCCESS) CameraPopup("Error", "Initialize Error");
+    int width = 0, height = 0;
+    if (handle != 0 && handle == state.nCameraHandle1) {
+        Sdk(GetDetector(&width, &height));
+        state.g_nXPixels1 = width;
+        state.g_nYPixels1 = height;
+    } else if (handle != 0 && handle == state.nCameraHandle2) {
+        Sdk(GetDetector(&width, &height));
+        state.g_nXPixels2 = width;
+        state.g_nYPixels2 = height;
+    }
+    if (ccd.errorValue != DRV_SUCCESS) CameraPopup("Error", "Get Detector information Error");
+    for (int i = 0; i < 256; ++i) state.colortable[i] = i * 0x010101;
+    state.CCD_status = kDeviceOn;
+    GetCameraInfo();  // for its effect of filling caps
+    return 1;
+}
+
+std::string GetCameraInfo() {
+    CameraLock lock;
+    std::string text;
+    ccd.caps.ulSize = sizeof(AndorCapabilities);
+    if (Sdk(GetCapabilities(&ccd.caps)) != DRV_SUCCESS)
+        CameraPopup("Error", "Get Andor Capabilities information Error");
+
+    char model[32] = {};
+    if (Sdk(GetHeadModel(model)) != DRV_SUCCESS) CameraPopup("Error", "Get Head Model information Error");
+    model[sizeof model - 1] = '\0';
+    text = Format("Head Model : %s\n", model);
+
+    int width = 0, height = 0;
+    if (Sdk(GetDetector(&width, &height)) != DRV_SUCCESS)
+        CameraPopup("Error", "Get Detector information Error");
+    text += Format("Size of CCD : %d X %d pixels\n", width, height);
+
+    // The fastest vertical shift is the largest value; the first of equals wins.
+    int vsCount = 0, vsIndex = 0;
+    float best = 0.0f, speed = 0.0f;
+    Sdk(GetNumberVSSpeeds(&vsCount));
+    for (int i = 0; i < vsCount; ++i) {
+        speed = 0.0f;
+        Sdk(GetVSSpeed(i, &speed));
+        if (speed > best) {
+            best = speed;
+            vsIndex = i;
+        }
+    }
+    speed = 0.0f;
+    Sdk(GetVSSpeed(vsIndex, &speed));
+    text += Format("VSNumber is %d\n", vsIndex);
+    text += Format("Vertical Speed : %g microseconds per pixel shift\n", speed);
+
+    int channels = 0, adIndex = 0, hsIndex = 0;
+    if (Sdk(GetNumberADChannels(&channels)) != DRV_SUCCESS) {
+        CameraPopup("Error", "Get number AD Channel Error\n");
+    } else {
+        best = 0.0f;
+        for (int channel = 0; channel < channels; ++channel) {
+            int hsCount = 0;
+            Sdk(GetNumberHSSpeeds(channel, 0, &hsCount));
+            for (int i = 0; i < hsCount; ++i) {
+                speed = 0.0f;
+                Sdk(GetHSSpeed(channel, 0, i, &speed));
+                if (speed > best) {
+                    best = speed;
+                    hsIndex = i;
+                    adIndex = channel;
+                }
+            }
+        }
+    }
+    text += Format("ADNumber is %d\n", adIndex);
+    text += Format("HSNumber is %d\n", hsIndex);
+    speed = 0.0f;
+    Sdk(GetHSSpeed(0, 0, hsIndex, &speed));
+    text += ccd.caps.ulCameraType == 1
+                ? Format("Horizontal Speed : %g MHz\n", speed)
+                : Format("Horizontal Speed : %g microseconds per pixel shift\n", speed);
+
+    unsigned v[6] = {};
+    Sdk(GetHardwareVersion(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5]));
+    text += Format("Plug-in card version : %.2f\n", double(v[0]));
+    text += Format("Flex 10K file version : %.1f\n", double(v[1]));
+    text += Format("Camera FirmWare Version :%.2f\n", double(v[4]));
+    text += Format("Cam Firmware Build No : %.2f\n", double(v[5]));
+
+    unsigned s[6] = {};
+    Sdk(GetSoftwareVersion(&s[0], &s[1], &s[2], &s[3], &s[4], &s[5]));
+    text += Format("EPROM_ver : %.1f\n", double(s[0]));
+    text += Format("COF_file_ver : %.1f\n", double(s[1]));
+    text += Format("Driver_revision_num : %.1f\n", double(s[2]));
+    text += Format("Driver_ver : %.1f\n", double(s[3]));
+    text += Format("DLL_revision_number : %.1f\n", double(s[4]));
+    text += Format("DLL_ver : %.1f\n", double(s[5]));
+
+    int low = 0, high = 0;
+    Sdk(GetTemperatureRange(&low, &high));
+    text += Format("Temperature range : From %d C to %d C\n", low, high);
+    low = high = 0;
+    Sdk(GetEMGainRange(&low, &high));
+    text += Format("EM Gain range : From %d to %d\n", low, high);
+    int gain = 0;
+    Sdk(GetEMCCDGain(&gain));
+    text += Format("Current EMGain value :%d\n", gain);
+    int preAmps = 0;
+    Sdk(GetNumberPreAmpGains(&preAmps));
+    text += Format("pre amp gain :%d\n", preAmps);
+
+    text += (ccd.caps.ulTriggerModes & 8u) ? "Correct Hardware for Continuous Mode\n"
+                                           : "InCorrect HardWare for Continuous Mode\n";
+    text += Sdk(IsTriggerModeAvailable(10)) == DRV_SUCCESS ? "Software Trigger Mode Available\n"
+                                                           : "Not Valid Mode for Software Trigger\n";
+    return text;
+}
+
+int CloseCamera(int handle) {
+    CameraLock lock;
+    const int frames = std::max(1, state.g_nFrameNumber1.load());
+    switch (PollUntilIdle(AcquisitionTimeout(handle, frames))) {
+        case Poll::Idle: break;
+        case Poll::Failed: CameraPopup("Status", "System not initialized1"); return 0;
+        case Poll::TimedOut: Sdk(AbortAcquisition()); break;  // a camera stuck acquiring still closes
+    }
+    const unsigned shutter = Sdk(SetShutter(1, 0, 1, 1));
+    ShowStatus("Set to Shutter Auto Mode\n");
+    if (shutter != DRV_SUCCESS) CameraPopup("Error", "Shutter Error");
+    Sdk(SetFanMode(2));
+    if (Sdk(ShutDown()) != DRV_SUCCESS) CameraPopup("Error", "Error shutting down");
+    if (Buffer<uint16_t>* raw = RawBuffer(handle)) raw->Free();
+    state.pusFitsData.Free();
+    state.pFitsData.Free();
+    state.planeDataCCD.Release();
+    state.BiasDark1.Free();
+    state.BiasDark2.Free();
+    ShowStatus("Complete Shut Down\n");
+    state.CCD_status = kDeviceOff;
+    return 1;
+}
+
+// ---- configuration ----------------------------------------------------------------------
+
+void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain, int hbin,
+                    int vbin, float exposure, int shutterMode, int fanMode, int frames,
+                    int handle) {
+    const bool camera1 = handle != 0 && handle == state.nCameraHandle1;
+    const bool camera2 = handle != 0 && handle == state.nCameraHandle2;
+    if (!camera1 && !camera2) {
+        ShowStatus(Format("\nNo camera with handle %d to configure\n", handle));
+        return;
+    }
+    if (hbin < 1 || vbin < 1) {  // the settings refuse these; never divide by them
+        ShowStatus(Format("\nBinning %d x %d refused\n", hbin, vbin));
+        return;
+    }
+    CameraLock lock;
+    const int x = camera1 ? state.g_nXPixels1 : state.g_nXPixels2;
+    const int y = camera1 ? state.g_nYPixels1 : state.g_nYPixels2;
+
+    // The wide sensor is read with doubled binning and without its last two rows.
+    const bool wide = x > 1000;
+    const int vsIndex = wide ? 3 : 4;
+    const int width = wide ? (x / hbin) / 2 : x / hbin;
+    const int height = wide ? ((y - 2) / vbin) / 2 : y / vbin;
+    ccd.nhDim = width;
+    ccd.nvDim = height;
+    (camera1 ? state.nhDim1 : state.nhDim2) = width;
+    (camera1 ? state.nvDim1 : state.nvDim2) = height;
+
+    const size_t frameSize = size_t(std::max(width, 0)) * size_t(std::max(height, 0));
+    const size_t count = frames > 0 ? frameSize * size_t(frames) : frameSize;
+    Buffer<uint16_t>& raw = camera1 ? state.g_pRawData : state.g_pRawData2;
+    if (!raw.Allocate(count)) {
+        std::printf(camera1 ? "Not Allocate the memory for g_pRawData\n"
+                            : "Not Allocate the memory for g_pRawData2\n");
+        std::fflush(stdout);
+        return;
+    }
+
+    if (acquisitionMode == 1) {
+        Sdk(SetFrameTransferMode(0));
+        if (Sdk(SetAcquisitionMode(1)) != DRV_SUCCESS) CameraPopup("Error", "Set Acquisition Mode Error");
+    } else if (acquisitionMode == 6) {
+        Sdk(SetFrameTransferMode(1));
+        if (Sdk(SetNumberKinetics(frames)) != DRV_SUCCESS) CameraPopup("Error", "Set number Frames error");
+    } else if (acquisitionMode == 5) {
+        Sdk(SetFrameTransferMode(0));
+        Sdk(SetAcquisitionMode(5));
+        Sdk(SetKineticCycleTime(0.0f));
+    }
+    if (Sdk(SetReadMode(readMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Read Mode Error");
+    Sdk(SetVSSpeed(vsIndex));
+    Sdk(SetADChannel(0));
+    Sdk(SetHSSpeed(0, 0));
+    const unsigned shutter = Sdk(SetShutter(1, shutterMode, 1, 1));
+    ShowStatus("\nComplete Shutter Setting\n");
+    if (shutter != DRV_SUCCESS) CameraPopup("Error", "Shutter Error");
+    if (Sdk(SetFanMode(fanMode)) != DRV_SUCCESS) CameraPopup("Error", "Fan Error");
+    const unsigned preAmp = Sdk(SetPreAmpGain(2));
+    ShowStatus("Set PreAmpGain is 2-4.4X\n");
+    if (preAmp != DRV_SUCCESS) CameraPopup("Error", "Set PreAmpGain Error");
+    if (Sdk(SetEMCCDGain(gain)) != DRV_SUCCESS) CameraPopup("Error", "EMCCD Gain error");
+    // The head settles before the image area is set; the camera stays ours
+    // meanwhile, so no other thread may make another camera current.
+    os::Delay(0.25);
+    if (wide)
+        Sdk(SetImage(2 * hbin, 2 * vbin, 1, x, 1, y - 2));
+    else
+        Sdk(SetImage(hbin, vbin, 1, x, 1, y));
+    if (Sdk(SetTriggerMode(triggerMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Trigger Mode Error");
+    ShowStatus(Format("\nsetting exposute time is %f\n", exposure));
+    if (Sdk(SetExposureTime(exposure)) != DRV_SUCCESS) CameraPopup("Error", "Exposure time error");
+    if (Sdk(SetBaselineClamp(1)) == DRV_SUCCESS) {
+        ShowStatus("BaseLine Clamp On\n");
+        if (Sdk(SetBaselineOffset(1000)) != DRV_SUCCESS) ShowStatus("Not Set Baseline Clamp\n");
+    }
+    float actualExposure = 0, accumulate = 0, kinetic = 0;
+    Sdk(GetAcquisitionTimings(&actualExposure, &accumulate, &kinetic));
+    ShowStatus(Format("\nactual exposure time is %f,\nvalid kinetic cycle time is %f\n",
+                      actualExposure, kinetic));
+    (camera1 ? ccd.frameSeconds1 : ccd.frameSeconds2) = std::max(kinetic, accumulate);
+}
+
+// ---- acquisition --------------------------------------------------------------------------
+
+bool TakeImage(int width, int height, int handle, int frameIndex) {
+    CameraLock lock;
+    if (!FrameSlot(width, height, handle, frameIndex, 1)) return false;
+    if (!Acquire(handle, 1)) return false;
+    DataDump(width, height, handle, frameIndex);
+    return true;
+}
+
+void DataDump(int width, int height, int handle, int frameIndex) {
+    CameraLock lock;
+    uint16_t* slot = FrameSlot(width, height, handle, frameIndex, 1);
+    if (!slot) return;
+    Sdk(GetAcquiredData16(slot, uint32_t(size_t(width) * size_t(height))));
+    state.DataSource = 1;
+}
+
+bool TakeImage_FTmode(int width, int height, int frames, int handle) {
+    CameraLock lock;
+    uint16_t* start = FrameSlot(width, height, handle, 0, frames);
+    if (!start) return false;
+    if (!Acquire(handle, frames)) return false;
+    const size_t total = size_t(width) * size_t(height) * size_t(frames);
+    if (total > UINT32_MAX || Sdk(GetAcquiredData16(start, uint32_t(total))) != DRV_SUCCESS)
+        ShowStatus(Format("\nCamera %d: the series could not be read (error %u)\n",
+                          CameraNumber(handle), ccd.errorValue.load()));
+    state.DataSource = 1;
+    return true;
+}
+
+void ServeTakeRequest() {
+    if (state.take == 1 && state.pelu_take_mode == 0) {
+        {
+            CameraLock lock;
+            int32_t current = 0;
+            Sdk(GetCurrentCamera(&current));
+            ccd.nUnknownCameraHandle = current;
+            const int frame = state.Scanpos_CCDframe - 1;
+            if (current != 0 && current == state.nCameraHandle1)
+                TakeImage(state.nhDim1, state.nvDim1, current, frame);
+            else if (current != 0 && current == state.nCameraHandle2)
+                TakeImage(state.nhDim2, state.nvDim2, current, frame);
+        }
+        state.take = 0;
+    }
+    if (state.take == 1 && state.pelu_take_mode == 1) {
+        const int frame = state.Scanpos_CCDframe - 1;
+        {
+            CameraSession session(state.nCameraHandle1);
+            TakeImage(state.nhDim1, state.nvDim1, state.nCameraHandle1, frame);
+        }
+        if (state.nCameraHandle2 != 0) {  // a single camera has no second half
+            CameraSession session(state.nCameraHandle2);
+            TakeImage(state.nhDim2, state.nvDim2, state.nCameraHandle2, frame);
+        }
+        state.take = 0;
+    }
+}
+
+int MonitoringThreadFunction() {
+    while (state.PmacAccessible != 0) {
+        // The scanner reads come first in every pass and set the loop's pace.
+        ReadPosition();
+        Monitor();
+        ServeTakeRequest();
+    }
+    return 1;
+}
+
+}  // namespace pelu

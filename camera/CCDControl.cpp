@@ -1,0 +1,227 @@
+// Cooling: the coolers of both cameras, the temperature watch and the
+// warm-up that precedes every shut-down, with the temperature history the
+// test panel plots.
+#include <chrono>
+#include <deque>
+#include <mutex>
+
+#include "camera/camera.h"
+#include "camera/camera_lock.h"
+#include "platform/os/os.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+// The warm-up gives up after this many instrument seconds, so a sensor that
+// never warms cannot keep the program from closing.
+constexpr double kWarmUpLimitSeconds = 1800.0;
+constexpr size_t kHistoryLength = 7200;
+
+struct Reading {
+    int temperature1 = 0, temperature2 = 0;
+    unsigned status1 = DRV_SUCCESS, status2 = DRV_SUCCESS;
+    bool hasCamera1 = false, hasCamera2 = false;
+
+    bool Stabilised() const {
+        return (!hasCamera1 || status1 == DRV_TEMP_STABILIZED) &&
+               (!hasCamera2 || status2 == DRV_TEMP_STABILIZED);
+    }
+    bool AboveFive() const {
+        return (!hasCamera1 || temperature1 > 5) && (!hasCamera2 || temperature2 > 5);
+    }
+    // A status that is no temperature state: the camera cannot be read.
+    bool Unreadable() const {
+        auto bad = [](unsigned s) { return s < DRV_TEMP_OFF || s > DRV_TEMP_DRIFT; };
+        return (hasCamera1 && bad(status1)) || (hasCamera2 && bad(status2));
+    }
+};
+
+std::mutex historyMutex;
+std::deque<CoolingSample> history;
+std::chrono::steady_clock::time_point historyStart;
+
+bool HasCamera1() { return state.nCameraHandle1 != 0; }
+bool HasCamera2() { return state.nCameraHandle2 != 0; }
+
+// Appends to the main status box and to the test panel's cooling status box.
+void ShowCooling(const std::string& text) {
+    ShowStatus(text);
+    if (state.testpanel > 0) ui::SetCtrlVal(state.testpanel, TEST_COOLSTATUS, text);
+}
+
+void StartHistory() {
+    std::lock_guard<std::mutex> lock(historyMutex);
+    history.clear();
+    historyStart = std::chrono::steady_clock::now();
+}
+
+void PlotHistory(const std::deque<CoolingSample>& samples) {
+    const int panel = state.testpanel;
+    if (panel <= 0) return;
+    std::vector<double> t, set1, temp1, set2, temp2;
+    for (const CoolingSample& s : samples) {
+        t.push_back(s.seconds);
+        set1.push_back(s.setPoint1);
+        temp1.push_back(s.temperature1);
+        set2.push_back(s.setPoint2);
+        temp2.push_back(s.temperature2);
+    }
+    ui::DeleteGraphPlot(panel, TEST_TEMP_GRAPH, -1);
+    ui::PlotXY(panel, TEST_TEMP_GRAPH, t, set1, ui::VAL_SCATTER, ui::VAL_BLUE);
+    ui::PlotXY(panel, TEST_TEMP_GRAPH, t, temp1, ui::VAL_THIN_LINE, ui::VAL_BLUE);
+    if (!samples.empty() && samples.back().hasCamera2) {
+        ui::PlotXY(panel, TEST_TEMP_GRAPH, t, set2, ui::VAL_SCATTER, ui::VAL_RED);
+        ui::PlotXY(panel, TEST_TEMP_GRAPH, t, temp2, ui::VAL_THIN_LINE, ui::VAL_RED);
+    }
+}
+
+void Record(const Reading& r) {
+    std::deque<CoolingSample> copy;
+    {
+        std::lock_guard<std::mutex> lock(historyMutex);
+        CoolingSample s;
+        s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - historyStart)
+                        .count() / os::TimeScale();
+        s.setPoint1 = ccd.setPoint1;
+        s.temperature1 = r.temperature1;
+        s.setPoint2 = ccd.setPoint2;
+        s.temperature2 = r.temperature2;
+        s.hasCamera2 = r.hasCamera2;
+        history.push_back(s);
+        if (history.size() > kHistoryLength) history.pop_front();
+        copy = history;
+    }
+    PlotHistory(copy);
+}
+
+// Reads the temperature of each camera that was found, each made current first.
+Reading ReadTemperatures() {
+    Reading r;
+    r.hasCamera1 = HasCamera1();
+    r.hasCamera2 = HasCamera2();
+    if (r.hasCamera1) {
+        CameraSession session(state.nCameraHandle1);
+        r.status1 = Sdk(GetTemperature(&r.temperature1));
+    }
+    if (r.hasCamera2) {
+        CameraSession session(state.nCameraHandle2);
+        r.status2 = Sdk(GetTemperature(&r.temperature2));
+    }
+    Record(r);
+    return r;
+}
+
+std::string TemperatureLine(const Reading& r) {
+    if (!r.hasCamera2) return Format("CCD1: %d C\n", r.temperature1);
+    return Format("CCD1: %d C CCD2: %d C\n", r.temperature1, r.temperature2);
+}
+
+// Cooler of one camera on at `temperature` (flag 0) or off; the status of the cooler call.
+unsigned SetCooler(int handle, int coolerOff, int temperature, std::atomic<int>& setPoint) {
+    CameraSession session(handle);
+    if (coolerOff == 0) {
+        if (Sdk(SetTemperature(temperature)) == DRV_SUCCESS) setPoint = temperature;
+        return Sdk(CoolerON());
+    }
+    return Sdk(CoolerOFF());
+}
+
+}  // namespace
+
+std::vector<CoolingSample> CoolingHistory() {
+    std::lock_guard<std::mutex> lock(historyMutex);
+    return {history.begin(), history.end()};
+}
+
+int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2) {
+    ccd.temp_thread = 1;
+    unsigned result1 = DRV_SUCCESS, result2 = DRV_SUCCESS;
+    if (HasCamera1()) result1 = SetCooler(state.nCameraHandle1, coolerOff1, temperature1, ccd.setPoint1);
+    // With a single camera there is no second half to address.
+    if (HasCamera2()) result2 = SetCooler(state.nCameraHandle2, coolerOff2, temperature2, ccd.setPoint2);
+    if (result1 != DRV_SUCCESS || result2 != DRV_SUCCESS) {
+        ccd.temp_thread = 0;
+        return 0;
+    }
+    if (coolerOff1 == 0 || coolerOff2 == 0) {
+        ccd.temp_thread = 0;
+        StartHistory();
+        ui::ScheduleThreadFunction(setTempThread, &ccd.temp_thread_id);
+        ui::WaitForThreadFunctionCompletion(ccd.temp_thread_id);
+        ui::ReleaseThreadFunctionID(ccd.temp_thread_id);
+        ccd.temp_thread_id = 0;
+    }
+    return 1;
+}
+
+int setTempThread() {
+    if (!HasCamera1() && !HasCamera2()) return 0;  // nothing to watch
+    while (ccd.temp_thread == 0) {
+        Reading r = ReadTemperatures();
+        if (r.Stabilised()) {
+            ShowCooling("Temperature Stabilized!\n");
+            ccd.temp_thread = 1;
+        } else {
+            os::Delay(1.0);
+            r = ReadTemperatures();
+            ShowCooling(TemperatureLine(r));
+        }
+    }
+    return 0;
+}
+
+int CameraQuitCooling() {
+    ccd.temp_thread = 1;
+    if (!HasCamera1() && !HasCamera2()) return 1;
+    StartHistory();
+    if (HasCamera1()) {
+        CameraSession session(state.nCameraHandle1);
+        if (Sdk(SetTemperature(10)) == DRV_SUCCESS) ccd.setPoint1 = 10;
+    }
+    if (HasCamera2()) {
+        CameraSession session(state.nCameraHandle2);
+        if (Sdk(SetTemperature(10)) == DRV_SUCCESS) ccd.setPoint2 = 10;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    bool done = false;
+    while (!done) {
+        Reading r = ReadTemperatures();
+        if (r.Unreadable()) {
+            ShowCooling(Format("Camera temperature cannot be read (error %u): warm-up ended\n",
+                               HasCamera1() && (r.status1 < DRV_TEMP_OFF || r.status1 > DRV_TEMP_DRIFT)
+                                   ? r.status1 : r.status2));
+            break;
+        }
+        if (r.AboveFive()) done = true;
+        if (r.Stabilised()) {
+            ShowCooling("Temperature Stabilized!\n");
+            if (HasCamera2()) {
+                CameraSession session(state.nCameraHandle2);
+                Sdk(CoolerOFF());
+            }
+            if (HasCamera1()) {
+                CameraSession session(state.nCameraHandle1);
+                Sdk(CoolerOFF());
+            }
+            done = true;
+        } else {
+            os::Delay(1.0);
+            r = ReadTemperatures();
+            ShowCooling(TemperatureLine(r));
+        }
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+            os::TimeScale();
+        if (!done && elapsed > kWarmUpLimitSeconds) {
+            ShowCooling("Warm-up did not finish in 30 minutes: the cameras are closed cold\n");
+            break;
+        }
+    }
+    return 1;
+}
+
+}  // namespace pelu

@@ -1,0 +1,95 @@
+// Camera control: discovery and opening of the camera pair, the capability
+// report, configuration, acquisition, the monitoring loop and cooling.
+// Camera 1 and camera 2 are the cameras at library index 0 and 1; the
+// functions take a camera handle and compare it with nCameraHandle1 and
+// nCameraHandle2 to choose which camera's variables and buffer to use.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "platform/camera_sdk/atmcd.h"
+
+namespace pelu {
+
+// Values of the camera subsystem that no other subsystem needs by name.
+struct CameraGlobals {
+    AndorCapabilities caps{};          // of the camera last queried
+    char ccd_path[256] = {};           // working directory handed to Initialize
+    std::atomic<unsigned> errorValue{0};  // last library status
+    std::atomic<int> temp_thread{1};   // the temperature watch runs while 0
+    int temp_thread_id = 0;            // its thread-pool id
+    std::atomic<int> nUnknownCameraHandle{0};  // current camera as the monitoring loop read it
+    std::atomic<int> nhDim{0}, nvDim{0};  // image size last configured, either camera
+    // Instrument seconds of one frame cycle as each camera reported it when
+    // configured; bounds how long an acquisition may take.
+    std::atomic<float> frameSeconds1{0}, frameSeconds2{0};
+    std::atomic<int> setPoint1{10}, setPoint2{10};  // last temperature asked of each cooler
+};
+
+inline CameraGlobals ccd;
+
+// Back to the values of program start (tests).
+void ResetCameraGlobals();
+
+// Stores a library status in errorValue and returns it.
+inline unsigned Sdk(unsigned status) {
+    ccd.errorValue = status;
+    return status;
+}
+
+// ---- discovery, opening, report, closing ------------------------------------------
+
+// Counts the cameras and opens one or two of them (camera 1 current afterwards).
+void CamerasOn();
+// Warms the cameras, then closes camera 1 and camera 2 in that order.
+void CamerasOff();
+// Initialises the current camera and records its detector size. Returns 1.
+int OpenCamera(int handle);
+// Capability report of the current camera (fills caps as it goes).
+std::string GetCameraInfo();
+// Shuts the current camera down and frees its buffers. Returns 0 when the
+// camera could not be polled and was left as it was, else 1.
+int CloseCamera(int handle);
+
+// ---- configuration ---------------------------------------------------------------------
+
+void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain, int hbin,
+                    int vbin, float exposure, int shutterMode, int fanMode, int frames,
+                    int handle);
+
+// ---- acquisition -------------------------------------------------------------------------
+
+// One acquisition of the current camera into frame `frameIndex` of the
+// buffer of camera `handle`. False when it was refused or failed.
+bool TakeImage(int width, int height, int handle, int frameIndex);
+// Reads the acquired frame into that slot.
+void DataDump(int width, int height, int handle, int frameIndex);
+// One acquisition of a series of `frames` frames into the whole buffer.
+bool TakeImage_FTmode(int width, int height, int frames, int handle);
+// Serves the frame requests of a scan while the scanner connection is open. Returns 1.
+int MonitoringThreadFunction();
+// One pass of the monitoring loop's request handling (take = 1).
+void ServeTakeRequest();
+
+// ---- cooling ---------------------------------------------------------------------------------
+
+// Cooler on at a temperature (flag 0) or off (non-zero) for each camera, then
+// watches until stable when a cooler went on. 0 when a cooler command failed.
+int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2);
+// The temperature watch (a thread function). Returns 0.
+int setTempThread();
+// Warms both cameras to 10 C before they are shut down. Returns 1.
+int CameraQuitCooling();
+
+// Temperatures read by the watch and the warm-up, for the history plot.
+struct CoolingSample {
+    double seconds = 0;  // instrument seconds since the watch or warm-up began
+    int setPoint1 = 0, temperature1 = 0;
+    int setPoint2 = 0, temperature2 = 0;
+    bool hasCamera2 = false;
+};
+std::vector<CoolingSample> CoolingHistory();
+
+}  // namespace pelu

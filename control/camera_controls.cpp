@@ -1,0 +1,101 @@
+// The camera switch of the main panel, the cooling controls of the device
+// test panel and the camera choice of the settings dialog.
+#include "camera/camera.h"
+#include "camera/camera_lock.h"
+#include "control/callbacks.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+// The menu items that need camera data: saving the display and the device test.
+void DimCameraMenuItems(bool dimmed) {
+    ui::SetMenuBarAttribute(state.menubar, MENUBAR_FILE_SAVE, ui::ATTR_DIMMED, dimmed ? 1 : 0);
+    ui::SetMenuBarAttribute(state.menubar, MENUBAR_SETUP_TEST, ui::ATTR_DIMMED, dimmed ? 1 : 0);
+}
+
+void AppendCooling(const std::string& text) {
+    ui::SetCtrlVal(state.testpanel, TEST_COOLSTATUS, text);
+}
+
+}  // namespace
+
+int CCD_TurnOnOff(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    const int main = state.mainPanel;
+    if (state.CCD_status == kDeviceOn) {
+        // The live view acquires into the buffers freed below.
+        StopLiveView();
+        ui::SetCtrlAttribute(main, MAIN_CCD_TOGGLE, ui::ATTR_LABEL_TEXT, "CCD Off");
+        SetDimmed(main, MAIN_PICTURE, true);
+        {
+            CameraLock lock;
+            state.pFitsData.Free();
+            state.pusFitsData.Free();
+            state.planeDataCCD.Release();
+            state.BiasDark1.Free();
+            state.BiasDark2.Free();
+        }
+        CamerasOff();
+        DimCameraMenuItems(true);
+        ui::SetCtrlVal(main, MAIN_CCD_LED, 0);
+    } else {
+        ui::SetCtrlAttribute(main, MAIN_CCD_TOGGLE, ui::ATTR_LABEL_TEXT, "CCD On");
+        CamerasOn();
+        ui::SetCtrlVal(main, MAIN_CCD_LED, 1);
+        DimCameraMenuItems(false);
+        TempSet(1, 1, GetInt(state.testpanel, TEST_TEMP1), GetInt(state.testpanel, TEST_TEMP2));
+    }
+    return 0;
+}
+
+int setCooler(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    AppendCooling("CCD Cooling Status\n");
+    const int off1 = GetInt(state.testpanel, TEST_COOLER1);
+    const int off2 = GetInt(state.testpanel, TEST_COOLER2);
+    const int temperature1 = GetInt(state.testpanel, TEST_TEMP1);
+    const int temperature2 = GetInt(state.testpanel, TEST_TEMP2);
+    if (off1 == 0 && off2 == 0) {
+        AppendCooling("\nCamera 1, 2 Cooler On!\n");
+        AppendCooling(Format("Cooling Temperature : %d, %d\n", temperature1, temperature2));
+    } else if (off1 == 0) {
+        AppendCooling("\nCamera 1 Cooler On!\n");
+        AppendCooling(Format("Cooling Temperature : %d\n", temperature1));
+    } else if (off2 == 0) {
+        AppendCooling("\nCamera 2 Cooler On!\n");
+        AppendCooling(Format("Cooling Temperature : %d\n", temperature2));
+    } else {
+        AppendCooling("\nCamera 1,2 off!\n");
+    }
+    TempSet(off1, off2, temperature1, temperature2);
+    return 0;
+}
+
+int CCD_setCamera(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, CAMERA_PAGE_INDEX,
+                                  &state.TabPanelHandle);
+    state.ccd_camera = GetInt(state.TabPanelHandle, CAMERA_PAGE_CAMERA);
+    int observation = 0;
+    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, OBS_PAGE_INDEX, &observation);
+    if (state.ccd_camera == kFlatFielding) {
+        ui::SetCtrlVal(observation, OBS_PAGE_TARGET, -1);
+        SetDimmed(observation, OBS_PAGE_TARGET, true);
+    } else {
+        SetDimmed(observation, OBS_PAGE_TARGET, false);
+    }
+    return 0;
+}
+
+void RegisterCameraCallbacks() {
+    ui::RegisterCallback("CCD_TurnOnOff", CCD_TurnOnOff);
+    ui::RegisterCallback("setCooler", setCooler);
+    ui::RegisterCallback("CCD_setCamera", CCD_setCamera);
+}
+
+}  // namespace pelu

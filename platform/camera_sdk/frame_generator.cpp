@@ -1,0 +1,142 @@
+#include "platform/camera_sdk/frame_generator.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace camsim {
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+// splitmix64: small, fast and good enough for sensor noise; seeded per frame
+// so that frames are reproducible one by one.
+class Random {
+public:
+    explicit Random(uint64_t seed) : state_(seed) {}
+    uint64_t Next() {
+        uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    // Uniform in (0, 1].
+    double Uniform() { return (static_cast<double>(Next() >> 11) + 1.0) * (1.0 / 9007199254740992.0); }
+    // Standard normal deviate (Box-Muller, the second value kept for the next call).
+    double Normal() {
+        if (haveSpare_) {
+            haveSpare_ = false;
+            return spare_;
+        }
+        double r = std::sqrt(-2.0 * std::log(Uniform()));
+        double a = kTwoPi * Uniform();
+        spare_ = r * std::sin(a);
+        haveSpare_ = true;
+        return r * std::cos(a);
+    }
+
+private:
+    uint64_t state_;
+    double spare_ = 0;
+    bool haveSpare_ = false;
+};
+
+uint64_t Mix(uint64_t a, uint64_t b) {
+    uint64_t z = a * 0x9E3779B97F4A7C15ull + b + 0x632BE59BD9B4E019ull;
+    z = (z ^ (z >> 31)) * 0xBF58476D1CE4E5B9ull;
+    return z ^ (z >> 29);
+}
+
+double Absorption(double u, double centre, double depth, double width) {
+    double d = (u - centre) / width;
+    return 1.0 - depth * std::exp(-0.5 * d * d);
+}
+
+bool AreaFits(const FrameRequest& r) {
+    const ExposureContext& c = r.context;
+    return r.hbin >= 1 && r.vbin >= 1 && r.hstart >= 1 && r.vstart >= 1 && r.hend >= r.hstart &&
+           r.vend >= r.vstart && r.hend <= c.detectorWidth && r.vend <= c.detectorHeight;
+}
+
+}  // namespace
+
+double SpectrumLight::Profile(double u, double v) {
+    // Slit direction: brightness structure and a spot crossing the slit.
+    double slit = 1.0 + 0.06 * std::sin(kTwoPi * 7.3 * v) + 0.04 * std::sin(kTwoPi * 17.1 * v + 1.0);
+    double spot = (v - 0.585) / 0.03;
+    slit *= 1.0 - 0.7 * std::exp(-0.5 * spot * spot);
+    // Dispersion direction: a gently curved continuum with a deep line whose
+    // centre moves a little along the slit, and two weaker lines.
+    double continuum = 1.0 - 0.15 * (u - 0.5) * (u - 0.5);
+    double lineCentre = 0.5 + 0.003 * std::sin(kTwoPi * 5.0 * v);
+    double lines = Absorption(u, lineCentre, 0.85, 0.012) * Absorption(u, 0.22, 0.35, 0.006) *
+                   Absorption(u, 0.78, 0.25, 0.008);
+    return slit * continuum * lines;
+}
+
+void SpectrumLight::RowRate(const ExposureContext& context, int y, int x0, int count,
+                            double* rate) const {
+    const double width = context.detectorWidth > 0 ? context.detectorWidth : 1;
+    const double height = context.detectorHeight > 0 ? context.detectorHeight : 1;
+    const double v = (y + 0.5) / height;
+    for (int i = 0; i < count; ++i) rate[i] = continuumRate_ * Profile((x0 + i + 0.5) / width, v);
+}
+
+double DarkRate(const SensorModel& sensor, double temperatureCelsius) {
+    return sensor.darkRateAt20C * std::exp2((temperatureCelsius - 20.0) / sensor.darkDoublingCelsius);
+}
+
+int FrameWidth(const FrameRequest& r) {
+    return AreaFits(r) ? (r.hend - r.hstart + 1) / r.hbin : 0;
+}
+
+int FrameHeight(const FrameRequest& r) {
+    return AreaFits(r) ? (r.vend - r.vstart + 1) / r.vbin : 0;
+}
+
+size_t RenderFrame(const FrameRequest& r, const SensorModel& sensor, const LightModel* light,
+                   uint16_t* out, size_t capacity, std::vector<double>& scratch) {
+    const int width = FrameWidth(r);
+    const int height = FrameHeight(r);
+    if (width <= 0 || height <= 0 || out == nullptr) return 0;
+    const size_t pixels = std::min(capacity, size_t(width) * size_t(height));
+    const int span = width * r.hbin;  // detector columns that reach the output
+    if (scratch.size() < size_t(2 * span)) scratch.resize(size_t(2 * span));
+    double* rowRate = scratch.data();
+    double* binnedRate = scratch.data() + span;
+
+    const double exposure = std::max(0.0, r.context.exposureSeconds);
+    const double binArea = double(r.hbin) * double(r.vbin);
+    const double darkElectrons = DarkRate(sensor, r.temperatureCelsius) * exposure * binArea;
+    const double emGain = r.emGain > 1 ? double(r.emGain) : 1.0;
+    const bool lit = r.shutterOpen && light != nullptr && exposure > 0;
+    Random random(Mix(Mix(r.seed, uint64_t(r.context.camera)), r.context.frameNumber));
+
+    size_t written = 0;
+    for (int row = 0; row < height && written < pixels; ++row) {
+        std::fill(binnedRate, binnedRate + span, 0.0);
+        if (lit) {
+            for (int k = 0; k < r.vbin; ++k) {
+                int y = r.vstart - 1 + row * r.vbin + k;
+                light->RowRate(r.context, y, r.hstart - 1, span, rowRate);
+                for (int i = 0; i < span; ++i) binnedRate[i] += rowRate[i];
+            }
+        }
+        for (int column = 0; column < width && written < pixels; ++column) {
+            double lightElectrons = 0;
+            for (int k = 0; k < r.hbin; ++k) lightElectrons += binnedRate[column * r.hbin + k];
+            double mean = lightElectrons * exposure + darkElectrons;
+            double electrons = mean + std::sqrt(mean) * random.Normal();  // shot noise
+            if (electrons < 0) electrons = 0;
+            electrons *= emGain;
+            int detectorColumn = r.hstart - 1 + column * r.hbin;
+            double bias = sensor.baselineAdu +
+                          sensor.biasPatternAdu * std::sin(0.37 * detectorColumn) +
+                          sensor.readNoiseElectrons / sensor.electronsPerAdu * random.Normal();
+            double adu = std::round(bias + electrons / sensor.electronsPerAdu);
+            out[written++] = static_cast<uint16_t>(std::clamp(adu, 0.0, 65535.0));
+        }
+    }
+    return written;
+}
+
+}  // namespace camsim
