@@ -1,0 +1,235 @@
+// Scan motion programs: generation of PELU.pmc from the site templates, its
+// download, and the execution of a scan with one frame request per scan
+// position reached.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/os/os.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "scanner/controller_access.h"
+#include "scanner/runtime.h"
+#include "scanner/scanner.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+using detail::WithController;
+
+const char* const kHeadFile = "pelu.head";
+const char* const kTailFile = "pelu.tail";
+const char* const kProgramFile = "PELU.pmc";
+// Templates are a few lines; anything larger is not one.
+constexpr long kMaxTemplateBytes = 64 * 1024;
+// How long the end of a scan waits for the monitoring thread to store the
+// last frame, instrument seconds.
+constexpr double kLastFrameWaitSeconds = 60.0;
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+File OpenFile(const std::string& logicalPath, const char* mode) {
+    const std::string host = os::HostPath(logicalPath);
+    if (host.empty()) return nullptr;
+    return File(std::fopen(host.c_str(), mode));
+}
+
+// A template's bytes, or nothing when it cannot be read whole.
+std::optional<std::string> ReadTemplate(const char* name) {
+    File file = OpenFile(name, "rb");
+    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
+    const long length = std::ftell(file.get());
+    if (length < 0 || length > kMaxTemplateBytes || std::fseek(file.get(), 0, SEEK_SET) != 0)
+        return std::nullopt;
+    std::string bytes(static_cast<size_t>(length), '\0');
+    if (length > 0 && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+        return std::nullopt;
+    return bytes;
+}
+
+void WriteText(FILE* file, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), file);
+}
+
+// The frame requests of one scan. A scan position is signalled once, in
+// order, and only when the previous request has been served, so that no
+// request overwrites one the monitoring thread has not read yet.
+class FrameRequests {
+public:
+    explicit FrameRequests(int frames) : frames_(frames) {}
+
+    // Step mode: the program's step counter says how many steps are done;
+    // the next one counts once the stage has travelled it. After the
+    // program's end the stage stands at its last step.
+    void PollSteps(bool programEnded) {
+        std::string reply;
+        if (!PmacCommand("p1", &reply)) return;
+        if (reply != shownStep_) {
+            SetText(state.mainPanel, MAIN_STEP, reply);
+            shownStep_ = reply;
+        }
+        const int done = std::atoi(reply.c_str());
+        const int next = signalled_ + 1;
+        if (next > done || !Room()) return;
+        if (programEnded || position - kCountsPerUnit * next * step_size >= 0.0) Raise(next);
+    }
+
+    // Continuous mode: a frame when the stage has passed the next position
+    // by half a step.
+    void PollStroke() {
+        std::string text = Format("%d", signalled_);
+        if (text != shownStep_) {
+            SetText(state.mainPanel, MAIN_STEP, text);
+            shownStep_ = std::move(text);
+        }
+        if (!Room()) return;
+        const double step = step_size;
+        if (position - kCountsPerUnit * signalled_ * step >= 5.0 * step) Raise(signalled_ + 1);
+    }
+
+    int Signalled() const { return signalled_; }
+
+private:
+    bool Room() const { return state.take == 0 && (frames_ <= 0 || signalled_ < frames_); }
+    void Raise(int frame) {
+        state.Scanpos_CCDframe = frame;
+        state.take = 1;
+        signalled_ = frame;
+    }
+
+    int frames_;
+    int signalled_ = 0;
+    std::string shownStep_;
+};
+
+// Waits until the monitoring thread has served the pending request. False
+// when it does not within the limit or the connection ends.
+bool WaitForFrameTaken() {
+    const double pauseMs = 0.5;
+    for (double waited = 0; state.take != 0; waited += pauseMs) {
+        if (state.PmacAccessible == 0 || waited > kLastFrameWaitSeconds * 1000.0) return false;
+        os::Sleep(pauseMs);
+    }
+    return true;
+}
+
+}  // namespace
+
+int ScanCommandWrite(int count, float step_time, float step, float feedrate, float stroke) {
+    const std::optional<std::string> head = ReadTemplate(kHeadFile);
+    const std::optional<std::string> tail = ReadTemplate(kTailFile);
+    if (!head || !tail) {
+        // Downloading the previous program without a word would run a stale
+        // scan; say so.
+        ShowStatus(Format("\nCannot read the scan template %s: scan program not generated\n",
+                          head ? kTailFile : kHeadFile));
+    } else if (File program = OpenFile(kProgramFile, "wb"); !program) {
+        ShowStatus(Format("\nCannot write %s: scan program not generated\n", kProgramFile));
+    } else {
+        WriteText(program.get(), *head);
+        WriteText(program.get(), "\r\n");
+        if (feedrate == 0.0f && stroke == 0.0f) {
+            step_size = step;
+            WriteText(program.get(),
+                      Format("i130=120000\r\ni131=4000\r\ni132=4000\r\ni133=40000\r\ni134=0\r\n"
+                             "i135=20000\r\ninc\r\nta%3.f\r\nts%3.f\r\np1=0\r\nWhile(p1<%4d)\r\n"
+                             "x%4.f\r\ndwell%3.f\r\np1=p1+1\r\nEndWhile\r\n",
+                             0.35 * step_time, 0.17 * step_time, count,
+                             static_cast<double>(step), 0.3 * step_time));
+        }
+        if (step_time == 0.0f && step == 0.0f) {
+            step_size = count != 0 ? stroke / static_cast<float>(count) : 0.0f;
+            WriteText(program.get(),
+                      Format("i130=40000\r\ni131=1800\r\ni132=1800\r\ni133=40000\r\ni134=0\r\n"
+                             "i135=0\r\nabs\r\nta100\r\nts50\r\nf%2.f\r\nx%5.f\r\n",
+                             static_cast<double>(feedrate), static_cast<double>(stroke)));
+        }
+        WriteText(program.get(), "\r\n");
+        WriteText(program.get(), *tail);
+        program.reset();
+        ShowStatus("\nScript was generated.\n");
+    }
+    OpenScript(kProgramFile);
+    return 1;
+}
+
+void OpenScript(const std::string& path) {
+    if (!OpenFile(path, "r")) return;
+    if (!ScannerConnected()) {
+        ShowStatus(kScannerNotConnected);
+        return;
+    }
+    const std::string host = os::HostPath(path);
+    os::Delay(1.0);
+    int downloaded = 0;
+    WithController([&] {
+        downloaded = DeviceDownload(dwDevice, nullptr, nullptr, nullptr, host.c_str(), 1, 1, 1, 1);
+    });
+    os::Delay(1.0);
+    if (downloaded != 0) {
+        ShowStatus("\nDevice Download Success\n");
+        ShowStatus("\nOpen Script() called complete!!\n");
+    }
+}
+
+int ExecuteProgram(int, int) {
+    if (!ScannerConnected()) {
+        ShowStatus(kScannerNotConnected);
+        return 0;
+    }
+    int gathering = 0;
+    WithController([&] { gathering = DeviceSetQuickGather(dwDevice, 0x10101, 1); });
+    if (gathering == 0) {
+        ui::MessagePopup("Error", "Set gathering failed.");
+        return 0;
+    }
+    for (const char* command : {"I19=5", "I20=7", "CLOSE", "END GAT", "DEL GAT", "DEF GAT",
+                                "GAT &1 b1 r", "m180->X:$818,0", "m145->Y:$814,10"}) {
+        std::string ignored;
+        PmacCommand(command, &ignored);
+    }
+    ShowStatus("\nStarting Scan.\n");
+    state.Scanning = 1;
+
+    const int mode = state.scan_mode;
+    FrameRequests requests(state.g_nFrameNumber1);
+    bool answering = true;
+    for (;;) {
+        std::string running;
+        if (!PmacCommand("m180", &running)) {
+            answering = false;
+            break;
+        }
+        if (running[0] == '0') break;
+        if (mode == 0) requests.PollSteps(false);
+        if (mode == 1) requests.PollStroke();
+        os::Sleep(g_fScanPollPauseMs);
+    }
+    if (!answering) ShowStatus("\nThe scanner stopped answering: the scan is cut short.\n");
+
+    // The program has ended: signal what was reached but not yet signalled,
+    // and return only once the monitoring thread has stored the last frame,
+    // so that the series is complete when the run saves it.
+    bool served = WaitForFrameTaken();
+    for (int before = -1; served && answering && requests.Signalled() != before;) {
+        before = requests.Signalled();
+        if (mode == 0) requests.PollSteps(true);
+        if (mode == 1) requests.PollStroke();
+        served = WaitForFrameTaken();
+    }
+    if (!served) ShowStatus("\nThe last frame of the scan was not taken.\n");
+
+    state.Scanning = 0;
+    ShowStatus("\nScanning complete.\n");
+    return 1;
+}
+
+}  // namespace pelu

@@ -1,0 +1,232 @@
+#include "scanner/scanner.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/os/os.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "scanner/controller_access.h"
+#include "scanner/runtime.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+using detail::WithController;
+
+// Replies come back in a buffer of this many characters.
+constexpr uint32_t kReplySize = 255;
+
+// Amp-on sequence states.
+constexpr int kAmpCheck = 0, kSeekLimit = 10, kDefineHome = 20, kAwaitHome = 21, kHomed = 30;
+
+// The three test-panel controls the amp timer hands back to the observer.
+constexpr int kJogControls[] = {TEST_JOG_DEC, TEST_JOG_INC, TEST_ZERO};
+
+// What the monitoring loop showed last, so that it touches the panel only
+// when something changed (it polls many times a millisecond).
+struct Shown {
+    std::string position;
+    int bits[4] = {-1, -1, -1, -1};
+};
+Shown g_shown;  // monitoring thread only
+
+void StopAmpTimer() {
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_AMP_TIMER, ui::ATTR_ENABLED, 0);
+}
+
+// A command whose reply is only looked at by its first character.
+char FirstOfReply(const std::string& command) {
+    std::string reply;
+    PmacCommand(command, &reply);
+    return reply.empty() ? '\0' : reply[0];
+}
+
+void Send(const std::string& command) {
+    std::string ignored;
+    PmacCommand(command, &ignored);
+}
+
+}  // namespace
+
+bool ScannerConnected() { return detail::g_linkUsable.load(); }
+
+bool PmacCommand(const std::string& command, std::string* reply) {
+    reply->clear();
+    char buffer[kReplySize + 1] = {};
+    int answered = 0;
+    const bool usable = WithController([&] {
+        answered = DeviceGetResponse(dwDevice, buffer, kReplySize, command.c_str());
+    });
+    if (!usable || answered <= 0) return false;
+    buffer[kReplySize] = '\0';
+    *reply = buffer;
+    return true;
+}
+
+int ScanOpen() {
+    if (!RunLink()) {
+        ShowStatus(Format("Device is NOT opened! %d \n ", 0));
+        return 0;
+    }
+    bDriverOpen = DeviceOpen(dwDevice);
+    if (bDriverOpen == 0) {
+        ShowStatus(Format("Device is NOT opened! %d \n ", bDriverOpen.load()));
+        FreeLink();
+        return 0;
+    }
+    ShowStatus(Format("Device is opened in device #%d", bDriverOpen.load()));
+    char version[31] = {}, date[31] = {};
+    DeviceGetRomVersion(dwDevice, version, 30);
+    DeviceGetRomDate(dwDevice, date, 30);
+    version[30] = date[30] = '\0';
+    ShowStatus(Format("\nV%s %s", version, date));
+    detail::g_linkUsable = true;
+
+    getresponse("i900=3");
+    getresponse("i125=$80C000");
+    for (const char* setting :
+         {"i117=0.5", "i130=40000", "i131=1800", "i132=1800", "i133=40000", "i135=0"})
+        Send(setting);
+    std::string reply;
+    PmacCommand("i900", &reply);
+    ShowStatus("\ni900=" + reply);
+    PmacCommand("i125", &reply);
+    ShowStatus("i125=" + reply);
+
+    state.PmacAccessible = 1;
+    state.Scanner_status = kDeviceOn;
+    return 1;
+}
+
+void CloseDevice() {
+    state.PmacAccessible = 0;
+    // Nobody may enter the library from here on; wait for those inside.
+    detail::g_linkUsable = false;
+    while (detail::g_callsInFlight.load() != 0) os::Sleep(0.1);
+    if (bDriverOpen != 0 && DeviceClose != nullptr) {
+        bDriverOpen = DeviceClose(dwDevice) == 0 ? 1 : 0;
+        ShowStatus(Format("Device is Closed! %d \n ", bDriverOpen.load()));
+    }
+    if (h_PmacLib != nullptr) FreeLink();
+    state.Scanner_status = kDeviceOff;
+}
+
+void ampon_timer() {
+    if (!ScannerConnected()) {
+        StopAmpTimer();
+        return;
+    }
+    switch (g_nAmpOnSeq) {
+        case kAmpCheck: {
+            Send("#1o0");
+            Send("#1j/");
+            ui::Delay(0.1);
+            Send("m139->Y:$814,14");
+            Send("m138->X:$3D,18");
+            const char m139 = FirstOfReply("m139");
+            const char m138 = FirstOfReply("m138");
+            if (m139 == '0' || m138 == '1') {  // the amplifier has no power
+                StopAmpTimer();
+                break;
+            }
+            ShowStatus("Amp is turned ON\n");
+            Send("m132->X:$3D,22");
+            Send("j-");
+            g_nAmpOnSeq = kSeekLimit;
+            break;
+        }
+        case kSeekLimit:
+            if (FirstOfReply("m132") == '0') break;
+            ui::Delay(1.0);
+            Send("hm");
+            g_nAmpOnSeq = kDefineHome;
+            break;
+        case kDefineHome:
+            Send("m145->Y:$814,10");
+            g_nAmpOnSeq = kAwaitHome;
+            break;
+        case kAwaitHome:
+            if (FirstOfReply("m145") == '0') break;
+            SetDimmed(state.mainPanel, MAIN_RUN, false);
+            g_nAmpOnSeq = kHomed;
+            break;
+        case kHomed:
+            StopAmpTimer();
+            break;
+        default:
+            break;
+    }
+}
+
+int Ampon_timer(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_TIMER_TICK) return 0;
+    ampon_timer();
+    if (g_nAmpOnSeq == kHomed) StopAmpTimer();
+    for (int control : kJogControls) SetDimmed(state.testpanel, control, false);
+    return 0;
+}
+
+void getresponse(const std::string& command) {
+    if (!ScannerConnected()) {
+        ShowStatus(kScannerNotConnected);
+        return;
+    }
+    std::string reply;
+    PmacCommand(command, &reply);
+    ShowStatus(reply);
+}
+
+void ReadPosition() {
+    std::string reply;
+    // A controller that does not answer leaves the last reading standing.
+    if (!PmacCommand("#1P", &reply)) return;
+    position = std::atof(reply.c_str());
+    state.scanpos = static_cast<float>(position / kCountsPerUnit);
+    std::string text = Format("%.1f", position / kCountsPerUnit);
+    if (text != g_shown.position) {
+        SetText(state.mainPanel, MAIN_POSITION, text);
+        g_shown.position = std::move(text);
+    }
+}
+
+void Monitor() {
+    struct Bit {
+        const char* variable;
+        int lamp;
+    };
+    static constexpr Bit kBits[4] = {
+        {"m140", MAIN_INPOS_LED}, {"m137", MAIN_M137_LED},
+        {"m131", MAIN_M131_LED},  {"m132", MAIN_NEGLIM_LED}};
+    for (int i = 0; i < 4; ++i) {
+        std::string reply;
+        if (!PmacCommand(kBits[i].variable, &reply)) return;
+        const int value = std::atoi(reply.c_str());
+        if (i == 0) state.Scanner_InPosition = value;
+        if (value != g_shown.bits[i]) {
+            ui::SetCtrlVal(state.mainPanel, kBits[i].lamp, value != 0 ? 1 : 0);
+            g_shown.bits[i] = value;
+        }
+    }
+}
+
+void ResetScanner() {
+    if (ScannerConnected() || h_PmacLib != nullptr) {
+        detail::g_linkUsable = false;
+        while (detail::g_callsInFlight.load() != 0) os::Sleep(0.1);
+        if (bDriverOpen != 0 && DeviceClose != nullptr) DeviceClose(dwDevice);
+        FreeLink();
+    }
+    bDriverOpen = 0;
+    g_nAmpOnSeq = 0;
+    position = 0.0;
+    step_size = 0.0f;
+    g_nJogPosition = 0;
+    g_shown = Shown{};
+}
+
+}  // namespace pelu

@@ -1,0 +1,89 @@
+// The scanner: the connection with the stage's motion controller, the
+// amplifier-on and homing sequence, the position and status reads of the
+// monitoring loop, the scan motion programs and the quick-gather upload.
+//
+// The user-interface thread and the monitoring thread both talk to the
+// controller. Every call into the library goes through PmacCommand (or the
+// guarded calls inside this subsystem), which counts the calls in flight, so
+// that CloseDevice can wait until no thread is inside the library before it
+// closes the connection and releases the library.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace pelu {
+
+// ---- scanner globals (shared ones are in the instrument state) ------------------
+
+inline std::atomic<int> bDriverOpen{0};    // result of the open call; non-zero while open
+inline const uint32_t dwDevice = 0;        // the controller's device number
+inline int g_nAmpOnSeq = 0;                // amp-on sequence state: 0, 10, 20, 21, 30
+inline std::atomic<double> position{0.0};  // motor 1 position, controller counts
+inline std::atomic<float> step_size{0.0f}; // scan step of the program written last, stage units
+inline int g_nJogPosition = 0;             // absolute jog target of motor 1, counts
+
+// Controller counts per stage unit (the position display divides by it).
+inline constexpr double kCountsPerUnit = 10.0;
+// Pause between two polls of a running scan program, instrument milliseconds:
+// short against a step, long enough to leave the processor to the window and
+// the monitoring thread.
+inline double g_fScanPollPauseMs = 0.2;
+
+// The text written when an action needs the controller and it is not open.
+inline constexpr const char* kScannerNotConnected = "\nScanner is not connected.\n";
+
+// ---- connection ------------------------------------------------------------------
+
+// Binds the library, opens the controller and sets it up for scanning.
+// Returns 1 when the controller is open, 0 otherwise (message shown).
+int ScanOpen();
+// Ends the monitoring loop's access, waits until no thread is inside the
+// library, closes the controller and releases the library.
+void CloseDevice();
+// True while the controller is open and usable.
+bool ScannerConnected();
+
+// Sends one command line. False, with an empty reply, when the scanner is
+// not connected or the controller did not answer.
+bool PmacCommand(const std::string& command, std::string* reply);
+
+// One step of the amp-on sequence.
+void ampon_timer();
+// Timer callback of the main panel's amplifier timer.
+int Ampon_timer(int panel, int control, int event, void* data, int eventData1, int eventData2);
+
+// Sends a command and writes the reply to the status box.
+void getresponse(const std::string& command);
+// Reads motor 1's position into `position` and `scanpos` and shows it.
+void ReadPosition();
+// Reads the in-position flag and the status bits and shows them.
+void Monitor();
+
+// ---- scan programs ---------------------------------------------------------------
+
+// Writes PELU.pmc from the site templates pelu.head and pelu.tail and the
+// step-mode and/or continuous-mode block, then downloads it.
+int ScanCommandWrite(int count, float step_time, float step, float feedrate, float stroke);
+// Downloads the program file at `path` (a logical path).
+void OpenScript(const std::string& path);
+// Starts the downloaded program with gathering and signals every scan
+// position reached through `take`/`Scanpos_CCDframe`. Returns 1 when the
+// program has finished and its last frame has been taken, 0 when gathering
+// could not be set up or the scanner is not connected. The run passes the
+// camera and the take mode it scans for; the monitoring thread decides by
+// `pelu_take_mode` which cameras take the frames.
+int ExecuteProgram(int cameraHandle = 0, int takeMode = 0);
+
+// ---- quick gather ----------------------------------------------------------------
+
+// Fetches the gathered servo data, plots actual position against time in red
+// on the main panel's graph and, with save = 1, writes GatherResult.txt.
+// Returns 1, or 0 when the data is unavailable or the file cannot be written.
+int UploadQuickGather(int save);
+
+// Back to program start (tests): globals reset, library released.
+void ResetScanner();
+
+}  // namespace pelu
