@@ -1,6 +1,8 @@
 // The Qt front-end against the real run-time core: what a person sees in the
 // windows, and what reaches the program when the person acts. The windows are
 // drawn offscreen; the dispatch loop runs on its own thread as in the programs.
+#include "platform/ui/qt/qt_frontend.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -18,11 +20,11 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <future>
 #include <mutex>
 #include <vector>
 
-#include "platform/ui/qt/qt_frontend.h"
 #include "platform/ui/qt/qt_widgets.h"
 #include "tests/platform/ui/ui_fixture.h"
 
@@ -33,7 +35,7 @@ using namespace std::chrono_literals;
 
 // One QApplication on the main thread for the whole test program.
 class QtEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         app_ = new QApplication(argc_, argv_);
@@ -41,7 +43,7 @@ public:
     }
     void TearDown() override { delete app_; }
 
-private:
+  private:
     int argc_ = 1;
     char name_[32] = "qt_frontend_tests";
     char* argv_[2] = {name_, nullptr};
@@ -51,11 +53,11 @@ private:
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 constexpr int kMain = 1;
-constexpr int kPicture = 2, kGo = 3, kExposure = 4, kName = 5, kStatus = 6, kTable = 7,
-              kTabs = 8, kGraph = 9, kAsk = 10;
+constexpr int kPicture = 2, kGo = 3, kExposure = 4, kName = 5, kStatus = 6, kTable = 7, kTabs = 8,
+              kGraph = 9, kAsk = 10;
 constexpr int kPicLeft = 10, kPicTop = 20, kPicWidth = 64, kPicHeight = 48;
 
-const char* kResource = R"({
+const char* kResource = R"json({
   "panels": [
     { "resource": 1, "name": "MAIN", "title": "Front-end test", "width": 420, "height": 330,
       "top": 40, "left": 40, "callback": "onPanel",
@@ -98,7 +100,7 @@ const char* kResource = R"({
                      { "separator": true },
                      { "id": 4, "name": "EXIT", "label": "Exit", "callback": "onMenu" } ] } ] }
   ]
-})";
+})json";
 
 // ---- what reached the program --------------------------------------------------------
 
@@ -128,7 +130,9 @@ int OnAsk(int, int, int event, void*, int, int) {
 
 // A menu choice is recorded as (panel, item, kMenuChosen, menu bar).
 constexpr int kMenuChosen = 1000;
-void OnMenu(int menuBar, int item, void*, int panel) { Record(panel, item, kMenuChosen, menuBar, 0); }
+void OnMenu(int menuBar, int item, void*, int panel) {
+    Record(panel, item, kMenuChosen, menuBar, 0);
+}
 
 std::vector<Received> ReceivedFor(int control, int event) {
     std::lock_guard lock(receivedMutex);
@@ -154,7 +158,7 @@ void PumpFor(std::chrono::milliseconds duration) {
 }
 
 class QtFrontEndTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetRuntime();
         InitRuntime();
@@ -231,14 +235,17 @@ protected:
 
 // ---- pictures ---------------------------------------------------------------------------
 
-int PatternAt(int x, int y) { return (x * 3 + y * 7) & 0xFF; }
+int PatternAt(int x, int y) {
+    return (x * 3 + y * 7) & 0xFF;
+}
 
 // Puts a w x h bitmap of PatternAt with `palette` into the picture control.
 void ShowPattern(int panel, int w, int h, const std::vector<int>& palette) {
     const int bytesPerRow = w + 4;  // padded rows, as camera frames come
     std::vector<unsigned char> bits(static_cast<size_t>(bytesPerRow) * h, 0xEE);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) bits[y * bytesPerRow + x] = static_cast<unsigned char>(PatternAt(x, y));
+        for (int x = 0; x < w; ++x)
+            bits[y * bytesPerRow + x] = static_cast<unsigned char>(PatternAt(x, y));
     int bitmap = 0;
     ASSERT_EQ(NewBitmap(bytesPerRow, 8, w, h, palette.data(), bits.data(), &bitmap), 0);
     ASSERT_EQ(SetCtrlBitmap(panel, kPicture, 0, bitmap), 0);
@@ -264,9 +271,9 @@ TEST_F(QtFrontEndTest, ScreenshotShowsThePicturePixelForPixel) {
         for (int x = 0; x < w; ++x) {
             const int v = PatternAt(x, y);
             if (shot.pixel(kPicLeft + x, kPicTop + y) != qRgb(v, v, v) && ++wrong <= 3)
-                ADD_FAILURE() << "pixel " << x << "," << y << " is "
-                              << std::hex << shot.pixel(kPicLeft + x, kPicTop + y)
-                              << ", expected grey " << std::dec << v;
+                ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex
+                              << shot.pixel(kPicLeft + x, kPicTop + y) << ", expected grey "
+                              << std::dec << v;
         }
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(shot.pixel(kPicLeft + w, kPicTop), qRgb(0, 0, 0));
@@ -482,6 +489,10 @@ TEST_F(QtFrontEndTest, ValuesSetByAWorkerThreadAppearInTheWidgets) {
     EXPECT_EQ(exposure->decimals(), 3);
     EXPECT_EQ(name->text(), "Fe I 6302");
     EXPECT_EQ(status->toPlainText(), "line 1\nline 2\n");
+    // A later line is appended to what the box shows already.
+    SetCtrlVal(panel, kStatus, "line 3");
+    EXPECT_TRUE(PumpUntil([&] { return status->toPlainText() == "line 1\nline 2\nline 3"; }))
+        << status->toPlainText().toStdString();
 
     // A status box that is reset shows the new text only.
     ResetTextBox(panel, kStatus, "fresh\n");
@@ -573,13 +584,25 @@ QMessageBox* OpenMessageBox() {
 
 TEST_F(QtFrontEndTest, ConfirmPopupWaitsForThePersonsAnswer) {
     const int panel = ShowMain();
+    // The box runs its own event loop on this thread: the person's answer
+    // comes from a timer inside that loop.
+    QString question;
+    bool callbackWaited = false;
+    QTimer person;
+    person.setInterval(5);
+    QObject::connect(&person, &QTimer::timeout, [&] {
+        QMessageBox* box = OpenMessageBox();
+        if (!box) return;
+        person.stop();
+        question = box->text();
+        callbackWaited = confirmAnswer.load() == -1;
+        box->button(QMessageBox::No)->click();
+    });
+    person.start();
     Widget<QPushButton>(panel, kAsk)->click();
-    ASSERT_TRUE(PumpUntil([] { return OpenMessageBox() != nullptr; }));
-    QMessageBox* box = OpenMessageBox();
-    EXPECT_EQ(box->text(), "Open the shutter?");
-    EXPECT_EQ(confirmAnswer.load(), -1);  // the callback waits
-    box->button(QMessageBox::No)->click();
     ASSERT_TRUE(PumpUntil([] { return confirmAnswer.load() != -1; }));
+    EXPECT_EQ(question, "Open the shutter?");
+    EXPECT_TRUE(callbackWaited);
     EXPECT_EQ(confirmAnswer.load(), 0);
 
     // Once the GUI has closed, a popup cannot wait for an answer.
