@@ -1,0 +1,216 @@
+#include "data/bias_dark.h"
+
+#include <fitsio.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "camera/camera_lock.h"
+#include "data/camera_facts.h"
+#include "data/fits_file.h"
+#include "data/save_timer.h"
+#include "platform/camera_sdk/atmcd.h"
+#include "platform/os/os.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+// The read-out geometry the camera configuration uses: the wide sensor
+// leaves out its last two rows and is read with twice the binning.
+struct Geometry {
+    int vsSpeedIndex = 0;
+    int hbin = 1, vbin = 1;  // as told to the camera
+    int columns = 0, rows = 0;
+    int width = 0, height = 0;
+};
+
+Geometry GeometryFor(int detectorWidth, int detectorHeight, int hbin, int vbin) {
+    Geometry g;
+    if (detectorWidth > 1000) {
+        g.vsSpeedIndex = 3;
+        g.hbin = 2 * hbin;
+        g.vbin = 2 * vbin;
+        g.columns = detectorWidth;
+        g.rows = detectorHeight - 2;
+        g.width = (detectorWidth / hbin) / 2;
+        g.height = ((detectorHeight - 2) / vbin) / 2;
+    } else {
+        g.vsSpeedIndex = 4;
+        g.hbin = hbin;
+        g.vbin = vbin;
+        g.columns = detectorWidth;
+        g.rows = detectorHeight;
+        g.width = detectorWidth / hbin;
+        g.height = detectorHeight / vbin;
+    }
+    return g;
+}
+
+// Longest the series may take before the camera counts as hung: ten times
+// its exposures, and never less than a minute of instrument time.
+double SeriesTimeoutSeconds(float exposureSeconds) {
+    return std::max(60.0, 10.0 * kBiasDarkFrames * static_cast<double>(exposureSeconds));
+}
+
+double InstrumentSeconds() {
+    int64_t count = 0, frequency = 1;
+    os::QueryPerformanceCounter(&count);
+    os::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(count) / static_cast<double>(frequency);
+}
+
+// Polls until the camera is idle. False (after the popup) on a failed poll
+// or a camera that never finishes.
+bool WaitForSeries(float exposureSeconds) {
+    const double deadline = InstrumentSeconds() + SeriesTimeoutSeconds(exposureSeconds);
+    int status = DRV_ACQUIRING;
+    while (status != static_cast<int>(DRV_IDLE)) {
+        if (GetStatus(&status) != DRV_SUCCESS) {
+            CameraPopup("Status", "System not initialized");
+            return false;
+        }
+        if (status != static_cast<int>(DRV_IDLE) && InstrumentSeconds() > deadline) {
+            AbortAcquisition();
+            CameraPopup("Error", "The bias/dark series did not finish; it was aborted.");
+            return false;
+        }
+        if (status != static_cast<int>(DRV_IDLE)) os::Sleep(1);
+    }
+    return true;
+}
+
+}  // namespace
+
+void AverageFrames(const uint16_t* series, size_t plane, int frames, uint16_t* master) {
+    if (frames < 1) return;
+    for (size_t p = 0; p < plane; ++p) {
+        uint32_t sum = 0;
+        for (size_t k = 0; k < size_t(frames); ++k) sum += series[k * plane + p];
+        master[p] = static_cast<uint16_t>(sum / uint32_t(frames));
+    }
+}
+
+void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handle,
+                  const std::string& directory) {
+    const bool first = handle == state.nCameraHandle1;
+    if (!first && handle != state.nCameraHandle2) {
+        ShowStatus(Format("\nNo bias/dark frame: handle %d is neither camera\n", handle));
+        return;
+    }
+    if (hbin < 1 || vbin < 1) {
+        ShowStatus(Format("\nNo bias/dark frame: binning %d x %d\n", hbin, vbin));
+        return;
+    }
+    const Geometry g = first ? GeometryFor(state.g_nXPixels1, state.g_nYPixels1, hbin, vbin)
+                             : GeometryFor(state.g_nXPixels2, state.g_nYPixels2, hbin, vbin);
+    (first ? state.nhDim1 : state.nhDim2) = g.width;
+    (first ? state.nvDim1 : state.nvDim2) = g.height;
+
+    if (g.width < 1 || g.height < 1) {
+        ShowStatus(Format("\nNo bias/dark frame for camera %d: image %d x %d (is it open?)\n",
+                          first ? 1 : 2, g.width, g.height));
+        return;
+    }
+    Buffer<uint16_t>& master = first ? state.BiasDark1 : state.BiasDark2;
+    const size_t plane = g.width > 0 && g.height > 0 ? size_t(g.width) * size_t(g.height) : 0;
+    Buffer<uint16_t> series;
+    if (!master.Allocate(plane) || !series.Allocate(plane * kBiasDarkFrames)) {
+        master.Free();
+        ShowStatus(Format("\nNo bias/dark frame for camera %d: no memory for %d x %d x %d pixels\n",
+                          first ? 1 : 2, g.width, g.height, kBiasDarkFrames));
+        return;
+    }
+
+    // The camera is current already; nothing may switch it until the series is in.
+    CameraLock camera;
+    SetAcquisitionMode(6);
+    SetFrameTransferMode(1);
+    SetNumberKinetics(kBiasDarkFrames);
+    SetReadMode(4);
+    SetVSSpeed(g.vsSpeedIndex);
+    SetADChannel(0);
+    SetHSSpeed(0, 0);
+    SetShutter(1, 2, 1, 1);
+    SetFanMode(0);
+    SetPreAmpGain(2);
+    SetEMCCDGain(gain);
+    os::Sleep(250);
+    SetImage(g.hbin, g.vbin, 1, g.columns, 1, g.rows);
+    SetTriggerMode(0);
+    ShowStatus(Format("\nsetting exposute time is %f\n", exposureSeconds));
+    SetExposureTime(exposureSeconds);
+    SetBaselineClamp(1);
+    if (SetBaselineOffset(1000) != DRV_SUCCESS) ShowStatus("Not Set Baseline Clamp\n");
+    float exposure = 0, accumulate = 0, kinetic = 0;
+    GetAcquisitionTimings(&exposure, &accumulate, &kinetic);
+
+    if (StartAcquisition() != DRV_SUCCESS) {
+        CameraPopup("Error", "Start acquisition error");
+        AbortAcquisition();
+        return;
+    }
+    if (!WaitForSeries(exposureSeconds)) return;
+    if (GetAcquiredData16(series.get(), static_cast<uint32_t>(series.size())) != DRV_SUCCESS) {
+        ShowStatus(Format("\nThe bias/dark series of camera %d could not be read\n", first ? 1 : 2));
+        return;
+    }
+
+    AverageFrames(series.get(), plane, kBiasDarkFrames, master.get());
+    state.DataSource = 1;
+    series.Free();  // before the save: the file write needs no second copy
+    SaveBiasDark(g.width, g.height, 1, exposureSeconds, handle, directory);
+}
+
+int SaveBiasDark(int width, int height, int, float exposureSeconds, int handle,
+                 const std::string& directory) {
+    const bool first = handle == state.nCameraHandle1;
+    if (!first && handle != state.nCameraHandle2) {
+        ShowStatus(Format("\nBias/dark file not written: handle %d is neither camera\n", handle));
+        return 1;
+    }
+    Buffer<uint16_t>& master = first ? state.BiasDark1 : state.BiasDark2;
+    const size_t count = width > 0 && height > 0 ? size_t(width) * size_t(height) : 0;
+    if (count == 0 || master.size() < count) {
+        ShowStatus(Format("\nBias/dark file of camera %d not written: no %d x %d master frame\n",
+                          first ? 1 : 2, width, height));
+        return 1;
+    }
+
+    SaveTimer timer;
+    FitsOutput file;
+    const os::UtcTime now = os::UtcNow();
+    file.Create(directory, ProductFileName(now, first ? 'A' : 'B', "_BiasDark"));
+    file.CreateImage(SHORT_IMG, width, height, 1);
+    file.Date();
+    file.Float("EXPTIME", exposureSeconds, "Second");
+    file.Unsigned("HBINNING", static_cast<unsigned>(state.ccd_HBin), "");
+    file.Unsigned("VBINNING", static_cast<unsigned>(state.ccd_VBin), "");
+    file.Unsigned("GAIN", static_cast<unsigned>(state.ccd_Gain), "Value Range: 0-255");
+    const CameraFacts facts = ReadCameraFacts(handle);
+    file.Int("CCDTEMP", facts.temperature, "Cooling Temperature of CCD");
+    file.String("CCDNAME", facts.headModel, "Productname of CCD");
+    file.Delete("COMMENT");
+    file.Delete("COMMENT");
+    file.Words(master.get(), count);
+    file.Close();
+    timer.ShowInStatusBox();
+    return 1;
+}
+
+void BiasDarkCorrection(int width, int height, int handle, int frameIndex) {
+    const bool first = handle == state.nCameraHandle1;
+    if (!first && handle != state.nCameraHandle2) return;
+    if (width < 1 || height < 1 || frameIndex < 0) return;
+    Buffer<uint16_t>& raw = first ? state.g_pRawData : state.g_pRawData2;
+    const Buffer<uint16_t>& master = first ? state.BiasDark1 : state.BiasDark2;
+    const size_t n = size_t(width) * size_t(height);
+    const size_t offset = n * size_t(frameIndex);
+    if (master.size() < n || raw.size() < offset + n) return;
+    uint16_t* frame = raw.get() + offset;
+    const uint16_t* dark = master.get();
+    for (size_t i = 0; i < n; ++i) frame[i] = static_cast<uint16_t>(frame[i] - dark[i]);
+}
+
+}  // namespace pelu

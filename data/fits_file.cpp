@@ -1,0 +1,229 @@
+#include "data/fits_file.h"
+
+#include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <filesystem>
+#include <vector>
+
+#include "state/status.h"
+
+// Not in fitsio.h, but exported by every CFITSIO: writes bytes at the current
+// position of the file as they are. The 16-bit images go through it so that
+// the byte order is changed once, in place, instead of through CFITSIO's
+// small conversion buffer.
+extern "C" int ffpbyt(fitsfile* fptr, LONGLONG nbytes, void* buffer, int* status);
+
+namespace pelu {
+namespace {
+
+constexpr int kMaxSuffix = 999;
+// ffmbyt may move to the end of the file being written (fitsio2.h's kIgnoreEndOfFile).
+constexpr int kIgnoreEndOfFile = 1;
+
+// Header text must be printable ASCII; anything else (an accented observer
+// name, a tab) would make the header invalid.
+std::string HeaderText(const std::string& text) {
+    std::string clean = text;
+    for (char& c : clean)
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+    return clean;
+}
+
+// Eight words per step where SSE2 is there (every x86-64): the swap runs at
+// memory speed instead of one word at a time.
+void SwapWords(uint16_t* data, size_t count) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 8 <= count; i += 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(data + i), v);
+    }
+#endif
+    for (; i < count; ++i) data[i] = static_cast<uint16_t>((data[i] >> 8) | (data[i] << 8));
+}
+
+// CFITSIO's text for a status and the first message of its stack.
+std::string CfitsioMessage(int status) {
+    char text[FLEN_STATUS] = {};
+    ffgerr(status, text);
+    std::string message = text;
+    char detail[FLEN_ERRMSG] = {};
+    if (ffgmsg(detail) && detail[0]) message += std::string(": ") + detail;
+    ffcmsg();
+    return message;
+}
+
+}  // namespace
+
+std::string ProductFileName(const os::UtcTime& t, char camera, const std::string& kind) {
+    return Format("PELU_%.2d%.2d%.2d_%.2d%.2d%.2d_%c", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second, camera) +
+           kind + ".fts";
+}
+
+std::string FreeFileName(const std::string& hostFolder, const std::string& name) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::exists(fs::path(hostFolder) / name, ec)) return name;
+    const std::string stem = name.substr(0, name.rfind(".fts"));
+    for (int n = 1; n <= kMaxSuffix; ++n) {
+        std::string candidate = stem + Format("_%d", n) + ".fts";
+        if (!fs::exists(fs::path(hostFolder) / candidate, ec)) return candidate;
+    }
+    return "";
+}
+
+FitsOutput::~FitsOutput() {
+    if (fptr_) {
+        int status = 0;
+        ffclos(fptr_, &status);
+    }
+}
+
+void FitsOutput::Report(int status, const std::string& what) {
+    failed_ = true;
+    ShowStatus(Format("\nFITS file %s: %s failed, CFITSIO error %d (%s)\n", logicalPath_.c_str(),
+                      what.c_str(), status, CfitsioMessage(status).c_str()));
+}
+
+bool FitsOutput::Create(const std::string& directory, const std::string& name) {
+    logicalPath_ = directory + "\\" + name;
+    const std::string hostFolder = os::HostPath(directory);
+    if (hostFolder.empty()) {
+        failed_ = true;
+        ShowStatus(Format("\nFITS file %s not written: the folder is outside the data disk\n",
+                          logicalPath_.c_str()));
+        return false;
+    }
+    const std::string free = FreeFileName(hostFolder, name);
+    if (free.empty()) {
+        failed_ = true;
+        ShowStatus(Format("\nFITS file %s not written: every name of that second is taken\n",
+                          logicalPath_.c_str()));
+        return false;
+    }
+    if (free != name) {
+        ShowStatus(Format("\n%s exists already: this series is written as %s\n",
+                          logicalPath_.c_str(), free.c_str()));
+        logicalPath_ = directory + "\\" + free;
+    }
+    // The disk-file variant takes the name literally: CFITSIO's extended
+    // syntax ("[...]", "!") has no meaning in our folder and file names.
+    const std::string hostPath = (std::filesystem::path(hostFolder) / free).string();
+    status_ = 0;
+    if (ffdkinit(&fptr_, hostPath.c_str(), &status_)) {
+        Report(status_, "creating the file");
+        fptr_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void FitsOutput::CreateImage(int bitpix, int naxis1, int naxis2, int naxis3) {
+    if (!fptr_) return;
+    long axes[3] = {naxis1, naxis2, naxis3};
+    if (ffcrim(fptr_, bitpix, naxis3 == 1 ? 2 : 3, axes, &status_))
+        Report(status_, "creating the image");
+}
+
+void FitsOutput::CardStatus(int status, const char* key) {
+    if (status) Report(status, Format("writing the %s card", key));
+}
+
+void FitsOutput::Date() {
+    if (!ok()) return;
+    int status = 0;
+    ffpdat(fptr_, &status);
+    CardStatus(status, "DATE");
+}
+
+void FitsOutput::Float(const char* key, float value, const char* comment) {
+    if (!ok()) return;
+    int status = 0;
+    ffpky(fptr_, TFLOAT, key, &value, comment, &status);
+    CardStatus(status, key);
+}
+
+void FitsOutput::Unsigned(const char* key, unsigned value, const char* comment) {
+    if (!ok()) return;
+    int status = 0;
+    ffpky(fptr_, TUINT, key, &value, comment, &status);
+    CardStatus(status, key);
+}
+
+void FitsOutput::Int(const char* key, int value, const char* comment) {
+    if (!ok()) return;
+    int status = 0;
+    ffpky(fptr_, TINT, key, &value, comment, &status);
+    CardStatus(status, key);
+}
+
+void FitsOutput::String(const char* key, const std::string& value, const char* comment) {
+    if (!ok()) return;
+    int status = 0;
+    ffpkys(fptr_, key, HeaderText(value).c_str(), comment, &status);
+    CardStatus(status, key);
+}
+
+void FitsOutput::Comment(const std::string& text) {
+    if (!ok()) return;
+    int status = 0;
+    ffpcom(fptr_, HeaderText(text).c_str(), &status);
+    CardStatus(status, "COMMENT");
+}
+
+void FitsOutput::Delete(const char* key) {
+    if (!ok()) return;
+    int status = 0;
+    ffdkey(fptr_, key, &status);
+    CardStatus(status, key);
+}
+
+void FitsOutput::Words(uint16_t* data, size_t count) {
+    if (!ok()) return;
+    // The header is complete: fix it, then write the data unit from its start.
+    LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
+    if (ffrdef(fptr_, &status_) || ffghadll(fptr_, &headStart, &dataStart, &dataEnd, &status_) ||
+        ffmbyt(fptr_, dataStart, kIgnoreEndOfFile, &status_)) {
+        Report(status_, "placing the image data");
+        return;
+    }
+    if (dataEnd - dataStart < static_cast<LONGLONG>(count * sizeof(uint16_t))) {
+        failed_ = true;
+        ShowStatus(Format("\nFITS file %s: the image holds fewer pixels than given\n",
+                          logicalPath_.c_str()));
+        return;
+    }
+    constexpr bool swap = std::endian::native == std::endian::little;
+    if (swap) SwapWords(data, count);
+    ffpbyt(fptr_, static_cast<LONGLONG>(count * sizeof(uint16_t)), data, &status_);
+    if (swap) SwapWords(data, count);
+    if (status_) Report(status_, "writing the image data");
+}
+
+void FitsOutput::Floats(float* data, size_t count) {
+    if (!ok()) return;
+    long first[3] = {1, 1, 1};
+    if (ffppx(fptr_, TFLOAT, first, static_cast<LONGLONG>(count), data, &status_))
+        Report(status_, "writing the image data");
+}
+
+bool FitsOutput::Close() {
+    if (fptr_) {
+        if (status_) {
+            // CFITSIO skips everything after a failure, its own close included;
+            // the file is closed with a fresh status so the handle is released.
+            int status = 0;
+            ffclos(fptr_, &status);
+        } else if (ffclos(fptr_, &status_)) {
+            Report(status_, "closing the file");
+        }
+        fptr_ = nullptr;
+    }
+    return !failed_;
+}
+
+}  // namespace pelu

@@ -1,0 +1,73 @@
+// One FITS file being written through CFITSIO: creation under a name that
+// never replaces an existing file, header cards, pixels, closing, and every
+// CFITSIO failure reported in the status box with CFITSIO's own message.
+// Shared by the observation, flat-field and bias/dark writers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <fitsio.h>
+
+#include "platform/os/os.h"
+
+
+namespace pelu {
+
+// "PELU_20100812_031502_A" + kind + ".fts"; camera 1 is A, camera 2 B.
+std::string ProductFileName(const os::UtcTime& time, char camera, const std::string& kind);
+
+// The file name the series is written under in `hostFolder`: `name` when
+// free, otherwise name_1.fts, name_2.fts, ... "" when all are taken.
+std::string FreeFileName(const std::string& hostFolder, const std::string& name);
+
+class FitsOutput {
+public:
+    FitsOutput() = default;
+    FitsOutput(const FitsOutput&) = delete;
+    FitsOutput& operator=(const FitsOutput&) = delete;
+    ~FitsOutput();  // closes a file still open (a failed save)
+
+    // Creates directory\name (logical path). A name already taken gets a
+    // suffix and the status box says so. False, reported, when no file could
+    // be created; every later call is then ignored.
+    bool Create(const std::string& directory, const std::string& name);
+    // Primary image of 2 axes when naxis3 is 1, else 3.
+    void CreateImage(int bitpix, int naxis1, int naxis2, int naxis3);
+
+    // Header cards. A card that cannot be written is reported and skipped:
+    // one bad card must not cost the frames.
+    void Date();
+    void Float(const char* key, float value, const char* comment);
+    void Unsigned(const char* key, unsigned value, const char* comment);
+    void Int(const char* key, int value, const char* comment);
+    void String(const char* key, const std::string& value, const char* comment);
+    void Comment(const std::string& text);
+    void Delete(const char* key);
+
+    // Writes the image's 16-bit words as they are (no BZERO): each word is
+    // swapped to big-endian in place, the whole block goes out in one write,
+    // and the words are swapped back. The buffer holds big-endian words only
+    // while this call runs.
+    void Words(uint16_t* data, size_t count);
+    // 32-bit float pixels.
+    void Floats(float* data, size_t count);
+
+    // Closes the file. False (reported) when anything failed on the way.
+    bool Close();
+
+    const std::string& path() const { return logicalPath_; }
+    bool ok() const { return fptr_ != nullptr && status_ == 0; }
+
+private:
+    void Report(int status, const std::string& what);
+    void CardStatus(int status, const char* key);
+
+    fitsfile* fptr_ = nullptr;
+    int status_ = 0;
+    bool failed_ = false;
+    std::string logicalPath_;
+};
+
+}  // namespace pelu
