@@ -87,6 +87,7 @@ struct Runtime {
     std::string statusBoxName;
     int statusPanel = 0, statusControl = 0;
     std::atomic<bool> refreshPending{false};
+    std::mutex frontEndMutex;
     std::atomic<FrontEnd*> frontEnd{nullptr};
 
     // ---- callbacks by name
@@ -154,6 +155,9 @@ void TouchControl(Control& c) { c.s.version = ++R().version; }
 void TouchPanel(Panel& p) { p.s.version = ++R().version; }
 
 void NotifyFrontEnd() {
+    // Held while the front-end is told, so that SetFrontEnd(nullptr) returns
+    // only when no thread is still inside ModelChanged().
+    std::lock_guard lock(R().frontEndMutex);
     FrontEnd* fe = R().frontEnd.load();
     if (fe && !R().refreshPending.exchange(true)) fe->ModelChanged();
 }
@@ -700,8 +704,10 @@ bool PanelHasCloseCallback(int panel) {
 // ---- life --------------------------------------------------------------------------------
 
 int InitRuntime() {
-    static TimerThreadOwner owner;
+    // The runtime must outlive the owner of its timer thread: statics die in
+    // the reverse order of their construction.
     Runtime& r = R();
+    static TimerThreadOwner owner;
     {
         std::lock_guard lock(r.modelMutex);
         r.initialised = true;
@@ -867,8 +873,11 @@ void SetAutomaticTimers(bool on) { R().automaticTimers = on; }
 // ---- front-end ---------------------------------------------------------------------------
 
 void SetFrontEnd(FrontEnd* frontEnd) {
-    R().frontEnd = frontEnd;
-    R().refreshPending = false;
+    {
+        std::lock_guard lock(R().frontEndMutex);
+        R().frontEnd = frontEnd;
+        R().refreshPending = false;
+    }
     NotifyFrontEnd();
 }
 
@@ -1779,8 +1788,9 @@ int FileSelectPopup(const std::string& defaultDirectory, const std::string& defa
     if (!path) return UIE_BAD_ARGUMENT;
     FrontEnd* fe = R().frontEnd.load();
     if (!fe) return VAL_NO_FILE_SELECTED;
-    FileRequest request{defaultDirectory, defaultPattern, patternList, title,
-                        buttonLabel == VAL_SAVE_BUTTON};
+    // The programs may name the folder in its logical form ("E:\\DRAV_Data").
+    FileRequest request{defaultDirectory.empty() ? "" : os::HostPath(defaultDirectory),
+                        defaultPattern, patternList, title, buttonLabel == VAL_SAVE_BUTTON};
     std::optional<std::string> chosen = fe->AskFile(request);
     if (!chosen || chosen->empty()) return VAL_NO_FILE_SELECTED;
     *path = *chosen;
