@@ -59,12 +59,12 @@ double AcquisitionTimeout(int handle, int frames) {
 
 // GetStatus until idle, without pause. A camera that never becomes idle
 // (run till abort, a hung head) is given up after `timeout` instrument
-// seconds, and never before one second of host time so that a slow host
+// seconds, and never before five seconds of host time so that a slow host
 // does not abort a healthy acquisition.
 Poll PollUntilIdle(double timeout) {
     const auto scaled = std::chrono::duration<double>(timeout * os::TimeScale());
     const auto deadline = Clock::now() + std::max<Clock::duration>(
-        std::chrono::duration_cast<Clock::duration>(scaled), std::chrono::seconds(1));
+        std::chrono::duration_cast<Clock::duration>(scaled), std::chrono::seconds(5));
     int status = 0;
     for (;;) {
         if (Sdk(GetStatus(&status)) != DRV_SUCCESS) return Poll::Failed;
@@ -118,6 +118,7 @@ void ResetCameraGlobals() {
     ccd.frameSeconds2 = 0;
     ccd.setPoint1 = 10;
     ccd.setPoint2 = 10;
+    ClearCoolingHistory();
 }
 
 // ---- discovery, opening, report, closing ---------------------------------------------
@@ -357,30 +358,46 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
         Sdk(SetAcquisitionMode(5));
         Sdk(SetKineticCycleTime(0.0f));
     }
-    if (Sdk(SetReadMode(readMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Read Mode Error");
-    Sdk(SetVSSpeed(vsIndex));
+    ReadoutSettings readout;
+    readout.readMode = readMode;
+    readout.vsIndex = vsIndex;
+    readout.shutterMode = shutterMode;
+    readout.fanMode = fanMode;
+    readout.gain = gain;
+    readout.triggerMode = triggerMode;
+    readout.exposure = exposure;
+    readout.hbin = wide ? 2 * hbin : hbin;
+    readout.vbin = wide ? 2 * vbin : vbin;
+    readout.columns = x;
+    readout.rows = wide ? y - 2 : y;
+    readout.handle = handle;
+    ApplyReadoutSettings(readout);
+}
+
+void ApplyReadoutSettings(const ReadoutSettings& r) {
+    CameraLock lock;
+    const bool camera1 = r.handle != 0 && r.handle == state.nCameraHandle1;
+    if (Sdk(SetReadMode(r.readMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Read Mode Error");
+    Sdk(SetVSSpeed(r.vsIndex));
     Sdk(SetADChannel(0));
     Sdk(SetHSSpeed(0, 0));
-    const unsigned shutter = Sdk(SetShutter(1, shutterMode, 1, 1));
+    const unsigned shutter = Sdk(SetShutter(1, r.shutterMode, 1, 1));
     ShowStatus("\nComplete Shutter Setting\n");
     if (shutter != DRV_SUCCESS) CameraPopup("Error", "Shutter Error");
-    if (Sdk(SetFanMode(fanMode)) != DRV_SUCCESS) CameraPopup("Error", "Fan Error");
+    if (Sdk(SetFanMode(r.fanMode)) != DRV_SUCCESS) CameraPopup("Error", "Fan Error");
     const unsigned preAmp = Sdk(SetPreAmpGain(2));
     ShowStatus("Set PreAmpGain is 2-4.4X\n");
     if (preAmp != DRV_SUCCESS) CameraPopup("Error", "Set PreAmpGain Error");
-    if (Sdk(SetEMCCDGain(gain)) != DRV_SUCCESS) CameraPopup("Error", "EMCCD Gain error");
+    if (Sdk(SetEMCCDGain(r.gain)) != DRV_SUCCESS) CameraPopup("Error", "EMCCD Gain error");
     // The head settles before the image area is set; the camera stays ours
     // meanwhile, so no other thread may make another camera current.
     os::Delay(0.25);
-    if (wide)
-        Sdk(SetImage(2 * hbin, 2 * vbin, 1, x, 1, y - 2));
-    else
-        Sdk(SetImage(hbin, vbin, 1, x, 1, y));
-    if (Sdk(SetTriggerMode(triggerMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Trigger Mode Error");
-    ShowStatus(Format("\nsetting exposute time is %f\n", exposure));
-    if (Sdk(SetExposureTime(exposure)) != DRV_SUCCESS) CameraPopup("Error", "Exposure time error");
+    Sdk(SetImage(r.hbin, r.vbin, 1, r.columns, 1, r.rows));
+    if (Sdk(SetTriggerMode(r.triggerMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Trigger Mode Error");
+    ShowStatus(Format("\nsetting exposute time is %f\n", r.exposure));
+    if (Sdk(SetExposureTime(r.exposure)) != DRV_SUCCESS) CameraPopup("Error", "Exposure time error");
     if (Sdk(SetBaselineClamp(1)) == DRV_SUCCESS) {
-        ShowStatus("BaseLine Clamp On\n");
+        ShowStatus(r.baselineMessage);
         if (Sdk(SetBaselineOffset(1000)) != DRV_SUCCESS) ShowStatus("Not Set Baseline Clamp\n");
     }
     float actualExposure = 0, accumulate = 0, kinetic = 0;

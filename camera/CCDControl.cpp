@@ -137,6 +137,8 @@ std::vector<CoolingSample> CoolingHistory() {
     return {history.begin(), history.end()};
 }
 
+void ClearCoolingHistory() { StartHistory(); }
+
 int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2) {
     ccd.temp_thread = 1;
     unsigned result1 = DRV_SUCCESS, result2 = DRV_SUCCESS;

@@ -59,6 +59,24 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
                     int vbin, float exposure, int shutterMode, int fanMode, int frames,
                     int handle);
 
+// The read-out part of a configuration, shared by both programs' SetCameraParam:
+// read mode, speeds, shutter, fan, gains, image area, trigger, exposure and
+// baseline clamp, in that order, each failure reported and passed over.
+struct ReadoutSettings {
+    int readMode = 4;
+    int vsIndex = 4;
+    int shutterMode = 0;
+    int fanMode = 0;
+    int gain = 0;
+    int triggerMode = 0;
+    float exposure = 0.0f;
+    int hbin = 1, vbin = 1;      // as SetImage gets them
+    int columns = 0, rows = 0;   // image area 1..columns x 1..rows
+    const char* baselineMessage = "BaseLine Clamp On\n";
+    int handle = 0;              // the camera whose frame time is recorded
+};
+void ApplyReadoutSettings(const ReadoutSettings& settings);
+
 // ---- acquisition -------------------------------------------------------------------------
 
 // One acquisition of the current camera into frame `frameIndex` of the
@@ -91,5 +109,6 @@ struct CoolingSample {
     bool hasCamera2 = false;
 };
 std::vector<CoolingSample> CoolingHistory();
+void ClearCoolingHistory();
 
 }  // namespace pelu

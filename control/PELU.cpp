@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "camera/camera.h"
+#include "camera/camera_lock.h"
 #include "control/callbacks.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
@@ -79,15 +81,18 @@ int QuitCallback(int, int, int event, void*, int, int) {
     }
 
     if (state.CCD_status == kDeviceOn) {
-        state.pFitsData.Free();
-        state.pusFitsData.Free();
-        state.planeDataCCD.Release();
-        state.g_pRawData.Free();
-        state.g_pRawData2.Free();
-        state.BiasDark1.Free();
-        state.BiasDark2.Free();
-        // Not yet wired: the cameras are warmed up, then closed (camera 1
-        // before camera 2, each made current first).
+        {
+            // The monitoring loop may still be acquiring into these.
+            CameraLock lock;
+            state.pFitsData.Free();
+            state.pusFitsData.Free();
+            state.planeDataCCD.Release();
+            state.g_pRawData.Free();
+            state.g_pRawData2.Free();
+            state.BiasDark1.Free();
+            state.BiasDark2.Free();
+        }
+        CamerasOff();  // warm-up, then camera 1 before camera 2
         state.CCD_status = kDeviceOff;
     }
 
@@ -164,9 +169,19 @@ void mnuTest(int, int, void*, int) { Commit(Obs_Test); }
 
 void mnuAbout(int, int, void*, int) {
     ui::DisplayPanel(state.aboutPanel);
-    // Not yet wired: both cameras' capability reports are appended here,
-    // camera 1 under "============CCD1===========\n", camera 2 under
-    // "============CCD2===========\n".
+    const int handles[] = {state.nCameraHandle1, state.nCameraHandle2};
+    for (int i = 0; i < 2; ++i) {
+        std::string report;
+        if (handles[i] == 0) {
+            // Never found: asking would report whichever camera is current.
+            report = "No camera connected\n";
+        } else {
+            CameraSession session(handles[i]);
+            report = GetCameraInfo();
+        }
+        ui::SetCtrlVal(state.aboutPanel, ABOUT_INFO,
+                       Format("============CCD%d===========\n", i + 1) + report);
+    }
 }
 
 void RegisterControlCallbacks() {
@@ -191,6 +206,7 @@ void RegisterControlCallbacks() {
                                NamedMenu{"mnuExit", mnuExit}, NamedMenu{"mnuSetup", mnuSetup},
                                NamedMenu{"mnuTest", mnuTest}, NamedMenu{"mnuAbout", mnuAbout}})
         ui::RegisterMenuCallback(m.name, m.callback);
+    RegisterCameraCallbacks();
 }
 
 }  // namespace pelu

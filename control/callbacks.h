@@ -32,6 +32,14 @@ int CCD_setBinning(int panel, int control, int event, void* data, int eventData1
 int Scan_Mode(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int PELU_setOK(int panel, int control, int event, void* data, int eventData1, int eventData2);
 
+// Camera switch, cooling controls of the device test panel, camera choice
+// of the settings dialog.
+int CCD_TurnOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int setCooler(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int CCD_setCamera(int panel, int control, int event, void* data, int eventData1, int eventData2);
+// Binds the camera callback names of PELU.uir (RegisterControlCallbacks calls it).
+void RegisterCameraCallbacks();
+
 // Ends a running live view and waits until its thread has returned, so that
 // nothing it writes into is freed under it.
 void StopLiveView();

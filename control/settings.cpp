@@ -4,7 +4,10 @@
 #include <array>
 #include <string>
 
+#include "camera/camera.h"
+#include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "platform/camera_sdk/atmcd.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
@@ -114,10 +117,13 @@ void FreeFrameBuffers() {
 
 void ApplyCameraSettings(const DialogValues& v) {
     StopLiveView();
+    // While the buffers are replaced and the cameras configured, no other
+    // thread (the monitoring loop, the temperature watch) addresses a camera.
+    CameraLock cameras;
     FreeFrameBuffers();
 
     state.ccd_camera = v.camera;
-    // Not yet wired: make camera 2 current for selection 1, camera 1 for the others.
+    Sdk(SetCurrentCamera(v.camera == kCameraTwo ? state.nCameraHandle2 : state.nCameraHandle1));
     if (v.camera >= 0 && v.camera < static_cast<int>(kCameraSelections.size()))
         ShowStatus(kCameraSelections[v.camera].status);
 
@@ -131,7 +137,6 @@ void ApplyCameraSettings(const DialogValues& v) {
     } else if (v.takeMode >= 2 && v.takeMode <= 4) {
         acquisitionMode = v.takeMode;
     }
-    (void)acquisitionMode;  // handed to the camera configuration once it is wired
 
     state.g_fExpTime1 = static_cast<float>(TextToDouble(v.exposureText));
     state.ccd_Gain = TextToInt(v.gainText);
@@ -150,11 +155,28 @@ void ApplyCameraSettings(const DialogValues& v) {
     if (!binningText.empty()) SetText(state.mainPanel, MAIN_SUM_BINNING, binningText);
     state.sequential_number = v.repetitions;
 
-    // Not yet wired: the data directory is built and created here, then each
-    // configured camera takes its bias/dark frame and is configured with the
-    // shutter and fan modes read below.
-    (void)v.shutterMode;
-    (void)v.fanMode;
+    // Not yet wired: the data directory is built and created here.
+
+    // Each configured camera is configured for observing (read mode 4
+    // image, trigger 0 internal). Not yet wired: TakeBiasDark for each
+    // camera just before its SetCameraParam.
+    const int handle1 = state.nCameraHandle1, handle2 = state.nCameraHandle2;
+    auto configure = [&](int handle) {
+        SetCameraParam(acquisitionMode, 4, 0, state.ccd_Gain, state.ccd_HBin, state.ccd_VBin,
+                       state.g_fExpTime1, v.shutterMode, v.fanMode, state.g_nFrameNumber1, handle);
+    };
+    if (state.ccd_camera == kBothCameras || state.ccd_camera == kBothCamerasEachStep ||
+        state.ccd_camera == kFlatFielding) {
+        Sdk(SetCurrentCamera(handle1));
+        configure(handle1);
+        Sdk(SetCurrentCamera(handle2));
+        configure(handle2);
+        Sdk(SetCurrentCamera(handle1));
+    } else if (state.ccd_camera == kCameraOne || state.ccd_camera == kCameraTwo) {
+        const int handle = state.ccd_camera == kCameraOne ? handle1 : handle2;
+        Sdk(SetCurrentCamera(handle));
+        configure(handle);
+    }
 
     const int frames = state.g_nFrameNumber1;
     int scanner = Page(SCANNER_PAGE_INDEX);

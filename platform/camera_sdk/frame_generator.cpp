@@ -73,12 +73,28 @@ double SpectrumLight::Profile(double u, double v) {
     return slit * continuum * lines;
 }
 
+const std::vector<double>& SpectrumLight::Map(int width, int height) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<double>& map = maps_[{width, height}];
+    if (map.empty()) {
+        map.resize(size_t(width) * size_t(height));
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                map[size_t(y) * size_t(width) + size_t(x)] =
+                    continuumRate_ * Profile((x + 0.5) / width, (y + 0.5) / height);
+    }
+    return map;  // entries of a std::map stay where they are
+}
+
 void SpectrumLight::RowRate(const ExposureContext& context, int y, int x0, int count,
                             double* rate) const {
-    const double width = context.detectorWidth > 0 ? context.detectorWidth : 1;
-    const double height = context.detectorHeight > 0 ? context.detectorHeight : 1;
-    const double v = (y + 0.5) / height;
-    for (int i = 0; i < count; ++i) rate[i] = continuumRate_ * Profile((x0 + i + 0.5) / width, v);
+    const int width = context.detectorWidth, height = context.detectorHeight;
+    if (width <= 0 || height <= 0 || y < 0 || y >= height || x0 < 0 || x0 + count > width) {
+        for (int i = 0; i < count; ++i) rate[i] = 0.0;  // off the sensor: dark
+        return;
+    }
+    const double* row = Map(width, height).data() + size_t(y) * size_t(width) + size_t(x0);
+    std::copy(row, row + count, rate);
 }
 
 double DarkRate(const SensorModel& sensor, double temperatureCelsius) {

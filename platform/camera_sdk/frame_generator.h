@@ -9,6 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace camsim {
@@ -44,7 +47,13 @@ public:
     static double Profile(double u, double v);
 
 private:
+    // The spectrum does not change between exposures: each sensor size's
+    // rate map is computed once.
+    const std::vector<double>& Map(int width, int height) const;
+
     double continuumRate_;
+    mutable std::mutex mutex_;
+    mutable std::map<std::pair<int, int>, std::vector<double>> maps_;
 };
 
 // Electronic properties of the sensor.
