@@ -10,6 +10,7 @@
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
+#include "scanner/scanner.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
@@ -213,13 +214,17 @@ void ApplyScannerSettings(const DialogValues& v) {
         // The observer may have changed the step duration the camera block showed.
         state.scan_duration = static_cast<float>(v.stepTime);
         state.scan_size = static_cast<float>(v.stepSize) / 2;
-        // Not yet wired: with the cameras on and more than one frame, the
-        // step-mode scan program is written and reported here.
+        if (state.CCD_status == kDeviceOn && frames > 1) {
+            ScanCommandWrite(frames, state.scan_duration, state.scan_size, 0.0f, 0.0f);
+            ShowStatus("Spectrograph mode script of Scanner generated\n");
+        }
     } else if (state.scan_mode == 1) {
         state.scan_speed = static_cast<float>(v.speed);
         state.scan_stroke = static_cast<float>(v.distance);
-        // Not yet wired: with the cameras on and more than one frame, the
-        // continuous scan program is written and reported here.
+        if (state.CCD_status == kDeviceOn && frames > 1) {
+            ScanCommandWrite(frames, 0.0f, 0.0f, state.scan_speed, state.scan_stroke);
+            ShowStatus("\nImaging mode script of Scanner generated\n");
+        }
     }
     ShowStatus(Format("Scanner_status is %d\n", state.Scanner_status.load()));
 

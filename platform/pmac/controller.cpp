@@ -712,13 +712,18 @@ bool Controller::ParseProgramLine(const std::string& line, std::vector<Statement
     if (line == "abs") return add(Kind::Absolute, "");
     if (line == "linear") return add(Kind::Linear, "");
     if (line == "endwhile") return add(Kind::EndWhile, "");
+    // Operands of motion statements are expressions of numbers and variables.
+    static const std::regex operand(R"([-+*/().0-9$a-fimpq]+)");
+    auto withOperand = [&](Kind kind, const std::string& text) {
+        return std::regex_match(text, operand) && add(kind, text);
+    };
     if (StartsWith(line, "while(") && line.back() == ')')
         return add(Kind::While, line.substr(6, line.size() - 7));
-    if (StartsWith(line, "dwell")) return add(Kind::Dwell, line.substr(5));
-    if (StartsWith(line, "ta")) return add(Kind::Accel, line.substr(2));
-    if (StartsWith(line, "ts")) return add(Kind::SCurve, line.substr(2));
-    if (line[0] == 'f') return add(Kind::Feed, line.substr(1));
-    if (line[0] == 'x') return add(Kind::Move, line.substr(1));
+    if (StartsWith(line, "dwell")) return withOperand(Kind::Dwell, line.substr(5));
+    if (StartsWith(line, "ta")) return withOperand(Kind::Accel, line.substr(2));
+    if (StartsWith(line, "ts")) return withOperand(Kind::SCurve, line.substr(2));
+    if (line[0] == 'f') return withOperand(Kind::Feed, line.substr(1));
+    if (line[0] == 'x') return withOperand(Kind::Move, line.substr(1));
     static const std::regex assignment(R"([ipq]\d{1,4}=.+)");
     if (std::regex_match(line, assignment)) return add(Kind::Assign, line);
     return false;

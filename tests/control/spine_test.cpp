@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "control/callbacks.h"
+#include "control/scanner_controls.h"
 #include "platform/ui/runtime_internal.h"
 #include "platform/ui/script.h"
 #include "resources/pelu_uir.h"
@@ -29,6 +30,7 @@ protected:
         ui::SetAutomaticTimers(false);
         ResetInstrumentState();
         RegisterControlCallbacks();
+        RegisterScannerCallbacks();
     }
     void TearDown() override {
         if (program.joinable()) {

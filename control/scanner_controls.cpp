@@ -1,0 +1,169 @@
+#include "control/scanner_controls.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "camera/camera.h"
+#include "platform/motion6k/motion6k.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "scanner/scanner.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+constexpr int kScannerLamps[] = {MAIN_SCAN_LED, MAIN_INPOS_LED, MAIN_M137_LED, MAIN_NEGLIM_LED,
+                                 MAIN_M131_LED};
+
+void SetScanToggle(int value, const char* label) {
+    ui::SetCtrlVal(state.mainPanel, MAIN_SCAN_TOGGLE, value);
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_SCAN_TOGGLE, ui::ATTR_LABEL_TEXT, label);
+}
+
+void SetAmpTimer(bool enabled) {
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_AMP_TIMER, ui::ATTR_ENABLED, enabled ? 1 : 0);
+}
+
+void ScannerOff() {
+    if (state.Scanning == 1) {
+        ui::MessagePopup("Error", "Motor is still running.");
+        SetScanToggle(1, "Scan On");
+        return;
+    }
+    SetScanToggle(0, "Scan Off");
+    SetAmpTimer(false);
+    // Ends the monitoring loop and waits until it has left the controller.
+    CloseDevice();
+    for (int lamp : kScannerLamps) ui::SetCtrlVal(state.mainPanel, lamp, 0);
+}
+
+void ScannerOn() {
+    SetScanToggle(1, "Scan On");
+    if (ScanOpen() == 0) {
+        // Nothing to watch or home without a controller.
+        SetScanToggle(0, "Scan Off");
+        return;
+    }
+    ui::SetCtrlVal(state.mainPanel, MAIN_SCAN_LED, 1);
+    SetAmpTimer(true);
+    SetDimmed(state.mainPanel, MAIN_RUN, false);
+    int page = 0;
+    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, SCANNER_PAGE_INDEX, &page);
+    for (int control : {SCANNER_PAGE_SCANMODE, SCANNER_PAGE_STEPSIZE, SCANNER_PAGE_STEPTIME})
+        SetDimmed(page, control, false);
+    ui::Delay(1.0);
+    // The switch stays pressed on the stack while the scanner is on; other
+    // callbacks, the switch-off among them, run while it waits.
+    int monitor = 0;
+    ui::ScheduleThreadFunction(MonitoringThreadFunction, &monitor);
+    ui::WaitForThreadFunctionCompletion(monitor);
+    ui::ReleaseThreadFunctionID(monitor);
+}
+
+// Moves the jog target by `counts` and sends the stage there.
+void Jog(int64_t counts) {
+    if (!ScannerConnected()) {
+        ShowStatus(kScannerNotConnected);
+        return;
+    }
+    const int64_t target = std::clamp<int64_t>(g_nJogPosition + counts, INT_MIN, INT_MAX);
+    g_nJogPosition = static_cast<int>(target);
+    getresponse(Format("#1J=%d", g_nJogPosition));
+}
+
+int64_t JogCounts() {
+    return 10 * static_cast<int64_t>(TextToInt(GetText(state.testpanel, TEST_JOGSTEP)));
+}
+
+}  // namespace
+
+int Scan_TurnOnOff(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    if (state.Scanner_status == kDeviceOn)
+        ScannerOff();
+    else
+        ScannerOn();
+    return 0;
+}
+
+int SlitStepDecrease(int, int, int event, void*, int, int) {
+    if (event == ui::EVENT_COMMIT) Jog(JogCounts());
+    return 0;
+}
+
+int SlitStepIncrease(int, int, int event, void*, int, int) {
+    if (event == ui::EVENT_COMMIT) Jog(-JogCounts());
+    return 0;
+}
+
+int SetZero(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    if (!ScannerConnected()) {
+        ShowStatus(kScannerNotConnected);
+        return 0;
+    }
+    g_nJogPosition = 0;
+    getresponse("HMZ");
+    return 0;
+}
+
+int upload_data(int, int, int event, void*, int, int) {
+    if (event == ui::EVENT_COMMIT) UploadQuickGather(1);
+    return 0;
+}
+
+int radio_scan(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    ui::SetCtrlVal(state.testpanel, TEST_RADIO_SCAN, 1);
+    ui::SetCtrlVal(state.testpanel, TEST_RADIO_MOTOR, 0);
+    return 0;
+}
+
+int radio_motor(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    ui::SetCtrlVal(state.testpanel, TEST_RADIO_SCAN, 0);
+    ui::SetCtrlVal(state.testpanel, TEST_RADIO_MOTOR, 1);
+    return 0;
+}
+
+int STR_Command(int, int, int event, void*, int eventData1, int) {
+    if (event != ui::EVENT_KEYPRESS || eventData1 != ui::VAL_ENTER_VKEY) return 0;
+    const int panel = state.testpanel;
+    const bool scanner = GetInt(panel, TEST_RADIO_SCAN) != 0;
+    const bool motor = GetInt(panel, TEST_RADIO_MOTOR) != 0;
+    const std::string command = GetText(panel, TEST_COMMAND);
+    SetText(panel, TEST_COMMAND, "");
+    if (scanner && !motor) {
+        ui::SetCtrlVal(panel, TEST_REPLY, "Scanner> " + command + "\n");
+        getresponse(command);
+    } else if (motor && !scanner) {
+        ui::SetCtrlVal(panel, TEST_REPLY, "6K_Motor> " + command + "\n");
+        Write_6KE(command.c_str());
+        ui::Delay(0.05);
+        char reply[256] = {};
+        Read_HS(reply, sizeof reply);
+        ui::SetCtrlVal(panel, TEST_REPLY, std::string(reply) + "\n");
+    }
+    return 0;
+}
+
+void RegisterScannerCallbacks() {
+    struct Named {
+        const char* name;
+        ui::CtrlCallbackPtr callback;
+    };
+    for (const Named& c :
+         {Named{"Scan_TurnOnOff", Scan_TurnOnOff}, Named{"Ampon_timer", Ampon_timer},
+          Named{"SlitStepDecrease", SlitStepDecrease}, Named{"SlitStepIncrease", SlitStepIncrease},
+          Named{"SetZero", SetZero}, Named{"upload_data", upload_data},
+          Named{"radio_scan", radio_scan}, Named{"radio_motor", radio_motor},
+          Named{"STR_Command", STR_Command}})
+        ui::RegisterCallback(c.name, c.callback);
+}
+
+}  // namespace pelu
