@@ -6,8 +6,8 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "data/display.h"
 #include "platform/ui/ui.h"
-#include "scanner/scanner.h"
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
@@ -101,9 +101,8 @@ int QuitCallback(int, int, int event, void*, int, int) {
         if (state.Scanning == 1) {
             ui::MessagePopup("Error", "Motor is still running.");
         } else {
-            // Ends the monitoring loop's access and waits until it has left
-            // the controller before closing it.
-            CloseDevice();
+            // Not yet wired: the scanner connection is marked inaccessible
+            // and closed here.
         }
     }
     ui::QuitUserInterface(0);
@@ -139,25 +138,9 @@ int test_panel_proc(int panel, int, int event, void*, int, int) {
     return 0;
 }
 
-void mnuOpen(int, int, void*, int) {
-    // Not yet wired: the open command of the main panel is called here.
-}
+void mnuOpen(int, int, void*, int) { cmdOpen(state.mainPanel, MAIN_OPEN, ui::EVENT_COMMIT, nullptr, 0, 0); }
 
-void mnuSave(int, int, void*, int) {
-    const int low = GetInt(state.mainPanel, MAIN_BYTSCL_MIN);
-    const int high = GetInt(state.mainPanel, MAIN_BYTSCL_MAX);
-    int view = 0;
-    ui::GetMarkedOption(state.mainPanel, MAIN_VIEW, &view);
-    std::string path;
-    int chosen = ui::FileSelectPopup("", "*.bmp", "*.fts;*.bmp;*.fit;*.fits", "Save As BMP File",
-                                     ui::VAL_SAVE_BUTTON, &path);
-    if (chosen == ui::VAL_NO_FILE_SELECTED) return;
-    // Not yet wired: the plane on screen is written to `path` as a bitmap
-    // scaled between low and high, chosen by the data source and the view.
-    (void)low;
-    (void)high;
-    (void)view;
-}
+void mnuSave(int, int, void*, int) { SaveDisplayAsBitmap(); }
 
 void mnuExit(int, int, void*, int) { Commit(QuitCallback); }
 
@@ -198,8 +181,9 @@ void RegisterControlCallbacks() {
                            Named{"SetPELU_proc", SetPELU_proc},
                            Named{"PELU_setCancel", PELU_setCancel},
                            Named{"CCD_setBinning", CCD_setBinning}, Named{"Scan_Mode", Scan_Mode},
-                           Named{"PELU_setOK", PELU_setOK}})
+                           Named{"PELU_setOK", PELU_setOK}, Named{"cmdOpen", cmdOpen}})
         ui::RegisterCallback(c.name, c.callback);
+    RegisterDisplayCallbacks();
     struct NamedMenu {
         const char* name;
         ui::MenuCallbackPtr callback;

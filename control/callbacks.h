@@ -40,6 +40,13 @@ int CCD_setCamera(int panel, int control, int event, void* data, int eventData1,
 // Binds the camera callback names of PELU.uir (RegisterControlCallbacks calls it).
 void RegisterCameraCallbacks();
 
+// Open control of the main panel (also the open menu item): a stored FITS
+// or BMP file into the display.
+int cmdOpen(int panel, int control, int event, void* data, int eventData1, int eventData2);
+// Asks for a file name and writes the plane on screen there as a BMP,
+// scaled by the main panel's scale limits.
+void SaveDisplayAsBitmap();
+
 // Ends a running live view and waits until its thread has returned, so that
 // nothing it writes into is freed under it.
 void StopLiveView();

@@ -1,0 +1,468 @@
+#include "data/display.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "data/statistics.h"
+#include "data/views.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+constexpr int kSampleValues = 65536;
+
+int ViewSelector() {
+    int view = 0;
+    ui::GetMarkedOption(state.mainPanel, MAIN_VIEW, &view);
+    return view;
+}
+
+void SetRange(int control, int min, int max) {
+    ui::SetCtrlAttribute(state.mainPanel, control, ui::ATTR_MIN_VALUE, min);
+    ui::SetCtrlAttribute(state.mainPanel, control, ui::ATTR_MAX_VALUE, max);
+}
+
+// A plane of the given geometry, or nothing when the memory behind it is
+// missing or too small for that geometry.
+ShownPlane Checked(int width, int height, const uint16_t* data, size_t available) {
+    if (!data || width <= 0 || height <= 0) return {};
+    if (size_t(width) * size_t(height) > available) return {};
+    return ShownPlane{width, height, data};
+}
+
+// Geometry of the series on screen for the frame selector and the clicks:
+// frames, and the width and height of one frame.
+struct SeriesShape {
+    int frames = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The stored cube, or the camera series shown; frames 0 when neither is a
+// series (a 2-D file, a single frame, no camera view).
+SeriesShape ShapeOnScreen(CameraSeries* series) {
+    if (state.DataSource == 0) {
+        const FitsHeaderRecord& h = display.FitsHeader;
+        if (h.NAXIS != 3) return {};
+        return SeriesShape{h.NAXIS3, h.NAXIS1, h.NAXIS2};
+    }
+    if (!SeriesOfCamera(ShownCamera(), series) || series->frames < 2) return {};
+    return SeriesShape{series->frames, series->width, series->height};
+}
+
+// Builds plane `index` on `axis` of what is on screen (file cube or camera
+// series) and shows it.
+void BuildOnScreen(int axis, int index, const CameraSeries& series) {
+    int max = 0, min = 0;
+    if (state.DataSource == 0)
+        Display3DFits(axis, index, &max, &min);
+    else
+        Display3D_CCD(axis, index, &max, &min, series.handle);
+}
+
+// Where the main panel's controls sit at its design size (once per panel).
+void RecordDesignLayout() {
+    const int panel = state.mainPanel;
+    if (display.layoutPanel == panel) return;
+    display.layoutPanel = panel;
+    display.designLayout.clear();
+    constexpr int kDesignPicture = 512;
+    int top = 0, left = 0;
+    ui::GetCtrlBoundingRect(panel, MAIN_PICTURE, &top, &left, nullptr, nullptr);
+    display.pictureRight = left + kDesignPicture;
+    display.pictureBottom = top + kDesignPicture;
+    // Control ids of a panel are small numbers; the ones not in use fail.
+    for (int id = 1; id < 256; ++id) {
+        if (id == MAIN_PICTURE) continue;
+        if (ui::GetCtrlBoundingRect(panel, id, &top, &left, nullptr, nullptr) == 0)
+            display.designLayout.push_back({id, left, top});
+    }
+}
+
+}  // namespace
+
+std::recursive_mutex& DisplayMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+void ResetDisplayGlobals() {
+    Lock lock(DisplayMutex());
+    display = DisplayGlobals{};
+}
+
+// ---- scaling -------------------------------------------------------------------------
+
+ScaleLimits AutomaticLimits(float mean, float stdev, int min, int max) {
+    ScaleLimits limits;
+    limits.low = static_cast<int>(mean - kScaleSigmas * stdev);
+    if (limits.low < min) limits.low = min;
+    limits.high = static_cast<int>(mean + kScaleSigmas * stdev);
+    if (limits.high > max) limits.high = max;
+    return limits;
+}
+
+unsigned char ScaleSample(uint16_t sample, int low, int high) {
+    if (low >= high) return sample > low ? 255 : 0;
+    float v = static_cast<float>(int(sample) - low) / static_cast<float>(high - low);
+    if (v > 1.0f) v = 1.0f;
+    if (v < 0.0f) v = 0.0f;
+    return static_cast<unsigned char>(255.0 * v);
+}
+
+void ScalePlane(int width, int height, const uint16_t* data, int low, int high, bool flip,
+                unsigned char* out, size_t stride, uint32_t* counts) {
+    if (!data || !out || width <= 0 || height <= 0) return;
+    // The byte depends on the sample value only: one table for all 65536
+    // values, computed where the scale is not flat, makes the pass a lookup.
+    static thread_local unsigned char table[kSampleValues];
+    const int first = std::clamp(low, 0, kSampleValues - 1);
+    const int last = std::clamp(std::max(low, high), 0, kSampleValues - 1);
+    std::memset(table, ScaleSample(0, low, high), first);
+    for (int s = first; s <= last; ++s) table[s] = ScaleSample(uint16_t(s), low, high);
+    std::memset(table + last + 1, ScaleSample(kSampleValues - 1, low, high),
+                kSampleValues - 1 - last);
+
+    for (int y = 0; y < height; ++y) {
+        const uint16_t* src = data + size_t(flip ? height - 1 - y : y) * size_t(width);
+        unsigned char* dst = out + size_t(y) * stride;
+        if (counts) {
+            for (int x = 0; x < width; ++x) {
+                const uint16_t s = src[x];
+                dst[x] = table[s];
+                ++counts[s];
+            }
+        } else {
+            for (int x = 0; x < width; ++x) dst[x] = table[src[x]];
+        }
+    }
+}
+
+void FillGreyRamp(int* palette) {
+    for (int k = 0; k < 256; ++k) palette[k] = k * 0x010101;
+}
+
+PanelSize PanelSizeFor(int planeWidth, int planeHeight, int designWidth, int designHeight) {
+    constexpr int kDesignPlane = 512;
+    PanelSize size;
+    size.width = planeWidth <= kDesignPlane ? designWidth : designWidth + planeWidth - kDesignPlane;
+    size.height =
+        planeHeight <= kDesignPlane ? designHeight : designHeight + planeHeight - kDesignPlane;
+    return size;
+}
+
+void FitPanelToPlane(int planeWidth, int planeHeight) {
+    Lock lock(DisplayMutex());
+    const int panel = state.mainPanel;
+    if (state.panelwidth <= 0 || state.panelheight <= 0) return;  // not started yet
+    const PanelSize size = PanelSizeFor(planeWidth, planeHeight, state.panelwidth, state.panelheight);
+    int width = 0, height = 0;
+    ui::GetPanelAttribute(panel, ui::ATTR_WIDTH, &width);
+    ui::GetPanelAttribute(panel, ui::ATTR_HEIGHT, &height);
+    // Only a change moves the window: the live view calls this for every frame.
+    if (width == size.width && height == size.height) return;
+    RecordDesignLayout();
+    if (width != size.width) {
+        ui::SetPanelAttribute(panel, ui::ATTR_WIDTH, size.width);
+        ui::SetPanelAttribute(panel, ui::ATTR_LEFT, ui::VAL_AUTO_CENTER);
+    }
+    if (height != size.height) {
+        ui::SetPanelAttribute(panel, ui::ATTR_HEIGHT, size.height);
+        ui::SetPanelAttribute(panel, ui::ATTR_TOP, ui::VAL_AUTO_CENTER);
+    }
+    const int dx = size.width - state.panelwidth;
+    const int dy = size.height - state.panelheight;
+    for (const DisplayGlobals::ControlPosition& c : display.designLayout) {
+        if (c.left >= display.pictureRight)
+            ui::SetCtrlAttribute(panel, c.id, ui::ATTR_LEFT, c.left + dx);
+        else if (c.top >= display.pictureBottom)
+            ui::SetCtrlAttribute(panel, c.id, ui::ATTR_TOP, c.top + dy);
+    }
+}
+
+// ---- drawing ---------------------------------------------------------------------------
+
+void ReplaceGraphPlot(const double* x, const double* y, size_t count, int style, int color) {
+    Lock lock(DisplayMutex());
+    if (display.plotHandle > 0) ui::DeleteGraphPlot(state.mainPanel, MAIN_GRAPH, display.plotHandle);
+    display.plotHandle = 0;
+    const int handle = ui::PlotXY(state.mainPanel, MAIN_GRAPH, std::span<const double>(x, count),
+                                  std::span<const double>(y, count), style, color);
+    if (handle > 0) display.plotHandle = handle;
+}
+
+void HistogramFromCounts(const uint32_t* counts, int low, int high, int bins, int* histogram,
+                         double* axis) {
+    const double binWidth = double(high - low) / bins;
+    for (int i = 0; i < bins; ++i) {
+        histogram[i] = 0;
+        axis[i] = low + (i + 0.5) * binWidth;
+    }
+    if (!(low < high)) return;
+    // Bin of each sample value, exactly as the run-time's Histogram bins a sample.
+    const int first = std::max(low, 0);
+    const int last = std::min(high, kSampleValues - 1);
+    for (int v = first; v <= last; ++v) {
+        if (counts[v] == 0) continue;
+        int bin = static_cast<int>((double(v) - low) / binWidth);
+        if (bin >= bins) bin = bins - 1;
+        histogram[bin] += static_cast<int>(counts[v]);
+    }
+}
+
+void ByteDisplay(int width, int height, const uint16_t* data, int low, int high) {
+    Lock lock(DisplayMutex());
+    if (!data || width <= 0 || height <= 0) return;
+    const int panel = state.mainPanel;
+    const bool withHistogram = low < high;
+    std::vector<unsigned char> bytes(size_t(width) * size_t(height));
+    std::vector<uint32_t> counts(withHistogram ? kSampleValues : 0);
+    ScalePlane(width, height, data, low, high, true, bytes.data(), size_t(width),
+               withHistogram ? counts.data() : nullptr);
+
+    ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_WIDTH, width);
+    ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_HEIGHT, height);
+    int bitmap = 0;
+    if (ui::NewBitmap(width, 8, width, height, state.colortable, bytes.data(), &bitmap) == 0) {
+        ui::SetCtrlBitmap(panel, MAIN_PICTURE, 0, bitmap);
+        ui::DiscardBitmap(bitmap);
+    }
+
+    if (!withHistogram) return;  // a flat scale has no bins: the graph stays as it was
+    int histogram[kHistogramBins];
+    double axis[kHistogramBins];
+    HistogramFromCounts(counts.data(), low, high, kHistogramBins, histogram, axis);
+    double heights[kHistogramBins];
+    for (int i = 0; i < kHistogramBins; ++i) heights[i] = histogram[i];
+    ReplaceGraphPlot(axis, heights, kHistogramBins, ui::VAL_VERTICAL_BAR, ui::VAL_BLUE);
+}
+
+void ShowPlane(int width, int height, const uint16_t* data, int* min, int* max) {
+    Lock lock(DisplayMutex());
+    if (!data || width <= 0 || height <= 0) return;
+    const int panel = state.mainPanel;
+    display.mean = DataMean(width, height, data);
+    display.stdev = DataStdev(width, height, data, display.mean);
+    uint16_t lo = 0, hi = 0;
+    GetMinMax(data, size_t(width) * size_t(height), &lo, &hi);
+    const ScaleLimits limits = AutomaticLimits(display.mean, display.stdev, lo, hi);
+    ByteDisplay(width, height, data, limits.low, limits.high);
+
+    SetText(panel, MAIN_MEAN, Format("%.2f", display.mean));
+    SetText(panel, MAIN_STDEV, Format("%.2f", display.stdev));
+    SetRange(MAIN_BYTSCL_MIN, lo, hi);
+    ui::SetCtrlVal(panel, MAIN_BYTSCL_MIN, limits.low);
+    SetRange(MAIN_BYTSCL_MAX, lo, hi);
+    ui::SetCtrlVal(panel, MAIN_BYTSCL_MAX, limits.high);
+    if (min) *min = lo;
+    if (max) *max = hi;
+}
+
+// ---- cameras -------------------------------------------------------------------------------
+
+int DisplayedCameraNumber(int cameraHandle) {
+    if (cameraHandle == 0) return 0;  // a camera that was never found
+    if (cameraHandle == state.nCameraHandle1) return 1;
+    if (cameraHandle == state.nCameraHandle2) return 2;
+    return 0;
+}
+
+bool SeriesOfCamera(int camera, CameraSeries* series) {
+    if (camera != 1 && camera != 2) return false;
+    const bool first = camera == 1;
+    CameraSeries s;
+    s.handle = first ? state.nCameraHandle1 : state.nCameraHandle2;
+    s.width = first ? state.nhDim1 : state.nhDim2;
+    s.height = first ? state.nvDim1 : state.nvDim2;
+    s.frames = std::max(1, state.g_nFrameNumber1.load());
+    if (s.width <= 0 || s.height <= 0) return false;
+    const size_t plane = size_t(s.width) * size_t(s.height);
+    const Buffer<uint16_t>& raw = first ? state.g_pRawData : state.g_pRawData2;
+    const Buffer<uint16_t>& biasDark = first ? state.BiasDark1 : state.BiasDark2;
+    if (raw && raw.size() >= plane * size_t(s.frames)) s.raw = raw.get();
+    if (biasDark && biasDark.size() >= plane) s.biasDark = biasDark.get();
+    *series = s;
+    return true;
+}
+
+int ShownCamera() {
+    const int one = GetInt(state.mainPanel, MAIN_VIEW_CCD1);
+    const int two = GetInt(state.mainPanel, MAIN_VIEW_CCD2);
+    if (one && !two) return 1;
+    if (two && !one) return 2;
+    return 0;
+}
+
+ShownPlane PlaneOnScreen() {
+    Lock lock(DisplayMutex());
+    const int view = ViewSelector();
+    if (state.DataSource == 0) {
+        const FitsHeaderRecord& h = display.FitsHeader;
+        if (h.NAXIS == 2) return Checked(h.NAXIS1, h.NAXIS2, state.pFitsData.get(), state.pFitsData.size());
+        if (h.NAXIS != 3) return {};
+        const int width = view == 0 ? h.NAXIS1 : h.NAXIS3;
+        return Checked(width, h.NAXIS2, state.pusFitsData.get(), state.pusFitsData.size());
+    }
+    CameraSeries series;
+    if (!SeriesOfCamera(ShownCamera(), &series)) return {};
+    const int width = series.frames < 2 || view == 0 ? series.width : series.frames;
+    return Checked(width, series.height, state.planeDataCCD.get(), state.planeDataCCD.size());
+}
+
+void DisplayCCDImage(int width, int height, int frames, int cameraHandle) {
+    Lock lock(DisplayMutex());
+    const int camera = DisplayedCameraNumber(cameraHandle);
+    if (camera == 0 || width <= 0 || height <= 0) return;
+    if (frames < 1) frames = 1;
+    const Buffer<uint16_t>& raw = camera == 1 ? state.g_pRawData : state.g_pRawData2;
+    const size_t plane = size_t(width) * size_t(height);
+    if (!raw || raw.size() < plane * size_t(frames)) return;  // freed, or not this geometry
+
+    const int panel = state.mainPanel;
+    for (int control : {MAIN_PICTURE, MAIN_BYTSCL_MIN, MAIN_BYTSCL_MAX, MAIN_GRAPH, MAIN_CURSOR_X,
+                        MAIN_CURSOR_Y, MAIN_PIXEL_VALUE})
+        SetDimmed(panel, control, false);
+    // The view switches name the camera on screen: the callbacks that redraw
+    // take that camera's geometry.
+    ui::SetCtrlVal(panel, MAIN_VIEW_CCD1, camera == 1 ? 1 : 0);
+    ui::SetCtrlVal(panel, MAIN_VIEW_CCD2, camera == 2 ? 1 : 0);
+    state.DataSource = 1;
+    ui::MarkOption(panel, MAIN_VIEW, 0);
+
+    if (frames == 1) {
+        state.planeDataCCD.Refer(raw.get(), plane);
+        SetDimmed(panel, MAIN_FRAME, true);
+        SetDimmed(panel, MAIN_VIEW, true);
+    } else {
+        SetRange(MAIN_FRAME, 0, frames - 1);
+        ui::SetCtrlVal(panel, MAIN_FRAME, 0);
+        SetDimmed(panel, MAIN_FRAME, false);
+        SetDimmed(panel, MAIN_VIEW, false);
+        uint16_t* copy = state.planeDataCCD.Own(plane);
+        if (!copy) {
+            ShowStatus("\nNo memory for the display plane\n");
+            return;
+        }
+        std::memcpy(copy, raw.get(), plane * sizeof(uint16_t));
+    }
+    FitPanelToPlane(width, height);
+    ShowPlane(width, height, state.planeDataCCD.get(), nullptr, nullptr);
+}
+
+// ---- callbacks ---------------------------------------------------------------------------
+
+int SetSelectFrame(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    Lock lock(DisplayMutex());
+    const int index = GetInt(state.mainPanel, MAIN_FRAME);
+    const int view = ViewSelector();
+    CameraSeries series;
+    const SeriesShape shape = ShapeOnScreen(&series);
+    if (shape.frames == 0) return 0;
+    const int limit = view == 0 ? shape.frames : shape.width;
+    if (index < 0 || index >= limit) return 0;
+    BuildOnScreen(view, index, series);
+    return 0;
+}
+
+int setFrameAxis(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    Lock lock(DisplayMutex());
+    const int view = ViewSelector();
+    int index = GetInt(state.mainPanel, MAIN_FRAME);
+    CameraSeries series;
+    const SeriesShape shape = ShapeOnScreen(&series);
+    if (shape.frames == 0) return 0;
+    // A frame index becomes a column index and back: keep it inside the new axis.
+    const int limit = view == 0 ? shape.frames : shape.width;
+    if (index >= limit) index = limit - 1;
+    if (index < 0) index = 0;
+    FitPanelToPlane(view == 0 ? shape.width : shape.frames, shape.height);
+    BuildOnScreen(view, index, series);
+    SetRange(MAIN_FRAME, 0, limit - 1);
+    ui::SetCtrlVal(state.mainPanel, MAIN_FRAME, index);
+    return 0;
+}
+
+int SetBytsclMin(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    Lock lock(DisplayMutex());
+    const int low = GetInt(state.mainPanel, MAIN_BYTSCL_MIN);
+    const int high = GetInt(state.mainPanel, MAIN_BYTSCL_MAX);
+    const ShownPlane plane = PlaneOnScreen();
+    if (plane) ByteDisplay(plane.width, plane.height, plane.data, low, high);
+    return 0;
+}
+
+int SetBytsclMax(int panel, int control, int event, void* data, int eventData1, int eventData2) {
+    return SetBytsclMin(panel, control, event, data, eventData1, eventData2);
+}
+
+namespace {
+int ViewCamera(int event, int camera) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    Lock lock(DisplayMutex());
+    ui::SetCtrlVal(state.mainPanel, MAIN_VIEW_CCD1, camera == 1 ? 1 : 0);
+    ui::SetCtrlVal(state.mainPanel, MAIN_VIEW_CCD2, camera == 2 ? 1 : 0);
+    if (camera == 1)
+        DisplayCCDImage(state.nhDim1, state.nvDim1, state.g_nFrameNumber1, state.nCameraHandle1);
+    else
+        DisplayCCDImage(state.nhDim2, state.nvDim2, state.g_nFrameNumber1, state.nCameraHandle2);
+    return 0;
+}
+}  // namespace
+
+int viewCCD1(int, int, int event, void*, int, int) { return ViewCamera(event, 1); }
+int viewCCD2(int, int, int event, void*, int, int) { return ViewCamera(event, 2); }
+
+int pic_window(int panel, int control, int event, void*, int eventData1, int eventData2) {
+    if (event != ui::EVENT_MOUSE_POINTER_MOVE && event != ui::EVENT_LEFT_CLICK) return 0;
+    // The live view redraws the picture many times a second: no cursor work then.
+    if (state.threadparam == 0) return 0;
+    Lock lock(DisplayMutex());
+    int top = 0, left = 0;
+    ui::GetCtrlBoundingRect(panel, control, &top, &left, nullptr, nullptr);
+    const int x = eventData2 - left;
+    const int y = eventData1 - top;
+
+    if (event == ui::EVENT_MOUSE_POINTER_MOVE) {
+        SetText(state.mainPanel, MAIN_CURSOR_X, Format("%d", x));
+        SetText(state.mainPanel, MAIN_CURSOR_Y, Format("%d", y));
+        const ShownPlane plane = PlaneOnScreen();
+        if (plane) Display_Line_Profile(x, y, plane.width, plane.height, plane.data, 0);
+        return 0;
+    }
+
+    // A click on a slice picks the frame of the clicked column.
+    if (ViewSelector() != 1) return 0;
+    CameraSeries series;
+    const SeriesShape shape = ShapeOnScreen(&series);
+    if (shape.frames == 0 || x < 0 || x >= shape.frames) return 0;
+    FitPanelToPlane(shape.width, shape.height);
+    BuildOnScreen(0, x, series);
+    SetRange(MAIN_FRAME, 0, shape.frames - 1);
+    ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
+    ui::SetCtrlVal(state.mainPanel, MAIN_FRAME, x);
+    return 0;
+}
+
+void RegisterDisplayCallbacks() {
+    ui::RegisterCallback("SetSelectFrame", SetSelectFrame);
+    ui::RegisterCallback("setFrameAxis", setFrameAxis);
+    ui::RegisterCallback("SetBytsclMin", SetBytsclMin);
+    ui::RegisterCallback("SetBytsclMax", SetBytsclMax);
+    ui::RegisterCallback("viewCCD1", viewCCD1);
+    ui::RegisterCallback("viewCCD2", viewCCD2);
+    ui::RegisterCallback("pic_window", pic_window);
+    ui::RegisterCallback("drawHistogram", drawHistogram);
+}
+
+}  // namespace pelu

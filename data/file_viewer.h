@@ -1,0 +1,57 @@
+// The stored-file viewer: FITS files written by this system are opened as
+// the display's file source, 8-bit BMP pictures are shown as they are, and
+// the plane on screen is exported as an 8-bit grey BMP.
+//
+// BMP layout written and read: 14-byte file header ("BM", file size, two
+// reserved words, pixel offset), 40-byte information header (size 40, width,
+// height, 1 plane, 8 bits, no compression, image size = row stride x height,
+// resolutions 0, 256 colours used and important), 256 palette entries of
+// blue, green, red, 0, then the rows bottom row first, each padded with zero
+// bytes to a stride of ((8 x width + 31) / 32) x 4 bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pelu {
+
+constexpr int kBmpFileHeaderSize = 14;
+constexpr int kBmpInfoHeaderSize = 40;
+constexpr int kBmpPaletteSize = 4 * 256;
+constexpr int kBmpPixelOffset = kBmpFileHeaderSize + kBmpInfoHeaderSize + kBmpPaletteSize;
+
+// Bytes per stored row of an 8-bit picture `width` pixels wide.
+constexpr size_t BmpRowStride(int width) { return ((8 * size_t(width) + 31) / 32) * 4; }
+
+// Opens, reads and shows a FITS file (path as the file dialog gives it,
+// logical or host). On success the file becomes the display's file source and
+// true is returned. A file that cannot be opened or read gets a popup with
+// the reason, a flat product (BITPIX -32) the console line "Cannot allocate
+// pFitsData Memory\n"; either way nothing shown or held changes.
+bool OpenFitsFile(const std::string& path);
+
+// Shows an 8-bit BMP file in the picture as it is. Refusals get a popup
+// titled "Error" and leave the picture as it was. True when shown.
+bool OpenBitmap(const std::string& path);
+
+// Writes width x height samples scaled between low and high as ByteDisplay
+// scales them to `path` as an 8-bit grey BMP (plane row 0 at the bottom, as
+// on screen). Returns 1; a file that cannot be written is reported in the
+// status box.
+int SaveBitmap(int width, int height, const uint16_t* data, const std::string& path, int low,
+               int high);
+
+// A decoded 8-bit BMP: rows top first, width bytes each.
+struct BmpImage {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> pixels;
+    std::vector<int> palette;  // 256 entries 0x00RRGGBB
+};
+// Decodes the bytes of a BMP file. "" on success, otherwise the reason (the
+// popup text) and `image` untouched.
+std::string DecodeBitmap(const std::vector<unsigned char>& file, BmpImage* image);
+
+}  // namespace pelu
