@@ -3,6 +3,7 @@
 #include <fitsio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 
 #include "camera/camera_lock.h"
@@ -65,13 +66,17 @@ double InstrumentSeconds() {
 // or a camera that never finishes.
 bool WaitForSeries(float exposureSeconds) {
     const double deadline = InstrumentSeconds() + SeriesTimeoutSeconds(exposureSeconds);
+    // Read-out and transfer take real time whatever the time scale: a camera
+    // counts as hung only after a few real seconds as well.
+    const auto realDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     int status = DRV_ACQUIRING;
     while (status != static_cast<int>(DRV_IDLE)) {
         if (GetStatus(&status) != DRV_SUCCESS) {
             CameraPopup("Status", "System not initialized");
             return false;
         }
-        if (status != static_cast<int>(DRV_IDLE) && InstrumentSeconds() > deadline) {
+        if (status != static_cast<int>(DRV_IDLE) && InstrumentSeconds() > deadline &&
+            std::chrono::steady_clock::now() > realDeadline) {
             AbortAcquisition();
             CameraPopup("Error", "The bias/dark series did not finish; it was aborted.");
             return false;
