@@ -8,6 +8,7 @@
 #include "control/callbacks.h"
 #include "data/display.h"
 #include "platform/ui/ui.h"
+#include "scanner/scanner.h"
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
@@ -101,8 +102,9 @@ int QuitCallback(int, int, int event, void*, int, int) {
         if (state.Scanning == 1) {
             ui::MessagePopup("Error", "Motor is still running.");
         } else {
-            // Not yet wired: the scanner connection is marked inaccessible
-            // and closed here.
+            // Ends the monitoring loop's access and waits until it has left
+            // the controller before closing it.
+            CloseDevice();
         }
     }
     ui::QuitUserInterface(0);

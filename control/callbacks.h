@@ -47,6 +47,10 @@ int cmdOpen(int panel, int control, int event, void* data, int eventData1, int e
 // scaled by the main panel's scale limits.
 void SaveDisplayAsBitmap();
 
+// The observation run (Run control) and its Stop control.
+int cmd_Run(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int cmdStop(int panel, int control, int event, void* data, int eventData1, int eventData2);
+
 // Ends a running live view and waits until its thread has returned, so that
 // nothing it writes into is freed under it.
 void StopLiveView();
