@@ -6,6 +6,8 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "motors/grating_focus.h"
+#include "motors/wv_file.h"
 #include "data/display.h"
 #include "platform/ui/ui.h"
 #include "scanner/scanner.h"
@@ -78,7 +80,7 @@ int QuitCallback(int, int, int event, void*, int, int) {
     StopLiveView();
 
     if (state.Motor_status == kDeviceOn) {
-        // Not yet wired: the motor controller is disconnected here.
+        MotorDisconnect();
         state.Motor_status = kDeviceOff;
     }
 
@@ -125,7 +127,10 @@ int Obs_Test(int, int, int event, void*, int, int) {
     if (state.CCD_status == kDeviceOn) DimSection(kCameraSection, false);
     if (state.Scanner_status == kDeviceOn) DimSection(kScannerSection, false);
     if (state.Motor_status == kDeviceOn) {
-        // Not yet wired: the panel's wavelength list is reloaded from Wv.ini.
+        // Both wavelength lists, the test panel's and the settings dialog's.
+        ResetPanel();
+        OpenFileF();
+        InitPanel();
         DimSection(kMotorSection, false);
     }
     return 0;

@@ -51,6 +51,18 @@ void SaveDisplayAsBitmap();
 int cmd_Run(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int cmdStop(int panel, int control, int event, void* data, int eventData1, int eventData2);
 
+// Motor switch and the motor section of the device test panel.
+int Motor_TurnOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int Motor_Stop(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int motor_device_select(int panel, int control, int event, void* data, int eventData1,
+                        int eventData2);
+int motor_step_increase(int panel, int control, int event, void* data, int eventData1,
+                        int eventData2);
+int motor_step_decrease(int panel, int control, int event, void* data, int eventData1,
+                        int eventData2);
+// Binds the motor callback names of PELU.uir.
+void RegisterMotorCallbacks();
+
 // Ends a running live view and waits until its thread has returned, so that
 // nothing it writes into is freed under it.
 void StopLiveView();

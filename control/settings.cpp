@@ -7,6 +7,7 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "motors/grating_focus.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
@@ -243,12 +244,10 @@ void ApplyScannerSettings(const DialogValues& v) {
     }
 }
 
-void ApplyMotorSettings(const DialogValues& v) {
-    state.CurrentSelect_Wv = v.wavelengthIndex;
-    // Not yet wired: the grating moves to the chosen row's step position, the
-    // wavelength file is rewritten with the selection and the row's
-    // wavelength is shown on the main panel.
-}
+// The grating moves to the chosen row's step position, Wv.ini is rewritten
+// with the selection and the row's wavelength is shown on the main panel.
+// With no row chosen (an empty list) nothing moves.
+void ApplyMotorSettings(const DialogValues& v) { SelectWavelength(v.wavelengthIndex); }
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 
 int main(int argc, char** argv) {
     pelu::RegisterControlCallbacks();
+    pelu::RegisterMotorCallbacks();
     pelu::RegisterScannerCallbacks();
     return ui::RunProgram(argc, argv, "PELU_dbg", pelu::PELU_main);
 }

@@ -30,6 +30,7 @@ protected:
         ui::SetAutomaticTimers(false);
         ResetInstrumentState();
         RegisterControlCallbacks();
+        RegisterMotorCallbacks();
         RegisterScannerCallbacks();
     }
     void TearDown() override {

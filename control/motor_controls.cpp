@@ -1,0 +1,63 @@
+// Manual controls of the spectrograph motors: the main panel's motor switch
+// and the motor section of the device test panel.
+#include "control/callbacks.h"
+#include "motors/grating_focus.h"
+#include "platform/motion6k/motion6k.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+
+namespace pelu {
+
+int Motor_TurnOnOff(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    if (state.Motor_status == kDeviceOn) {
+        ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT, "Motor Off");
+        ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 0);
+        MotorDisconnect();
+        state.Motor_status = kDeviceOff;
+    } else {
+        ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT, "Motor On");
+        ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 1);
+        MotorConnect();
+        // On whatever the connection gave: switching off again tidies up.
+        state.Motor_status = kDeviceOn;
+    }
+    return 0;
+}
+
+int Motor_Stop(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    Write_6KE("!S:");
+    Write_6KE("MC0000:");
+    return 0;
+}
+
+int motor_device_select(int panel, int control, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    motorState.SelectMotor = GetInt(panel, control);
+    return 0;
+}
+
+int motor_step_increase(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    MotorMove(kMovePositive, GetInt(state.testpanel, TEST_MOTOR_STEP));
+    return 0;
+}
+
+int motor_step_decrease(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    MotorMove(kMoveNegative, GetInt(state.testpanel, TEST_MOTOR_STEP));
+    return 0;
+}
+
+void RegisterMotorCallbacks() {
+    ui::RegisterCallback("Motor_TurnOnOff", Motor_TurnOnOff);
+    ui::RegisterCallback("Motor_Stop", Motor_Stop);
+    ui::RegisterCallback("motor_device_select", motor_device_select);
+    ui::RegisterCallback("motor_step_increase", motor_step_increase);
+    ui::RegisterCallback("motor_step_decrease", motor_step_decrease);
+}
+
+}  // namespace pelu
