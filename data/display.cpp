@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "data/statistics.h"
@@ -119,30 +120,62 @@ unsigned char ScaleSample(uint16_t sample, int low, int high) {
 }
 
 void ScalePlane(int width, int height, const uint16_t* data, int low, int high, bool flip,
-                unsigned char* out, size_t stride, uint32_t* counts) {
+                unsigned char* out, size_t stride, int* histogram, double* axis) {
     if (!data || !out || width <= 0 || height <= 0) return;
-    // The byte depends on the sample value only: one table for all 65536
-    // values, computed where the scale is not flat, makes the pass a lookup.
-    static thread_local unsigned char table[kSampleValues];
-    const int first = std::clamp(low, 0, kSampleValues - 1);
-    const int last = std::clamp(std::max(low, high), 0, kSampleValues - 1);
-    std::memset(table, ScaleSample(0, low, high), first);
-    for (int s = first; s <= last; ++s) table[s] = ScaleSample(uint16_t(s), low, high);
-    std::memset(table + last + 1, ScaleSample(kSampleValues - 1, low, high),
-                kSampleValues - 1 - last);
-
-    for (int y = 0; y < height; ++y) {
-        const uint16_t* src = data + size_t(flip ? height - 1 - y : y) * size_t(width);
-        unsigned char* dst = out + size_t(y) * stride;
-        if (counts) {
-            for (int x = 0; x < width; ++x) {
-                const uint16_t s = src[x];
-                dst[x] = table[s];
-                ++counts[s];
-            }
-        } else {
-            for (int x = 0; x < width; ++x) dst[x] = table[src[x]];
+    // Byte and histogram bin depend on the sample value only: one table entry
+    // per value (byte in the low 8 bits, bin + 1 above, 0 = not counted)
+    // turns the pass into lookups.
+    static thread_local uint16_t table[kSampleValues];
+    const bool binned = histogram && low < high;
+    const double binWidth = binned ? double(high - low) / kHistogramBins : 0.0;
+    // Below low and above high the bytes are constant and nothing is binned:
+    // only the values between the limits are worked out one by one.
+    const int first = std::clamp(low, 0, kSampleValues);
+    const int last = std::clamp(std::max(low, high), -1, kSampleValues - 1);
+    std::fill(table, table + first, uint16_t(ScaleSample(0, low, high)));
+    for (int v = first; v <= last; ++v) {
+        unsigned bin = 0;
+        if (binned) {
+            int b = static_cast<int>((double(v) - low) / binWidth);
+            if (b >= kHistogramBins) b = kHistogramBins - 1;  // v == high
+            bin = unsigned(b) + 1;
         }
+        table[v] = uint16_t(bin << 8 | ScaleSample(uint16_t(v), low, high));
+    }
+    std::fill(table + last + 1, table + kSampleValues, uint16_t(ScaleSample(65535, low, high)));
+
+    // Four partial histograms: neighbouring samples often share a bin, and
+    // one counter would make every increment wait for the previous one.
+    int partial[4][kHistogramBins + 1] = {};
+    for (int y = 0; y < height; ++y) {
+        // The byte stores could alias the table and the counters as far as
+        // the compiler knows; they do not.
+        const uint16_t* __restrict src = data + size_t(flip ? height - 1 - y : y) * size_t(width);
+        unsigned char* __restrict dst = out + size_t(y) * stride;
+        const uint16_t* __restrict lookup = table;
+        int x = 0;
+        for (; x + 4 <= width; x += 4) {
+            const uint16_t t0 = lookup[src[x]], t1 = lookup[src[x + 1]];
+            const uint16_t t2 = lookup[src[x + 2]], t3 = lookup[src[x + 3]];
+            dst[x] = uint8_t(t0);
+            dst[x + 1] = uint8_t(t1);
+            dst[x + 2] = uint8_t(t2);
+            dst[x + 3] = uint8_t(t3);
+            ++partial[0][t0 >> 8];
+            ++partial[1][t1 >> 8];
+            ++partial[2][t2 >> 8];
+            ++partial[3][t3 >> 8];
+        }
+        for (; x < width; ++x) {
+            const uint16_t t = lookup[src[x]];
+            dst[x] = uint8_t(t);
+            ++partial[0][t >> 8];
+        }
+    }
+    if (!histogram) return;
+    for (int i = 0; i < kHistogramBins; ++i) {
+        histogram[i] = partial[0][i + 1] + partial[1][i + 1] + partial[2][i + 1] + partial[3][i + 1];
+        if (axis) axis[i] = low + (i + 0.5) * (double(high - low) / kHistogramBins);
     }
 }
 
@@ -199,47 +232,25 @@ void ReplaceGraphPlot(const double* x, const double* y, size_t count, int style,
     if (handle > 0) display.plotHandle = handle;
 }
 
-void HistogramFromCounts(const uint32_t* counts, int low, int high, int bins, int* histogram,
-                         double* axis) {
-    const double binWidth = double(high - low) / bins;
-    for (int i = 0; i < bins; ++i) {
-        histogram[i] = 0;
-        axis[i] = low + (i + 0.5) * binWidth;
-    }
-    if (!(low < high)) return;
-    // Bin of each sample value, exactly as the run-time's Histogram bins a sample.
-    const int first = std::max(low, 0);
-    const int last = std::min(high, kSampleValues - 1);
-    for (int v = first; v <= last; ++v) {
-        if (counts[v] == 0) continue;
-        int bin = static_cast<int>((double(v) - low) / binWidth);
-        if (bin >= bins) bin = bins - 1;
-        histogram[bin] += static_cast<int>(counts[v]);
-    }
-}
-
 void ByteDisplay(int width, int height, const uint16_t* data, int low, int high) {
     Lock lock(DisplayMutex());
     if (!data || width <= 0 || height <= 0) return;
     const int panel = state.mainPanel;
     const bool withHistogram = low < high;
-    std::vector<unsigned char> bytes(size_t(width) * size_t(height));
-    std::vector<uint32_t> counts(withHistogram ? kSampleValues : 0);
-    ScalePlane(width, height, data, low, high, true, bytes.data(), size_t(width),
-               withHistogram ? counts.data() : nullptr);
+    std::unique_ptr<unsigned char[]> bytes(new unsigned char[size_t(width) * size_t(height)]);
+    int histogram[kHistogramBins];
+    double axis[kHistogramBins];
+    ScalePlane(width, height, data, low, high, true, bytes.get(), size_t(width), histogram, axis);
 
     ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_WIDTH, width);
     ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_HEIGHT, height);
     int bitmap = 0;
-    if (ui::NewBitmap(width, 8, width, height, state.colortable, bytes.data(), &bitmap) == 0) {
+    if (ui::NewBitmap(width, 8, width, height, state.colortable, bytes.get(), &bitmap) == 0) {
         ui::SetCtrlBitmap(panel, MAIN_PICTURE, 0, bitmap);
         ui::DiscardBitmap(bitmap);
     }
 
     if (!withHistogram) return;  // a flat scale has no bins: the graph stays as it was
-    int histogram[kHistogramBins];
-    double axis[kHistogramBins];
-    HistogramFromCounts(counts.data(), low, high, kHistogramBins, histogram, axis);
     double heights[kHistogramBins];
     for (int i = 0; i < kHistogramBins; ++i) heights[i] = histogram[i];
     ReplaceGraphPlot(axis, heights, kHistogramBins, ui::VAL_VERTICAL_BAR, ui::VAL_BLUE);

@@ -75,10 +75,13 @@ unsigned char ScaleSample(uint16_t sample, int low, int high);
 
 // Scales width x height samples into `out` (`stride` bytes per row). With
 // `flip` the last plane row becomes the first output row, as on screen.
-// When `counts` is given (65536 entries, zeroed by the caller) every sample
-// value is counted as well.
+// When `histogram` is given (kHistogramBins entries) it receives the counts of
+// 100 equal bins from low to high, binned as the run-time's Histogram bins
+// (values outside [low, high] are not counted); `axis` the bin centres.
+constexpr int kHistogramBins = 100;
 void ScalePlane(int width, int height, const uint16_t* data, int low, int high, bool flip,
-                unsigned char* out, size_t stride, uint32_t* counts = nullptr);
+                unsigned char* out, size_t stride, int* histogram = nullptr,
+                double* axis = nullptr);
 
 // Grey ramp palette: entry k = k, k, k.
 void FillGreyRamp(int* palette);
@@ -100,12 +103,6 @@ void FitPanelToPlane(int planeWidth, int planeHeight);
 
 // Replaces the plot of the main panel's graph (histogram or line profile).
 void ReplaceGraphPlot(const double* x, const double* y, size_t count, int style, int color);
-// Bars of a 100-bin histogram from low to high of a plane whose sample values
-// were counted into `counts` (65536 entries): the same bins the run-time's
-// Histogram gives for the samples themselves.
-void HistogramFromCounts(const uint32_t* counts, int low, int high, int bins, int* histogram,
-                         double* axis);
-constexpr int kHistogramBins = 100;
 
 // Draws a plane of width x height samples scaled between low and high into
 // the main panel's picture and, when low < high, plots its histogram

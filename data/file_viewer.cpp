@@ -287,10 +287,14 @@ int SaveBitmap(int width, int height, const uint16_t* data, const std::string& p
     ScalePlane(width, height, data, low, high, false, p + kBmpPixelOffset, stride);
 
     const std::string host = os::HostPath(path);
-    std::ofstream out(host, std::ios::binary);
-    if (!host.empty() && out) out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-    if (host.empty() || !out)
-        ShowStatus("\nThe bitmap " + path + " could not be written\n");
+    bool written = false;
+    if (!host.empty()) {
+        std::ofstream out(host, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+        out.close();
+        written = static_cast<bool>(out);
+    }
+    if (!written) ShowStatus("\nThe bitmap " + path + " could not be written\n");
     return 1;
 }
 

@@ -49,7 +49,7 @@ protected:
         ui::SetAutomaticTimers(false);
         ResetInstrumentState();
         ResetDisplayGlobals();
-        std::ifstream in("PELU.uir");
+        std::ifstream in(os::ExecutableDirectory() + "/PELU.uir");
         std::stringstream text;
         text << in.rdbuf();
         const std::string resource = text.str();
