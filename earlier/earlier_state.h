@@ -19,7 +19,7 @@ struct EarlierState {
     int g_nNumberKinetics1 = 0;                     // kinetic-series length of the settings
     std::atomic<int> frameCounter{0};               // frames the running scan has requested
     int First_Open = 0;                             // 6K library initialised in this run
-    int temperatureStop = 1;                        // the temperature watch runs while 0
+    std::atomic<int> temperatureStop{1};            // the temperature watch runs while 0
 };
 
 inline EarlierState earlierState;

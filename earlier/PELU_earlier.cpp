@@ -1,0 +1,293 @@
+#include "earlier/PELU_earlier.h"
+
+#include <cstdio>
+#include <string>
+
+#include "camera/camera.h"
+#include "camera/camera_lock.h"
+#include "control/callbacks.h"
+#include "control/scanner_controls.h"
+#include "data/display.h"
+#include "earlier/devices_earlier.h"
+#include "earlier/display_earlier.h"
+#include "earlier/earlier_state.h"
+#include "earlier/fits_earlier.h"
+#include "earlier/wv_earlier.h"
+#include "motors/grating_focus.h"
+#include "platform/ui/ui.h"
+#include "resources/earlier_uir.h"
+#include "scanner/scanner.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu::earlier {
+namespace {
+
+const char* const kResourceFile = "PELU.uir";
+
+bool Load(int resource, int* handle) {
+    *handle = ui::LoadPanel(0, kResourceFile, resource);
+    if (*handle > 0) return true;
+    std::fprintf(stderr, "PELU: %s\n", ui::LastLoadError().c_str());
+    return false;
+}
+
+int Page(int pageIndex) {
+    int page = 0;
+    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, pageIndex, &page);
+    return page;
+}
+
+// The picture and the histogram: what the take-images command shows for one
+// frame and the live view, and hides while it takes a series.
+void ShowDisplayControls(bool visible) {
+    for (int control : {MAIN_PICTURE, MAIN_GRAPH})
+        ui::SetCtrlAttribute(state.mainPanel, control, ui::ATTR_VISIBLE, visible ? 1 : 0);
+}
+
+int CurrentCamera() {
+    CameraLock lock;
+    int32_t current = 0;
+    Sdk(GetCurrentCamera(&current));
+    return current;
+}
+
+// Frame `frame` of the current camera into the one raw buffer (which the
+// shared acquisition finds under camera 1's handle).
+bool TakeFrame(int frame) {
+    return TakeImage(earlierState.nhDim, earlierState.nvDim, state.nCameraHandle1, frame);
+}
+
+// Saves `frames` frames of the raw buffer when it holds them.
+void SaveSeries(int frames, int cameraHandle) {
+    const size_t count = size_t(earlierState.nhDim) * size_t(earlierState.nvDim) * size_t(frames);
+    if (frames < 1 || count == 0 || count > state.g_pRawData.size()) {
+        ShowStatus("\nNo frames to save: the camera is not configured for them.\n");
+        return;
+    }
+    SaveFits(earlierState.nhDim, earlierState.nvDim, frames, state.g_pRawData.get(),
+             state.g_fExpTime1, cameraHandle);
+}
+
+struct CameraChoice {
+    bool second;
+    const char* message;
+};
+constexpr CameraChoice kCameraChoices[] = {{false, "Set Current Camera 1\n"},
+                                           {true, "Set Current Camera 2\n"},
+                                           {false, "Usable Both Cameras\n"}};
+
+void ApplyCameraSettings(int cameraPage) {
+    state.threadparam = 1;
+    const int camera = GetInt(cameraPage, CAMERA_PAGE_CAMERA);
+    if (camera >= 0 && camera < 3) {
+        CameraLock lock;
+        Sdk(SetCurrentCamera(kCameraChoices[camera].second ? state.nCameraHandle2
+                                                           : state.nCameraHandle1));
+        ShowStatus(kCameraChoices[camera].message);
+    }
+    int frames = 0;
+    if (GetInt(cameraPage, CAMERA_PAGE_TAKEMODE) == 1)
+        frames = std::max(0, TextToInt(GetText(cameraPage, CAMERA_PAGE_FRAMES)));
+    state.g_nFrameNumber1 = frames;
+    state.g_fExpTime1 = static_cast<float>(TextToDouble(GetText(cameraPage, CAMERA_PAGE_EXPOSURE)));
+    state.ccd_Gain = TextToInt(GetText(cameraPage, CAMERA_PAGE_GAIN));
+    switch (GetInt(cameraPage, CAMERA_PAGE_BINNING)) {
+        case 1: state.ccd_HBin = state.ccd_VBin = 1; break;
+        case 2: state.ccd_HBin = state.ccd_VBin = 2; break;
+        case 3: state.ccd_HBin = state.ccd_VBin = 4; break;
+        case 4:
+            state.ccd_HBin = TextToInt(GetText(cameraPage, CAMERA_PAGE_HBIN));
+            state.ccd_VBin = TextToInt(GetText(cameraPage, CAMERA_PAGE_VBIN));
+            break;
+        default: break;
+    }
+    SetCameraParam(1, 4, 0, state.ccd_Gain, state.ccd_HBin, state.ccd_VBin, state.g_fExpTime1,
+                   GetInt(cameraPage, CAMERA_PAGE_SHUTTER), 0, frames,
+                   earlierState.g_nNumberKinetics1, 0.0f);
+}
+
+}  // namespace
+
+int PELU_main() {
+    if (ui::InitRuntime() < 0) return -1;
+    if (!Load(MAIN_RESOURCE, &state.mainPanel) || !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
+        !Load(TEST_RESOURCE, &state.testpanel))
+        return -1;
+    ui::DisplayPanel(state.mainPanel);
+    ui::RunUserInterface();
+    ui::DiscardPanel(state.mainPanel);
+    return 0;
+}
+
+int panel_proc(int panel, int, int event, void*, int, int) {
+    if (event == ui::EVENT_CLOSE) QuitCallback(panel, 0, ui::EVENT_COMMIT, nullptr, 0, 0);
+    return 0;
+}
+
+int QuitCallback(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    if (state.CCD_status == kDeviceOn) {
+        CamerasOff();  // frees the buffers as each camera closes
+        state.CCD_status = kDeviceOff;
+    }
+    if (state.Scanner_status == kDeviceOn) {
+        if (state.Scanning == 1)
+            ui::MessagePopup("Error", "Motor is still running.");
+        else
+            CloseDevice();
+    }
+    if (state.Motor_status == kDeviceOn) {
+        MotorDisconnect();
+        state.Motor_status = kDeviceOff;
+    }
+    ui::QuitUserInterface(0);
+    return 0;
+}
+
+int Obs_Test(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    ResetPanel();
+    OpenFileF();
+    InitPanel();
+    ui::DisplayPanel(state.testpanel);
+    return 0;
+}
+
+int test_panel_proc(int panel, int, int event, void*, int, int) {
+    if (event == ui::EVENT_CLOSE) ui::HidePanel(panel);
+    return 0;
+}
+
+int Set_PELU_parameter(int, int, int event, void*, int, int) {
+    if (event == ui::EVENT_COMMIT) ui::DisplayPanel(state.PELUpanelSetting);
+    return 0;
+}
+
+int PELU_setApply(int, int, int, void*, int, int) { return 0; }
+
+int PELU_setOK(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    const int cameraPage = Page(CAMERA_PAGE_INDEX);
+    const int scannerPage = Page(SCANNER_PAGE_INDEX);
+    if (state.CCD_status == kDeviceOn) ApplyCameraSettings(cameraPage);
+
+    const int frames = state.g_nFrameNumber1;
+    ui::SetCtrlVal(scannerPage, SCANNER_PAGE_STEPS_SPEC, frames);
+    ui::SetCtrlVal(scannerPage, SCANNER_PAGE_STEPS_IMG, frames);
+    SetDimmed(state.mainPanel, MAIN_TAKE, false);
+    SetDimmed(state.mainPanel, MAIN_RUN, false);
+
+    if (state.Scanner_status == kDeviceOn) {
+        int mode = -1;
+        ui::GetCtrlIndex(scannerPage, SCANNER_PAGE_SCANMODE, &mode);
+        state.scan_mode = mode;
+        if (mode == 0) {
+            // The step size goes to the program as the observer entered it.
+            state.scan_duration = static_cast<float>(GetDouble(scannerPage, SCANNER_PAGE_STEPTIME));
+            state.scan_size = static_cast<float>(GetDouble(scannerPage, SCANNER_PAGE_STEPSIZE));
+            ScanCommandWrite(frames, state.scan_duration, state.scan_size, 0.0f, 0.0f);
+        } else if (mode == 1) {
+            state.scan_speed = static_cast<float>(GetDouble(scannerPage, SCANNER_PAGE_SPEED));
+            state.scan_stroke = static_cast<float>(GetDouble(scannerPage, SCANNER_PAGE_DISTANCE));
+            ScanCommandWrite(frames, 0.0f, 0.0f, state.scan_speed, state.scan_stroke);
+        }
+    }
+    if (state.Motor_status == kDeviceOn) {
+        int index = -1;
+        ui::GetCtrlIndex(Page(MOTOR_PAGE_INDEX), MOTOR_PAGE_WVLIST, &index);
+        if (index >= 0 && index < wvTable.nWV_FileIO) {
+            wvTable.CurrentSelectWV_FileIO = index;
+            Gratingtracking(kTrackAbsolute, wvTable.Data[index].step);
+        }
+    }
+    ui::HidePanel(state.PELUpanelSetting);
+    return 0;
+}
+
+int LiveViewThread() {
+    while (state.threadparam == 0) {
+        if (!TakeFrame(0)) {
+            ShowStatus("\nLive view stopped: no frame could be taken.\n");
+            break;
+        }
+        DisplayCCDImage(earlierState.nhDim, earlierState.nvDim, 1);
+    }
+    return 0;
+}
+
+int cmdOK(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    const int current = CurrentCamera();
+    if (earlierState.g_nNumberKinetics1 != 0) return 0;
+    const int frames = state.g_nFrameNumber1;
+    if (frames == 1) {
+        ShowDisplayControls(true);
+        if (TakeFrame(0)) {
+            DisplayCCDImage(earlierState.nhDim, earlierState.nvDim, 1);
+            SaveSeries(1, current);
+        }
+    } else if (frames >= 2) {
+        ShowDisplayControls(false);
+        for (int f = 0; f < frames; ++f)
+            if (!TakeFrame(f)) break;
+    } else {
+        state.threadparam = 0;
+        ShowDisplayControls(true);
+        int id = 0;
+        if (ui::ScheduleThreadFunction(LiveViewThread, &id) >= 0) {
+            state.threadfunctionID = id;
+            ui::WaitForThreadFunctionCompletion(id);
+            ui::ReleaseThreadFunctionID(id);
+            state.threadfunctionID = 0;
+        }
+    }
+    return 0;
+}
+
+int cmd_Run(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    const int current = CurrentCamera();
+    // Without a finished scan there are no frames to save or show.
+    if (ExecuteProgram() != 1) return 0;
+    const int frames = state.g_nFrameNumber1;
+    SaveSeries(frames, current);
+    ShowDisplayControls(true);
+    DisplayCCDImage(earlierState.nhDim, earlierState.nvDim, frames);
+    return 0;
+}
+
+int cmdStop(int, int, int event, void*, int, int) {
+    if (event == ui::EVENT_COMMIT) state.threadparam = 1;
+    return 0;
+}
+
+void RegisterEarlierCallbacks() {
+    struct Named {
+        const char* name;
+        ui::CtrlCallbackPtr callback;
+    };
+    const Named callbacks[] = {
+        // This program's own.
+        {"panel_proc", panel_proc}, {"QuitCallback", QuitCallback}, {"Obs_Test", Obs_Test},
+        {"test_panel_proc", test_panel_proc}, {"Set_PELU_parameter", Set_PELU_parameter},
+        {"PELU_setOK", PELU_setOK}, {"PELU_setApply", PELU_setApply}, {"cmdOK", cmdOK},
+        {"cmd_Run", cmd_Run}, {"cmdStop", cmdStop}, {"cmdOpen", cmdOpen},
+        {"CCD_TurnOnOff", CCD_TurnOnOff}, {"CoolerOnOff", CoolerOnOff}, {"setCooler", setCooler},
+        {"Motor_TurnOnOff", Motor_TurnOnOff}, {"pic_window", pic_window},
+        {"SetFrameSlide", SetFrameSlide}, {"SetBytsclMin", SetBytsclMin},
+        {"SetBytsclMax", SetBytsclMax}, {"WvListBoxF", WvListBoxF}, {"InsertBTNF", InsertBTNF},
+        {"DelBTNF", DelBTNF}, {"WriteFileBTNF", WriteFileBTNF},
+        // The same as PELU_dbg's: the controls they address have the same ids.
+        {"SetPELU_proc", pelu::SetPELU_proc}, {"PELU_setCancel", pelu::PELU_setCancel},
+        {"CCD_setBinning", pelu::CCD_setBinning}, {"Scan_Mode", pelu::Scan_Mode},
+        {"Motor_Stop", Motor_Stop}, {"motor_device_select", motor_device_select},
+        {"motor_step_increase", motor_step_increase},
+        {"motor_step_decrease", motor_step_decrease}};
+    for (const Named& c : callbacks) ui::RegisterCallback(c.name, c.callback);
+    // Scanner switch, amplifier timer, jog buttons, command line, gather plot.
+    pelu::RegisterScannerCallbacks();
+}
+
+}  // namespace pelu::earlier

@@ -1,0 +1,168 @@
+// The one-camera program driven as an observer would, through scripts
+// against the headless front-end and the simulated camera.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "earlier/PELU_earlier.h"
+#include "earlier/display_earlier.h"
+#include "earlier/earlier_state.h"
+#include "earlier/fits_earlier.h"
+#include "camera/camera.h"
+#include "data/display.h"
+#include "platform/camera_sdk/simulator.h"
+#include "platform/ui/runtime_internal.h"
+#include "platform/ui/script.h"
+#include "resources/earlier_uir.h"
+#include "scanner/scanner.h"
+#include "state/controls.h"
+#include "tests/earlier/earlier_fixture.h"
+#include "tests/platform/ui/ui_fixture.h"
+
+namespace pelu::earlier {
+namespace {
+
+using ui::testing::Eventually;
+
+class ProgramTest : public testing::EarlierTest {
+protected:
+    void SetUp() override {
+        EarlierTest::SetUp();
+        camsim::Reset();
+        ResetCameraGlobals();
+        ResetDisplayGlobals();
+        ResetEarlierDisplay();
+        RegisterEarlierCallbacks();
+        cwd = std::filesystem::current_path();
+        std::filesystem::current_path(dir);
+        program = std::thread([this] { result = PELU_main(); });
+        ASSERT_TRUE(Eventually([] { return ui::detail::DispatcherRunning(); }));
+    }
+    void TearDown() override {
+        if (program.joinable()) {
+            Script("quit");
+            program.join();
+        }
+        std::filesystem::current_path(cwd);
+        EarlierTest::TearDown();
+    }
+    void Script(const std::string& text) {
+        ui::ScriptRunner runner(&frontEnd, "test");
+        ui::ScriptResult r = runner.RunText(text);
+        ASSERT_TRUE(r.ok) << "line " << r.line << " (" << r.command << "): " << r.message;
+    }
+    std::vector<std::string> SavedFiles() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir))
+            if (e.path().extension() == ".fts") names.push_back(e.path().string());
+        return names;
+    }
+    void CamerasOnWithFrames(int frames) {
+        Script("commit MAIN.CCD_TOGGLE\nexpect status Open Complete\ncommit MAIN.SETUP\n"
+               "set CAMERA_PAGE.FRAMES " + std::to_string(frames) + "\ncommit SETTINGS.OK");
+    }
+
+    std::filesystem::path cwd;
+    std::thread program;
+    int result = -99;
+};
+
+TEST_F(ProgramTest, TakeImagesSavesOneFrameAndOnlyTakesASeries) {
+    CamerasOnWithFrames(3);
+    EXPECT_EQ(earlierState.nhDim, 512);
+    EXPECT_EQ(earlierState.nvDim, 512);
+    const uint64_t before = camsim::Inspect(0).framesExposed;
+    Script("commit MAIN.TAKE");
+    EXPECT_EQ(camsim::Inspect(0).framesExposed - before, 3u);
+    EXPECT_TRUE(SavedFiles().empty());
+
+    Script("commit MAIN.SETUP\nset CAMERA_PAGE.FRAMES 1\ncommit SETTINGS.OK\ncommit MAIN.TAKE");
+    EXPECT_EQ(camsim::Inspect(0).framesExposed - before, 4u);
+    const auto files = SavedFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(files[0].find("_QEL.fts"), std::string::npos) << files[0];
+    // The file holds the frame that was taken and is shown.
+    auto image = ReadFits(files[0]);
+    ASSERT_TRUE(image) << LastPopupText();
+    ASSERT_EQ(image->samples.size(), 512u * 512u);
+    EXPECT_TRUE(std::equal(image->samples.begin(), image->samples.end(), state.g_pRawData.get()));
+    int min = 0, max = 0;
+    PlaneMinMax(image->samples.data(), image->samples.size(), &min, &max);
+    EXPECT_LT(min, max);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_BYTSCL_MIN), min);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_BYTSCL_MAX), max);
+}
+
+TEST_F(ProgramTest, VerticalBinningThatDoesNotDivideTheRowsIsReportedAndApplied) {
+    Script("commit MAIN.CCD_TOGGLE\nexpect status Open Complete\ncommit MAIN.SETUP\n"
+           "set CAMERA_PAGE.BINNING Custom\ncommit CAMERA_PAGE.BINNING\n"
+           "set CAMERA_PAGE.HBIN 1\nset CAMERA_PAGE.VBIN 3\nset CAMERA_PAGE.FRAMES 1\n"
+           "commit SETTINGS.OK\nexpect popup Image height must be a multiple of Vertical Binning");
+    EXPECT_EQ(earlierState.nvDim, 170);
+    EXPECT_EQ(earlierState.nhDim, 512);
+    // The configuration went on to the end after the message.
+    const camsim::CameraView camera = camsim::Inspect(0);
+    EXPECT_EQ(camera.vbin, 3);
+    EXPECT_EQ(camera.vend, 512);
+    EXPECT_FLOAT_EQ(camera.exposure, 0.1f);
+    EXPECT_NE(GetText(state.mainPanel, MAIN_STATUS).find("BaseLine Clamp Setting enalbe\n"),
+              std::string::npos);
+    int messages = 0;
+    for (const auto& p : Popups()) messages += p.title == "Error";
+    EXPECT_EQ(messages, 1);
+}
+
+TEST_F(ProgramTest, StoredCubeOpensAndItsLastSliderPositionShowsTheLastFrame) {
+    const int w = 6, h = 4, frames = 3;
+    std::vector<uint16_t> samples(w * h * frames);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>(100 * i);
+    ASSERT_TRUE(WriteFitsFile(Path("cube.fts"), w, h, frames, samples.data(), 1.0f, 1,
+                              os::UtcTime{2026, 1, 2, 3, 4, 5, 0}));
+    frontEnd.QueueFileAnswer(Path("cube.fts"));
+    Script("commit MAIN.OPEN");
+    EXPECT_EQ(state.DataSource, 0);
+    double sliderMax = 0;
+    ui::GetCtrlAttribute(state.mainPanel, MAIN_FRAME, ui::ATTR_MAX_VALUE, &sliderMax);
+    EXPECT_EQ(sliderMax, 3.0);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_BYTSCL_MIN), 0);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_BYTSCL_MAX), 2300);
+
+    Script("set MAIN.FRAME 3\ncommit MAIN.FRAME");  // one past the last frame
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_BYTSCL_MIN), 4800);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_BYTSCL_MAX), 7100);
+    ui::PictureImage picture;
+    ui::GetCtrlPicture(state.mainPanel, MAIN_PICTURE, &picture);
+    EXPECT_EQ(picture.width, w);
+    EXPECT_EQ(picture.height, h);
+
+    // A broken file says why and leaves the cube on screen.
+    testing::WriteBytes(Path("broken.fts"), std::vector<unsigned char>(100, ' '));
+    frontEnd.QueueFileAnswer(Path("broken.fts"));
+    Script("commit MAIN.OPEN\nexpect popup shorter than one FITS header block");
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_BYTSCL_MIN), 4800);
+    EXPECT_EQ(earlierDisplay.fileFrames, 3);
+    Script("set MAIN.BYTSCL_MIN 5000\ncommit MAIN.BYTSCL_MIN");
+    ui::GetCtrlPicture(state.mainPanel, MAIN_PICTURE, &picture);
+    // Redrawn between 5000 and 7100 without new limits; plane row 0 at the bottom.
+    ASSERT_EQ(picture.pixels.size(), size_t(w * h));
+    EXPECT_EQ(picture.pixels[0], 194);            // row 3, column 0: 6600
+    EXPECT_EQ(picture.pixels[3 * w], 0);          // row 0, column 0: 4800, below the minimum
+    EXPECT_EQ(picture.pixels[3 * w + 5], 36);     // row 0, column 5: 5300
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_BYTSCL_MAX), 7100);
+}
+
+TEST_F(ProgramTest, StepSizeGoesToTheScanProgramAsEntered) {
+    for (const char* name : {"pelu.head", "pelu.tail"})
+        std::filesystem::copy_file(std::string(PELU_SITE_DIR) + "/" + name, dir / name);
+    Script("commit MAIN.SCAN_TOGGLE\ncommit MAIN.SETUP\n"
+           "set SCANNER_PAGE.SCANMODE 0\ncommit SCANNER_PAGE.SCANMODE\n"
+           "set SCANNER_PAGE.STEPSIZE 10\nset SCANNER_PAGE.STEPTIME 250\ncommit SETTINGS.OK");
+    EXPECT_FLOAT_EQ(step_size, 10.0f);
+    EXPECT_FLOAT_EQ(state.scan_duration, 250.0f);
+    EXPECT_TRUE(std::filesystem::exists(dir / "PELU.pmc"));
+    ResetScanner();
+}
+
+}  // namespace
+}  // namespace pelu::earlier
