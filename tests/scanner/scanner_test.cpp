@@ -56,6 +56,8 @@ TEST_F(ScannerTest, OpenSetsUpTheMotorAndCloseReleasesTheLibrary) {
 }
 
 TEST_F(ScannerTest, AmpOnJogsToTheLimitThenHomesASecondLater) {
+    // Far from the limit, so that the jog lasts a while even on a slow host.
+    Sim("position 1000000");
     Open();
     Sim("clear_trace");
     ui::SetCtrlAttribute(state.mainPanel, MAIN_AMP_TIMER, ui::ATTR_ENABLED, 1);
