@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -69,10 +70,35 @@ struct Controller {
     }
 };
 
+// The configuration a program starts with: the defaults, changed by
+// PELU_6K_ADDRESS and PELU_6K_FAULT (see simulator.h).
+SimulatorConfig ConfigFromEnvironment() {
+    SimulatorConfig config;
+    if (const char* address = std::getenv("PELU_6K_ADDRESS"); address && *address)
+        config.address = address;
+    const char* faults = std::getenv("PELU_6K_FAULT");
+    std::string list = faults ? faults : "";
+    size_t begin = 0;
+    while (begin <= list.size()) {
+        const size_t comma = std::min(list.find(',', begin), list.size());
+        const std::string fault = list.substr(begin, comma - begin);
+        if (fault == "open_fails") config.openFails = true;
+        else if (fault == "init_fails") config.initialiseFails = true;
+        else if (fault == "close_fails") config.closeFails = true;
+        else if (fault == "silent") config.silent = true;
+        else if (fault == "grating_never_stops") config.axis1NeverStops = true;
+        else if (!fault.empty())
+            std::fprintf(stderr, "PELU_6K_FAULT: unknown fault \"%s\" ignored\n", fault.c_str());
+        begin = comma + 1;
+    }
+    return config;
+}
+
 std::mutex g_mutex;
 Controller& Ctl() {
     static Controller* controller = [] {
         auto* c = new Controller;
+        c->config = ConfigFromEnvironment();
         c->PowerUp();
         return c;
     }();

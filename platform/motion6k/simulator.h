@@ -71,6 +71,12 @@ struct SimulatorConfig {
     bool axis1NeverStops = false;  // axis 1's moving bit stays set after its moves end
 };
 
+// A program starts with the defaults below, changed by two environment
+// variables read at the first library call:
+//   PELU_6K_ADDRESS=a.b.c.d   the address the controller answers at;
+//   PELU_6K_FAULT=LIST        comma-separated faults: open_fails, init_fails,
+//                             close_fails, silent, grating_never_stops.
+
 // Powers the controller up afresh with `config`: link closed, axes at their
 // start positions with drives off, outputs "0000", no reply pending. The
 // trace and the reply overrides are kept.

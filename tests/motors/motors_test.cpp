@@ -8,7 +8,6 @@
 #include <fstream>
 #include <future>
 #include <iterator>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,12 +53,16 @@ void RegisterInertCallbacks() {
     std::ifstream in(fs::path(os::ExecutableDirectory()) / "PELU.uir");
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const size_t menus = text.find("\"menubars\"");
-    const std::regex callback("\"callback\"\\s*:\\s*\"(\\w+)\"");
-    for (std::sregex_iterator it(text.begin(), text.end(), callback), end; it != end; ++it) {
-        if (static_cast<size_t>(it->position()) > menus)
-            ui::RegisterMenuCallback((*it)[1].str(), InertMenu);
+    const std::string key = "\"callback\"";
+    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+        const size_t open = text.find('"', text.find(':', at + key.size()));
+        const size_t close = text.find('"', open + 1);
+        if (open == std::string::npos || close == std::string::npos) break;
+        const std::string name = text.substr(open + 1, close - open - 1);
+        if (at > menus)
+            ui::RegisterMenuCallback(name, InertMenu);
         else
-            ui::RegisterCallback((*it)[1].str(), Inert);
+            ui::RegisterCallback(name, Inert);
     }
 }
 
