@@ -6,9 +6,9 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "data/display.h"
 #include "motors/grating_focus.h"
 #include "motors/wv_file.h"
-#include "data/display.h"
 #include "platform/ui/ui.h"
 #include "scanner/scanner.h"
 #include "resources/pelu_uir.h"
@@ -188,7 +188,8 @@ void RegisterControlCallbacks() {
                            Named{"SetPELU_proc", SetPELU_proc},
                            Named{"PELU_setCancel", PELU_setCancel},
                            Named{"CCD_setBinning", CCD_setBinning}, Named{"Scan_Mode", Scan_Mode},
-                           Named{"PELU_setOK", PELU_setOK}, Named{"cmdOpen", cmdOpen}})
+                           Named{"PELU_setOK", PELU_setOK}, Named{"cmd_Run", cmd_Run},
+                           Named{"cmdStop", cmdStop}, Named{"cmdOpen", cmdOpen}})
         ui::RegisterCallback(c.name, c.callback);
     RegisterDisplayCallbacks();
     struct NamedMenu {

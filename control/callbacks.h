@@ -32,6 +32,18 @@ int CCD_setBinning(int panel, int control, int event, void* data, int eventData1
 int Scan_Mode(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int PELU_setOK(int panel, int control, int event, void* data, int eventData1, int eventData2);
 
+// Motor switch and the motor section of the device test panel.
+int Motor_TurnOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int Motor_Stop(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int motor_device_select(int panel, int control, int event, void* data, int eventData1,
+                        int eventData2);
+int motor_step_increase(int panel, int control, int event, void* data, int eventData1,
+                        int eventData2);
+int motor_step_decrease(int panel, int control, int event, void* data, int eventData1,
+                        int eventData2);
+// Binds the motor callback names of PELU.uir.
+void RegisterMotorCallbacks();
+
 // Camera switch, cooling controls of the device test panel, camera choice
 // of the settings dialog.
 int CCD_TurnOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);
@@ -50,18 +62,6 @@ void SaveDisplayAsBitmap();
 // The observation run (Run control) and its Stop control.
 int cmd_Run(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int cmdStop(int panel, int control, int event, void* data, int eventData1, int eventData2);
-
-// Motor switch and the motor section of the device test panel.
-int Motor_TurnOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);
-int Motor_Stop(int panel, int control, int event, void* data, int eventData1, int eventData2);
-int motor_device_select(int panel, int control, int event, void* data, int eventData1,
-                        int eventData2);
-int motor_step_increase(int panel, int control, int event, void* data, int eventData1,
-                        int eventData2);
-int motor_step_decrease(int panel, int control, int event, void* data, int eventData1,
-                        int eventData2);
-// Binds the motor callback names of PELU.uir.
-void RegisterMotorCallbacks();
 
 // Ends a running live view and waits until its thread has returned, so that
 // nothing it writes into is freed under it.

@@ -7,6 +7,8 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "data/bias_dark.h"
+#include "data/directory.h"
 #include "motors/grating_focus.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/ui/ui.h"
@@ -52,7 +54,7 @@ struct DialogValues {
     int shutterMode = 0;
     int fanMode = 0;
     int scanMode = -1;
-    double stepTime = 0, stepSize = 0, speed = 0, distance = 0;
+    double stepSize = 0, speed = 0, distance = 0;
     int wavelengthIndex = -1;
 };
 
@@ -72,7 +74,6 @@ DialogValues ReadDialog() {
     v.fanMode = GetInt(camera, CAMERA_PAGE_FAN);
     int scanner = Page(SCANNER_PAGE_INDEX);
     ui::GetCtrlIndex(scanner, SCANNER_PAGE_SCANMODE, &v.scanMode);
-    v.stepTime = GetDouble(scanner, SCANNER_PAGE_STEPTIME);
     v.stepSize = GetDouble(scanner, SCANNER_PAGE_STEPSIZE);
     v.speed = GetDouble(scanner, SCANNER_PAGE_SPEED);
     v.distance = GetDouble(scanner, SCANNER_PAGE_DISTANCE);
@@ -157,12 +158,16 @@ void ApplyCameraSettings(const DialogValues& v) {
     if (!binningText.empty()) SetText(state.mainPanel, MAIN_SUM_BINNING, binningText);
     state.sequential_number = v.repetitions;
 
-    // Not yet wired: the data directory is built and created here.
+    BuildDataDirectory();
 
-    // Each configured camera is configured for observing (read mode 4
-    // image, trigger 0 internal). Not yet wired: TakeBiasDark for each
-    // camera just before its SetCameraParam.
+    // Each configured camera takes its bias/dark frame with the new settings
+    // before it is configured for observing (read mode 4 image, trigger 0
+    // internal).
     const int handle1 = state.nCameraHandle1, handle2 = state.nCameraHandle2;
+    auto takeBiasDark = [](int handle) {
+        TakeBiasDark(state.ccd_Gain, state.ccd_HBin, state.ccd_VBin, state.g_fExpTime1, handle,
+                     state.entire_directory);
+    };
     auto configure = [&](int handle) {
         SetCameraParam(acquisitionMode, 4, 0, state.ccd_Gain, state.ccd_HBin, state.ccd_VBin,
                        state.g_fExpTime1, v.shutterMode, v.fanMode, state.g_nFrameNumber1, handle);
@@ -170,13 +175,16 @@ void ApplyCameraSettings(const DialogValues& v) {
     if (state.ccd_camera == kBothCameras || state.ccd_camera == kBothCamerasEachStep ||
         state.ccd_camera == kFlatFielding) {
         Sdk(SetCurrentCamera(handle1));
+        takeBiasDark(handle1);
         configure(handle1);
         Sdk(SetCurrentCamera(handle2));
+        takeBiasDark(handle2);
         configure(handle2);
         Sdk(SetCurrentCamera(handle1));
     } else if (state.ccd_camera == kCameraOne || state.ccd_camera == kCameraTwo) {
         const int handle = state.ccd_camera == kCameraOne ? handle1 : handle2;
         Sdk(SetCurrentCamera(handle));
+        if (state.g_nFrameNumber1 != 0) takeBiasDark(handle);
         configure(handle);
     }
 
@@ -212,8 +220,10 @@ void ApplyScannerSettings(const DialogValues& v) {
     state.scan_mode = v.scanMode;
     const int frames = state.g_nFrameNumber1;
     if (state.scan_mode == 0) {
-        // The observer may have changed the step duration the camera block showed.
-        state.scan_duration = static_cast<float>(v.stepTime);
+        // The step duration is read back here: the camera block has just shown
+        // the value for the new exposure in that field.
+        state.scan_duration =
+            static_cast<float>(GetDouble(Page(SCANNER_PAGE_INDEX), SCANNER_PAGE_STEPTIME));
         state.scan_size = static_cast<float>(v.stepSize) / 2;
         if (state.CCD_status == kDeviceOn && frames > 1) {
             ScanCommandWrite(frames, state.scan_duration, state.scan_size, 0.0f, 0.0f);

@@ -9,5 +9,5 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$top/out"
 cd "$top/out"
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
-export PELU_TIME_SCALE=${PELU_TIME_SCALE:-0.05}
+export PELU_TIME_SCALE=${PELU_TIME_SCALE:-0.25}
 exec "$top/build-plain/bin/PELU_dbg" --script "$top/demo/observe.pelu" "$@"

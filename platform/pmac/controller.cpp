@@ -304,6 +304,14 @@ bool Controller::Configure(const std::string& command, std::string* reply) {
         for (const std::string& line : trace_) *reply += line + "\n";
     } else if (verb == "clear_trace") {
         trace_.clear();
+    } else if (verb == "stage") {
+        // Where the stage stands now, in counts (the simulated instrument's
+        // cameras look through it).
+        const double now = Now();
+        AdvanceTo(now);
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", Position(now, true));
+        *reply = text;
     } else if (verb == "step_times") {
         reply->clear();
         for (auto [step, ns] : stepTimes_)

@@ -52,6 +52,7 @@ void PmacSimulatorTimeScale(double scale);
 //   reply_us MICROSECONDS      time the link takes for one command
 //   trace                      every command received, one per line
 //   clear_trace
+//   stage                      where the stage stands now, in counts
 //   step_times                 "n nanoseconds" per line: when the step counter
 //                              p1 took the value n (steady clock)
 // Returns non-zero when the command was understood.

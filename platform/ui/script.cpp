@@ -300,6 +300,7 @@ bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
 
 thread_local Timeouts timeouts;
 thread_local size_t popupsSeen = 0;
+thread_local size_t statusPrinted = 0;
 
 // Posts an event as a user would and waits until the program has dealt with
 // it (the callback returned or waits for the user again).
@@ -453,6 +454,14 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
                 std::cout << name_ << ": screenshot " << path << " not taken: " << error << "\n";
             else
                 std::cout << name_ << ": screenshot saved to " << path << "\n";
+        } else if (verb == "print" && rest == "status") {
+            // What the status box gained since the last print.
+            std::string text = StatusText();
+            if (statusPrinted > text.size()) statusPrinted = 0;
+            std::cout << text.substr(statusPrinted);
+            if (!text.empty() && text.back() != '\n') std::cout << "\n";
+            std::cout.flush();
+            statusPrinted = text.size();
         } else if (verb == "echo") {
             std::cout << name_ << ": " << rest << std::endl;
         } else if (verb == "quit") {

@@ -8,6 +8,7 @@
 
 #include "control/callbacks.h"
 #include "control/scanner_controls.h"
+#include "data/directory.h"
 #include "platform/ui/runtime_internal.h"
 #include "platform/ui/script.h"
 #include "resources/pelu_uir.h"
@@ -30,6 +31,7 @@ protected:
         ui::SetAutomaticTimers(false);
         ResetInstrumentState();
         RegisterControlCallbacks();
+        RegisterDataCallbacks();
         RegisterMotorCallbacks();
         RegisterScannerCallbacks();
     }

@@ -59,13 +59,17 @@ TEST(SolarScene, TheLineCoreIsDeepAndShiftsWithVelocity) {
 
 TEST(SolarSpectrumLight, TheGratingMovesTheLineAndTheStageMovesTheScene) {
     double stage = 0, grating = 20000;
-    SolarSpectrumLight light({[&] { return stage; }, [&] { return grating; }});
+    SpectrographModel model;
+    model.lineCentreStep = 20000;
+    SolarSpectrumLight light({[&] { return stage; }, [&] { return grating; }}, model);
     camsim::ExposureContext context;
     context.camera = 0;
     context.detectorWidth = 512;
     context.detectorHeight = 512;
     std::vector<double> row(512);
+    // The light reads the instrument once per exposure.
     auto darkest = [&] {
+        ++context.frameNumber;
         light.RowRate(context, 10, 0, 512, row.data());
         return static_cast<int>(std::min_element(row.begin(), row.end()) - row.begin());
     };
@@ -76,10 +80,14 @@ TEST(SolarSpectrumLight, TheGratingMovesTheLineAndTheStageMovesTheScene) {
     // Across the spot centre row, the continuum is darker on the spot than off it.
     grating = 20000;
     const int spotRow = static_cast<int>(kSpotY / kFieldHeightArcsec * 512);
-    stage = kSpotX / 0.2;
+    stage = kSpotX / model.arcsecPerStageUnit;
+    ++context.frameNumber;
     light.RowRate(context, spotRow, 0, 1, row.data());
     const double onSpot = row[0];
-    stage = (kSpotX + 30) / 0.2;
+    stage = (kSpotX + 30) / model.arcsecPerStageUnit;
+    light.RowRate(context, spotRow, 0, 1, row.data());
+    EXPECT_EQ(row[0], onSpot) << "the same exposure sees the stage where it began";
+    ++context.frameNumber;
     light.RowRate(context, spotRow, 0, 1, row.data());
     EXPECT_LT(onSpot, 0.4 * row[0]);
 }

@@ -1,0 +1,468 @@
+// The observation run: what the Run control starts after the settings have
+// configured the devices. One run records `sequential_number` repetitions
+// of one acquisition pattern, chosen by which devices are on, the frames
+// per series, the camera selection and the take mode.
+#include <string>
+
+#include "camera/camera.h"
+#include "camera/camera_lock.h"
+#include "control/callbacks.h"
+#include "data/display.h"
+#include "data/fits_writer.h"
+#include "data/statistics.h"
+#include "data/views.h"
+#include "motors/grating_focus.h"
+#include "motors/wv_file.h"
+#include "platform/camera_sdk/atmcd.h"
+#include "platform/os/os.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "scanner/scanner.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "state/status.h"
+
+namespace pelu {
+namespace {
+
+// Grating offsets of a flat-field run, in motor steps from the first entry
+// of the wavelength table.
+constexpr int kFlatOffsets[7] = {-110, -90, -30, 0, 20, 80, 115};
+constexpr int kFlatPositions = 7;
+// How long a scan waits for the stage to report its home position before
+// the run gives up (instrument seconds).
+constexpr double kHomeTimeoutSeconds = 120.0;
+
+// One camera of the pair as a run sees it.
+struct RunCamera {
+    int number;  // 1 or 2
+    int handle;
+    int width;
+    int height;
+    Buffer<uint16_t>* raw;
+    size_t Plane() const { return size_t(width) * size_t(height); }
+};
+
+RunCamera Camera(int number) {
+    if (number == 2)
+        return {2, state.nCameraHandle2, state.nhDim2, state.nvDim2, &state.g_pRawData2};
+    return {1, state.nCameraHandle1, state.nhDim1, state.nvDim1, &state.g_pRawData};
+}
+
+// Start and end texts of the last acquisition and the elapsed seconds per camera.
+struct Timing {
+    std::string start, end;
+    float elapsed[3] = {0, 0, 0};  // by camera number
+};
+
+void ShowCounter(int n) { SetText(state.mainPanel, MAIN_SEQUENCE, Format("%d", n)); }
+
+void ShowCameraViews(bool camera1, bool camera2) {
+    ui::SetCtrlVal(state.mainPanel, MAIN_VIEW_CCD1, camera1 ? 1 : 0);
+    ui::SetCtrlVal(state.mainPanel, MAIN_VIEW_CCD2, camera2 ? 1 : 0);
+}
+
+// The end of a repetition: the run waits for the observer's next action; the
+// Stop control ends it, anything else goes on. Quitting the program ends it too.
+bool StopRequested() {
+    int panel = 0, control = 0;
+    if (ui::GetUserEvent(1, &panel, &control) != ui::EVENT_COMMIT) return true;
+    return panel == state.mainPanel && control == MAIN_STOP;
+}
+
+// A run needs the buffers its pattern fills, sized for the series. They can
+// be missing after a Cancel, a camera switch-off, or a camera choice changed
+// without OK.
+bool SeriesReady(const RunCamera& camera, int frames) {
+    const size_t need = camera.Plane() * size_t(frames < 1 ? 1 : frames);
+    if (camera.handle != 0 && need > 0 && camera.raw->size() >= need) return true;
+    ShowStatus(Format("\nRun refused: no frame buffer for CCD %d with these settings; "
+                      "apply the settings (OK) again.\n",
+                      camera.number));
+    return false;
+}
+
+// One frame of `camera` into slot `frame` of its buffer, timed.
+bool TakeFrame(const RunCamera& camera, int frame, Timing* timing) {
+    marktime_start(timing->start);
+    bool ok;
+    {
+        CameraSession session(camera.handle);
+        ok = TakeImage(camera.width, camera.height, camera.handle, frame);
+    }
+    marktime_end(timing->end);
+    timing->elapsed[camera.number] = time_difference();
+    if (!ok) ShowStatus(Format("\nRun ended: CCD %d did not deliver its frame.\n", camera.number));
+    return ok;
+}
+
+void Save(const RunCamera& camera, int frames, const Timing& timing) {
+    SaveFits(camera.width, camera.height, frames, state.g_fExpTime1, camera.handle, timing.start,
+             timing.end, timing.elapsed[camera.number], state.entire_directory);
+}
+
+// Frames of the series that hold data: a frame that was never taken stays
+// as the run cleared it.
+int FramesStored(const RunCamera& camera, int frames) {
+    const size_t plane = camera.Plane();
+    int stored = 0;
+    for (int f = 0; f < frames; ++f) {
+        const uint16_t* p = camera.raw->get() + plane * size_t(f);
+        for (size_t i = 0; i < plane; ++i)
+            if (p[i] != 0) {
+                ++stored;
+                break;
+            }
+    }
+    return stored;
+}
+
+// Tells the observer how much of the planned series each camera stored; a
+// short series is never reported as complete.
+void ReportFrames(const RunCamera& camera, int frames) {
+    const int stored = FramesStored(camera, frames);
+    ShowStatus(Format("\nCCD %d: frames stored %d of %d%s\n", camera.number, stored, frames,
+                      stored < frames ? " - FRAMES MISSING" : ""));
+}
+
+// The stage must stand at home (strictly within +-0.3 and in position)
+// before a scan starts. Polls with a short pause; gives up after a while.
+bool WaitForHome() {
+    const double timeoutReal = kHomeTimeoutSeconds * os::TimeScale();
+    int64_t frequency = 0, start = 0, now = 0;
+    os::QueryPerformanceFrequency(&frequency);
+    os::QueryPerformanceCounter(&start);
+    for (;;) {
+        const float position = state.scanpos;
+        if (position > -0.3f && position < 0.3f && state.Scanner_InPosition == 1) return true;
+        os::QueryPerformanceCounter(&now);
+        // The counter runs in instrument time.
+        if (frequency > 0 && double(now - start) / double(frequency) * os::TimeScale() > timeoutReal) {
+            ShowStatus(Format("\nRun ended: the scanner did not report its home position within "
+                              "%.0f s.\n",
+                              kHomeTimeoutSeconds));
+            return false;
+        }
+        os::Sleep(1.0);
+    }
+}
+
+// One scan with the stored program; frames are taken by the monitoring thread.
+bool Scan(const RunCamera& camera, int takeMode, Timing* timing) {
+    if (!WaitForHome()) return false;
+    marktime_start(timing->start);
+    { CameraSession session(camera.handle); }
+    const int finished = ExecuteProgram(camera.handle, takeMode);
+    marktime_end(timing->end);
+    timing->elapsed[camera.number] = time_difference();
+    if (!finished) ShowStatus("\nRun ended: the scan program did not run to its end.\n");
+    return finished != 0;
+}
+
+void SeriesDisplaySetUp(int frames) {
+    SetDimmed(state.mainPanel, MAIN_FRAME, false);
+    SetDimmed(state.mainPanel, MAIN_VIEW, false);
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_FRAME, ui::ATTR_MIN_VALUE, 0);
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_FRAME, ui::ATTR_MAX_VALUE, frames - 1);
+    ui::SetCtrlVal(state.mainPanel, MAIN_FRAME, 0);
+}
+
+void ShowSliceOfNewSeries(const RunCamera& camera) {
+    int max = 0, min = 0;
+    Display3D_CCD(1, camera.width / 2, &max, &min, camera.handle);
+}
+
+// ---- single frames -------------------------------------------------------------------------
+
+void SingleFrames() {
+    SetDimmed(state.mainPanel, MAIN_PICTURE, false);
+    const int selection = state.ccd_camera;
+    if (selection == kFlatFielding) return;
+    const bool both = selection == kBothCameras || selection == kBothCamerasEachStep;
+    const RunCamera first = Camera(selection == kCameraTwo ? 2 : 1);
+    const RunCamera second = Camera(2);
+    if (!SeriesReady(first, 1) || (both && !SeriesReady(second, 1))) return;
+    Timing timing;
+    for (int i = 0; i < state.sequential_number; ++i) {
+        first.raw->Clear(first.Plane());
+        if (both) second.raw->Clear(second.Plane());
+        ShowCounter(i + 1);
+        if (!TakeFrame(first, 0, &timing)) break;
+        if (both && !TakeFrame(second, 0, &timing)) break;
+        Save(first, 1, timing);
+        if (both) Save(second, 1, timing);
+        ui::Delay(1.0);
+        if (StopRequested()) break;
+    }
+    SetDimmed(state.mainPanel, MAIN_PICTURE, false);
+    if (both) ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
+    DisplayCCDImage(first.width, first.height, 1, first.handle);
+    { CameraSession session(first.handle); }
+    ShowCameraViews(first.number == 1, first.number == 2);
+}
+
+// ---- live view -----------------------------------------------------------------------------
+
+int LiveViewThreadFunction() {
+    int32_t current = 0;
+    {
+        CameraLock lock;
+        GetCurrentCamera(&current);
+    }
+    const RunCamera camera = Camera(current == state.nCameraHandle2 && current != 0 ? 2 : 1);
+    const bool known = current != 0 && current == camera.handle;
+    while (state.threadparam == 0) {
+        if (!known || camera.raw->size() < camera.Plane() || camera.Plane() == 0) {
+            os::Sleep(10);
+            continue;
+        }
+        {
+            CameraSession session(camera.handle);
+            TakeImage(camera.width, camera.height, camera.handle, 0);
+        }
+        DisplayCCDImage(camera.width, camera.height, 1, camera.handle);
+    }
+    return 0;
+}
+
+void LiveView() {
+    if (state.Scanner_status != kDeviceOn) {
+        if (state.ccd_camera == kCameraOne) {
+            CameraSession session(state.nCameraHandle1);
+        } else if (state.ccd_camera == kCameraTwo) {
+            CameraSession session(state.nCameraHandle2);
+        }
+    }
+    SetDimmed(state.mainPanel, MAIN_PICTURE, false);
+    state.threadparam = 0;
+    int id = 0;
+    ui::ScheduleThreadFunction(LiveViewThreadFunction, &id);
+    state.threadfunctionID = id;
+    ui::WaitForThreadFunctionCompletion(id);
+    ui::ReleaseThreadFunctionID(id);
+    state.threadfunctionID = 0;
+}
+
+// ---- frame-transfer series -------------------------------------------------------------------
+
+void FrameTransferSeries() {
+    const int frames = state.g_nFrameNumber1;
+    const int selection = state.ccd_camera;
+    if (selection != kCameraOne && selection != kCameraTwo) {
+        for (int i = 0; i < state.sequential_number; ++i) {
+            ShowCounter(i + 1);
+            if (StopRequested()) break;
+        }
+        return;
+    }
+    const RunCamera camera = Camera(selection == kCameraTwo ? 2 : 1);
+    if (!SeriesReady(camera, frames)) return;
+    Timing timing;
+    for (int i = 0; i < state.sequential_number; ++i) {
+        ShowCounter(i + 1);
+        camera.raw->Clear(camera.Plane() * frames);
+        marktime_start(timing.start);
+        bool ok;
+        {
+            CameraSession session(camera.handle);
+            ok = TakeImage_FTmode(camera.width, camera.height, frames, camera.handle);
+        }
+        marktime_end(timing.end);
+        timing.elapsed[camera.number] = time_difference();
+        if (!ok) {
+            ShowStatus(Format("\nRun ended: CCD %d did not deliver its series.\n", camera.number));
+            break;
+        }
+        Save(camera, frames, timing);
+        ReportFrames(camera, frames);
+        DisplayCCDImage(camera.width, camera.height, frames, camera.handle);
+        ShowCameraViews(camera.number == 1, camera.number == 2);
+        if (StopRequested()) break;
+    }
+}
+
+// ---- scans ------------------------------------------------------------------------------------
+
+void ScanningSequence() {
+    const int frames = state.g_nFrameNumber1;
+    const int selection = state.ccd_camera;
+    const RunCamera one = Camera(1), two = Camera(2);
+    Timing timing;
+    if (selection == kCameraOne || selection == kCameraTwo) {
+        const RunCamera camera = selection == kCameraTwo ? two : one;
+        if (!SeriesReady(camera, frames)) return;
+        state.pelu_take_mode = 0;
+        for (int i = 0; i < state.sequential_number; ++i) {
+            camera.raw->Clear(camera.Plane() * frames);
+            ShowCounter(i + 1);
+            if (!Scan(camera, 0, &timing)) break;
+            Save(camera, frames, timing);
+            ReportFrames(camera, frames);
+            ShowSliceOfNewSeries(camera);
+            if (StopRequested()) break;
+        }
+        SetDimmed(state.mainPanel, MAIN_PICTURE, false);
+        ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
+        DisplayCCDImage(camera.width, camera.height, frames, camera.handle);
+        { CameraSession session(camera.handle); }
+        ShowCameraViews(camera.number == 1, camera.number == 2);
+        return;
+    }
+    // Both cameras: one scan each (2) or both in every step (3).
+    if (!SeriesReady(one, frames) || !SeriesReady(two, frames)) return;
+    for (int i = 0; i < state.sequential_number; ++i) {
+        one.raw->Clear(one.Plane() * frames);
+        two.raw->Clear(two.Plane() * frames);
+        ShowCounter(i + 1);
+        if (selection == kBothCameras) {
+            state.pelu_take_mode = 0;
+            if (!Scan(one, 0, &timing)) break;
+            if (!Scan(two, 0, &timing)) break;  // the stage went home again
+        } else {
+            state.pelu_take_mode = 1;
+            if (!Scan(one, 1, &timing)) break;
+            timing.elapsed[2] = timing.elapsed[1];
+        }
+        Save(one, frames, timing);
+        Save(two, frames, timing);
+        ReportFrames(one, frames);
+        ReportFrames(two, frames);
+        { CameraSession session(one.handle); }
+        ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
+        ShowSliceOfNewSeries(one);
+        if (StopRequested()) break;
+    }
+    SetDimmed(state.mainPanel, MAIN_PICTURE, false);
+    { CameraSession session(one.handle); }
+    DisplayCCDImage(one.width, one.height, frames, one.handle);
+    ShowCameraViews(true, false);
+}
+
+// ---- flat field ------------------------------------------------------------------------------
+
+// The flat run reads the flat buffers and the bias/dark frames the settings
+// OK prepared; the flat save releases them, and opening the dialog discards
+// the bias/dark frames.
+bool FlatBuffersReady(const RunCamera& camera, int frames) {
+    const size_t plane = camera.Plane();
+    const bool one = camera.number == 1;
+    const Buffer<float>& flat = one ? state.flatdata1 : state.flatdata2;
+    const Buffer<float>& cube = one ? state.flatcube1 : state.flatcube2;
+    const Buffer<uint16_t>& biasDark = one ? state.BiasDark1 : state.BiasDark2;
+    if (SeriesReady(camera, frames) && plane > 0 && flat.size() >= plane &&
+        cube.size() >= kFlatPositions * plane && biasDark.size() >= plane)
+        return true;
+    ShowStatus(Format("\nFlat-field run refused: the flat buffers or the bias/dark frame of CCD %d "
+                      "are missing; apply the settings (OK) again.\n",
+                      camera.number));
+    return false;
+}
+
+// Averages the series into the accumulator, subtracts the bias/dark frame and
+// stores the result as plane `position` of the flat cube.
+void AccumulateFlat(const RunCamera& camera, int frames, int position) {
+    const bool one = camera.number == 1;
+    float* flat = (one ? state.flatdata1 : state.flatdata2).get();
+    float* cube = (one ? state.flatcube1 : state.flatcube2).get();
+    const uint16_t* biasDark = (one ? state.BiasDark1 : state.BiasDark2).get();
+    const size_t plane = camera.Plane();
+    const uint16_t* raw = camera.raw->get();
+    for (int f = 0; f < frames; ++f)
+        for (size_t i = 0; i < plane; ++i) flat[i] += raw[plane * size_t(f) + i];
+    float* target = cube + plane * size_t(position);
+    for (size_t i = 0; i < plane; ++i) {
+        flat[i] = flat[i] / frames - biasDark[i];
+        target[i] = flat[i];
+    }
+}
+
+void FlatFieldRun() {
+    const int frames = state.g_nFrameNumber1;
+    const RunCamera one = Camera(1), two = Camera(2);
+    if (!FlatBuffersReady(one, frames) || !FlatBuffersReady(two, frames)) return;
+    if (wvTable.nWV_FileIO < 1) {
+        ShowStatus("\nFlat-field run refused: the wavelength table is empty.\n");
+        return;
+    }
+    SetDimmed(state.mainPanel, MAIN_PICTURE, true);
+    const int base = wvTable.Data[0].step;
+    Timing timing;
+    bool complete = true;
+    for (int p = 0; p < kFlatPositions; ++p) {
+        const int step = base + kFlatOffsets[p];
+        Gratingtracking(2, step);
+        ShowStatus(Format("%d th Grating Position : %d\n", p + 1, step));
+        ShowCounter(p + 1);
+        state.pelu_take_mode = 1;
+        one.raw->Clear(one.Plane() * frames);
+        two.raw->Clear(two.Plane() * frames);
+        state.flatdata1.Clear(one.Plane());
+        state.flatdata2.Clear(two.Plane());
+        if (!Scan(one, 1, &timing)) {
+            complete = false;
+            break;
+        }
+        timing.elapsed[2] = timing.elapsed[1];
+        ReportFrames(one, frames);
+        ReportFrames(two, frames);
+        AccumulateFlat(one, frames, p);
+        AccumulateFlat(two, frames, p);
+        DisplayCCDImage(one.width, one.height, frames, one.handle);
+    }
+    if (complete) {
+        SaveFlatFits(one.width, one.height, kFlatPositions, state.g_fExpTime1, one.handle,
+                     timing.start, timing.end, timing.elapsed[1], state.entire_directory);
+        SaveFlatFits(two.width, two.height, kFlatPositions, state.g_fExpTime1, two.handle,
+                     timing.start, timing.end, timing.elapsed[2], state.entire_directory);
+    } else {
+        ShowStatus("\nThe flat-field run was not completed: no flat file was written.\n");
+    }
+    Gratingtracking(2, base);
+}
+
+}  // namespace
+
+int cmd_Run(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    SetDimmed(state.mainPanel, MAIN_PICTURE, true);
+    SetDimmed(state.mainPanel, MAIN_VIEW_CCD1, true);
+    SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, true);
+    int camera = 0;
+    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, CAMERA_PAGE_INDEX, &camera);
+    const int takeMode = GetInt(camera, CAMERA_PAGE_TAKEMODE);
+    int64_t frequency = 0;
+    if (!os::QueryPerformanceFrequency(&frequency))
+        ui::MessagePopup("Error", "Cannot support the timer of high resolution");
+    state.gliFreq = frequency;
+    ui::Delay(0.5);
+
+    const int frames = state.g_nFrameNumber1;
+    if (state.CCD_status == kDeviceOn) {
+        if (frames == 1) {
+            SingleFrames();
+        } else if (frames == 0) {
+            LiveView();
+        } else if (frames >= 2 && state.Scanner_status != kDeviceOn) {
+            if (takeMode == 6) FrameTransferSeries();
+        } else if (frames >= 2) {
+            if (state.ccd_camera == kFlatFielding) FlatFieldRun();
+            else ScanningSequence();
+            SeriesDisplaySetUp(frames);
+        }
+    }
+
+    state.DataSource = 1;
+    if (state.ccd_camera == kBothCameras || state.ccd_camera == kBothCamerasEachStep) {
+        SetDimmed(state.mainPanel, MAIN_VIEW_CCD1, false);
+        SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, false);
+        ShowCameraViews(true, false);
+    }
+    return 0;
+}
+
+int cmdStop(int, int, int event, void*, int, int) {
+    if (event == ui::EVENT_COMMIT) state.threadparam = 1;
+    return 0;
+}
+
+}  // namespace pelu
