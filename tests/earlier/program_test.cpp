@@ -52,6 +52,11 @@ protected:
         ui::ScriptResult r = runner.RunText(text);
         ASSERT_TRUE(r.ok) << "line " << r.line << " (" << r.command << "): " << r.message;
     }
+    bool GetDimmed(int control) const {
+        int dimmed = 0;
+        ui::GetCtrlAttribute(state.mainPanel, control, ui::ATTR_DIMMED, &dimmed);
+        return dimmed != 0;
+    }
     std::vector<std::string> SavedFiles() const {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(dir))
@@ -150,6 +155,24 @@ TEST_F(ProgramTest, StoredCubeOpensAndItsLastSliderPositionShowsTheLastFrame) {
     EXPECT_EQ(picture.pixels[3 * w], 0);          // row 0, column 0: 4800, below the minimum
     EXPECT_EQ(picture.pixels[3 * w + 5], 36);     // row 0, column 5: 5300
     EXPECT_EQ(GetInt(state.mainPanel, MAIN_BYTSCL_MAX), 7100);
+}
+
+TEST_F(ProgramTest, CoolerCoolsUntilStableAndWarmsToZeroBeforeSwitchingOff) {
+    Script("commit MAIN.CCD_TOGGLE\nexpect status Open Complete\n"
+           "set MAIN.SETPOINT -20\ncommit MAIN.SETCOOLER\n"
+           "expect status Temperature wanted on CCD Chip is -20\n"
+           "expect status Temperature Stabilized!");
+    EXPECT_TRUE(camsim::Inspect(0).coolerOn);
+    EXPECT_EQ(camsim::Inspect(0).setPoint, -20);
+    EXPECT_EQ(earlierState.temperatureStop, 1);
+
+    Script("set MAIN.COOLER 1\ncommit MAIN.COOLER\nexpect status Cooler Off!");
+    const camsim::CameraView camera = camsim::Inspect(0);
+    EXPECT_FALSE(camera.coolerOn);
+    EXPECT_GE(camera.temperature, 0.0);  // warmed to 0 C before the cooler went off
+    EXPECT_NE(GetText(state.mainPanel, MAIN_STATUS).find("Current Temperature on CCD is"),
+              std::string::npos);
+    EXPECT_TRUE(GetDimmed(MAIN_SETPOINT));
 }
 
 TEST_F(ProgramTest, StepSizeGoesToTheScanProgramAsEntered) {
