@@ -109,50 +109,66 @@ int FrameHeight(const FrameRequest& r) {
     return AreaFits(r) ? (r.vend - r.vstart + 1) / r.vbin : 0;
 }
 
-size_t RenderFrame(const FrameRequest& r, const SensorModel& sensor, const LightModel* light,
-                   uint16_t* out, size_t capacity, std::vector<double>& scratch) {
+void BinnedLight(const FrameRequest& r, const LightModel* light, std::vector<double>& rate) {
     const int width = FrameWidth(r);
     const int height = FrameHeight(r);
-    if (width <= 0 || height <= 0 || out == nullptr) return 0;
-    const size_t pixels = std::min(capacity, size_t(width) * size_t(height));
+    if (width <= 0 || height <= 0) {
+        rate.clear();
+        return;
+    }
+    rate.assign(size_t(width) * size_t(height), 0.0);
+    if (light == nullptr) return;
     const int span = width * r.hbin;  // detector columns that reach the output
-    if (scratch.size() < size_t(2 * span)) scratch.resize(size_t(2 * span));
-    double* rowRate = scratch.data();
-    double* binnedRate = scratch.data() + span;
+    thread_local std::vector<double> row;  // grows to the sensor width once per thread
+    if (row.size() < size_t(span)) row.resize(size_t(span));
+    for (int y = 0; y < height; ++y) {
+        double* out = rate.data() + size_t(y) * size_t(width);
+        for (int k = 0; k < r.vbin; ++k) {
+            light->RowRate(r.context, r.vstart - 1 + y * r.vbin + k, r.hstart - 1, span, row.data());
+            for (int i = 0; i < span; ++i) out[i / r.hbin] += row[size_t(i)];
+        }
+    }
+}
 
+size_t RenderFrameWithLight(const FrameRequest& r, const SensorModel& sensor,
+                            const std::vector<double>& binnedRate, uint16_t* out, size_t capacity) {
+    const int width = FrameWidth(r);
+    const int height = FrameHeight(r);
+    const size_t frameSize = size_t(std::max(width, 0)) * size_t(std::max(height, 0));
+    if (frameSize == 0 || out == nullptr) return 0;
+    const size_t pixels = std::min(capacity, frameSize);
+    const bool lit = r.shutterOpen && binnedRate.size() == frameSize;
     const double exposure = std::max(0.0, r.context.exposureSeconds);
     const double binArea = double(r.hbin) * double(r.vbin);
     const double darkElectrons = DarkRate(sensor, r.temperatureCelsius) * exposure * binArea;
     const double emGain = r.emGain > 1 ? double(r.emGain) : 1.0;
-    const bool lit = r.shutterOpen && light != nullptr && exposure > 0;
+    const double readNoise = sensor.readNoiseElectrons / sensor.electronsPerAdu;
     Random random(Mix(Mix(r.seed, uint64_t(r.context.camera)), r.context.frameNumber));
 
-    size_t written = 0;
-    for (int row = 0; row < height && written < pixels; ++row) {
-        std::fill(binnedRate, binnedRate + span, 0.0);
-        if (lit) {
-            for (int k = 0; k < r.vbin; ++k) {
-                int y = r.vstart - 1 + row * r.vbin + k;
-                light->RowRate(r.context, y, r.hstart - 1, span, rowRate);
-                for (int i = 0; i < span; ++i) binnedRate[i] += rowRate[i];
-            }
-        }
-        for (int column = 0; column < width && written < pixels; ++column) {
-            double lightElectrons = 0;
-            for (int k = 0; k < r.hbin; ++k) lightElectrons += binnedRate[column * r.hbin + k];
-            double mean = lightElectrons * exposure + darkElectrons;
-            double electrons = mean + std::sqrt(mean) * random.Normal();  // shot noise
-            if (electrons < 0) electrons = 0;
-            electrons *= emGain;
-            int detectorColumn = r.hstart - 1 + column * r.hbin;
-            double bias = sensor.baselineAdu +
-                          sensor.biasPatternAdu * std::sin(0.37 * detectorColumn) +
-                          sensor.readNoiseElectrons / sensor.electronsPerAdu * random.Normal();
-            double adu = std::round(bias + electrons / sensor.electronsPerAdu);
-            out[written++] = static_cast<uint16_t>(std::clamp(adu, 0.0, 65535.0));
-        }
+    for (size_t i = 0; i < pixels; ++i) {
+        const int column = int(i % size_t(width));
+        const double mean = (lit ? binnedRate[i] * exposure : 0.0) + darkElectrons;
+        double electrons = mean + std::sqrt(mean) * random.Normal();  // shot noise
+        if (electrons < 0) electrons = 0;
+        electrons *= emGain;
+        const int detectorColumn = r.hstart - 1 + column * r.hbin;
+        const double bias = sensor.baselineAdu +
+                            sensor.biasPatternAdu * std::sin(0.37 * detectorColumn) +
+                            readNoise * random.Normal();
+        const double adu = std::round(bias + electrons / sensor.electronsPerAdu);
+        out[i] = static_cast<uint16_t>(std::clamp(adu, 0.0, 65535.0));
     }
-    return written;
+    return pixels;
+}
+
+size_t RenderFrame(const FrameRequest& r, const SensorModel& sensor, const LightModel* light,
+                   uint16_t* out, size_t capacity, std::vector<double>& scratch) {
+    const bool lit = r.shutterOpen && light != nullptr && r.context.exposureSeconds > 0;
+    if (lit)
+        BinnedLight(r, light, scratch);
+    else
+        scratch.clear();
+    return RenderFrameWithLight(r, sensor, scratch, out, capacity);
 }
 
 }  // namespace camsim

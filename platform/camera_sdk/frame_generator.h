@@ -33,6 +33,9 @@ public:
     // of detector row y (all 0-based) while the shutter is open.
     virtual void RowRate(const ExposureContext& context, int y, int x0, int count,
                          double* rate) const = 0;
+    // True when the light does not change from one exposure to the next, so
+    // a series may reuse the first frame's light.
+    virtual bool Static() const { return false; }
 };
 
 // A slit spectrum: wavelength runs along x with a deep absorption line in the
@@ -45,6 +48,7 @@ public:
                  double* rate) const override;
     // Relative intensity (continuum 1 at the centre) at detector fractions u (x) and v (y).
     static double Profile(double u, double v);
+    bool Static() const override { return true; }
 
 private:
     // The spectrum does not change between exposures: each sensor size's
@@ -91,5 +95,12 @@ int FrameHeight(const FrameRequest& request);
 // nothing once it has grown to the sensor width.
 size_t RenderFrame(const FrameRequest& request, const SensorModel& sensor, const LightModel* light,
                    uint16_t* out, size_t capacity, std::vector<double>& scratch);
+
+// The light of a request per output pixel (photo-electrons per second summed
+// over each bin), row after row; empty for an area outside the sensor.
+void BinnedLight(const FrameRequest& request, const LightModel* light, std::vector<double>& rate);
+// RenderFrame with the light already binned (BinnedLight of the same area).
+size_t RenderFrameWithLight(const FrameRequest& request, const SensorModel& sensor,
+                            const std::vector<double>& binnedRate, uint16_t* out, size_t capacity);
 
 }  // namespace camsim

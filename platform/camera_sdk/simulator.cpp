@@ -96,11 +96,17 @@ private:
             Job job = job_;
             uint16_t* data = data_.data();
             lock.unlock();
+            // A light that does not change is binned once for the whole series.
+            const bool reuseLight = job.light && job.light->Static();
+            if (reuseLight) BinnedLight(job.request, job.light.get(), scratch);
             for (int f = 0; f < job.frames && !cancel_.load(); ++f) {
                 FrameRequest request = job.request;
                 request.context.frameNumber += uint64_t(f);
-                RenderFrame(request, job.sensor, job.light.get(), data + size_t(f) * job.frameSize,
-                            job.frameSize, scratch);
+                uint16_t* frame = data + size_t(f) * job.frameSize;
+                if (reuseLight)
+                    RenderFrameWithLight(request, job.sensor, scratch, frame, job.frameSize);
+                else
+                    RenderFrame(request, job.sensor, job.light.get(), frame, job.frameSize, scratch);
                 rendered_.store(f + 1, std::memory_order_release);
             }
             lock.lock();
