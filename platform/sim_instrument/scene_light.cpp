@@ -10,7 +10,7 @@ CameraOptics DefaultOptics(int camera) {
         optics.restAngstrom = 8542.1;
         optics.angstromPerPixel = 0.008;
         optics.lineWidthAngstrom = 0.3;
-        optics.continuumRate = 25000.0;
+        optics.continuumRate = 8000.0;
     }
     return optics;
 }

@@ -24,7 +24,7 @@ struct CameraOptics {
     double restAngstrom = 6562.8;       // the line the camera observes
     double angstromPerPixel = 0.012;    // dispersion along x (unbinned pixels)
     double lineWidthAngstrom = 0.35;
-    double continuumRate = 30000.0;     // photo-electrons per pixel per second, quiet Sun
+    double continuumRate = 20000.0;     // photo-electrons per pixel per second, quiet Sun
 };
 
 // The optics of camera 0 (H alpha) and camera 1 (Ca II 8542).

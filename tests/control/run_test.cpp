@@ -1,0 +1,194 @@
+// Observation runs on the simulated cameras, driven through the panels.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "camera/camera.h"
+#include "control/callbacks.h"
+#include "control/scanner_controls.h"
+#include "data/directory.h"
+#include "platform/camera_sdk/simulator.h"
+#include "platform/os/os.h"
+#include "platform/ui/runtime_internal.h"
+#include "platform/ui/script.h"
+#include "resources/pelu_uir.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+#include "tests/platform/ui/ui_fixture.h"
+
+namespace pelu {
+namespace {
+
+namespace fs = std::filesystem;
+using ui::testing::Eventually;
+
+class RunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("pelu-run-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        previous = fs::current_path();
+        fs::current_path(folder);
+        os::SetDriveFolder('E', (folder / "E").string());
+        camsim::Reset(camsim::Config{});
+        ui::ResetRuntime();
+        ui::InitRuntime();
+        ui::SetFrontEnd(&frontEnd);
+        ui::SetAutomaticTimers(false);
+        ResetInstrumentState();
+        RegisterControlCallbacks();
+        RegisterDataCallbacks();
+        RegisterMotorCallbacks();
+        RegisterScannerCallbacks();
+        program = std::thread([this] { result = PELU_main(); });
+        ASSERT_TRUE(Eventually([] { return ui::detail::DispatcherRunning(); }));
+    }
+    void TearDown() override {
+        if (program.joinable()) {
+            ui::QuitUserInterface(0);
+            program.join();
+        }
+        ui::SetFrontEnd(nullptr);
+        ui::ResetRuntime();
+        ResetInstrumentState();
+        os::SetDriveFolder('E', "");
+        fs::current_path(previous);
+        fs::remove_all(folder);
+    }
+    void Script(const std::string& text) {
+        ui::ScriptRunner runner(&frontEnd, "test");
+        ui::ScriptResult r = runner.RunText(text);
+        ASSERT_TRUE(r.ok) << "line " << r.line << " (" << r.command << "): " << r.message;
+    }
+    std::string Status() { return GetText(state.mainPanel, MAIN_STATUS); }
+    // Observation series written below E: (bias/dark and flat files excluded).
+    std::vector<fs::path> SeriesFiles() {
+        std::vector<fs::path> files;
+        if (!fs::exists(folder / "E")) return files;
+        const std::regex series(R"(_[AB](_\d+)?\.fts$)");
+        for (const auto& entry : fs::recursive_directory_iterator(folder / "E"))
+            if (std::regex_search(entry.path().filename().string(), series))
+                files.push_back(entry.path());
+        return files;
+    }
+    // Cameras on, then the settings given (script lines on the settings pages).
+    void CamerasOnAndSettings(const std::string& settings) {
+        Script("commit MAIN.CCD_TOGGLE\nexpect status \"Open Complete\"\ncommit MAIN.SETUP\n" +
+               settings + "\ncommit SETTINGS.OK\n");
+    }
+    bool RunHasEnded() {
+        return Eventually([] { return state.DataSource == 1; });
+    }
+
+    ui::HeadlessFrontEnd frontEnd;
+    std::thread program;
+    std::atomic<int> result{-99};
+    fs::path folder, previous;
+};
+
+TEST_F(RunTest, SingleFramesOfBothCamerasPerRepetitionUntilStop) {
+    CamerasOnAndSettings(R"script(
+set CAMERA_PAGE.CAMERA "Both CCDs(2CCD in 1 Step)"
+commit CAMERA_PAGE.CAMERA
+set CAMERA_PAGE.TAKEMODE "Single scan"
+set CAMERA_PAGE.FRAMES 1
+set CAMERA_PAGE.REPEAT 3
+set CAMERA_PAGE.EXPOSURE 0.01
+)script");
+    Script(R"script(
+commit MAIN.RUN
+expect value MAIN.SEQUENCE 1
+commit MAIN.SUM_TOTAL
+expect value MAIN.SEQUENCE 2
+commit MAIN.STOP
+)script");
+    // Two repetitions, camera 1 then camera 2 in each; Stop ended the third.
+    ASSERT_TRUE(Eventually([&] { return SeriesFiles().size() == 4; })) << SeriesFiles().size();
+    EXPECT_EQ(state.DataSource, 1);
+    int marked = -1;
+    ui::GetMarkedOption(state.mainPanel, MAIN_VIEW, &marked);
+    EXPECT_EQ(marked, 0);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_VIEW_CCD1), 1);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_VIEW_CCD2), 0);
+}
+
+TEST_F(RunTest, WithoutTheScannerOnlyFrameTransferTakesASeries) {
+    CamerasOnAndSettings(R"script(
+set CAMERA_PAGE.CAMERA "CCD 1"
+commit CAMERA_PAGE.CAMERA
+set CAMERA_PAGE.TAKEMODE "Single scan"
+set CAMERA_PAGE.FRAMES 5
+set CAMERA_PAGE.REPEAT 1
+set CAMERA_PAGE.EXPOSURE 0.01
+)script");
+    Script("commit MAIN.RUN\n");
+    ASSERT_TRUE(RunHasEnded());
+    EXPECT_TRUE(SeriesFiles().empty()) << "take mode 1 without the scanner acquires nothing";
+
+    Script(R"script(
+commit MAIN.SETUP
+set CAMERA_PAGE.TAKEMODE "Frame transfer series"
+commit SETTINGS.OK
+commit MAIN.RUN
+expect status "frames stored 5 of 5"
+commit MAIN.STOP
+)script");
+    ASSERT_TRUE(Eventually([&] { return SeriesFiles().size() == 1; }));
+}
+
+TEST_F(RunTest, ARunWithoutCamerasOnlyEndsTheRun) {
+    Script("commit MAIN.SETUP\ncommit SETTINGS.OK\ncommit MAIN.RUN\n");
+    EXPECT_EQ(state.DataSource, 1);
+    EXPECT_TRUE(SeriesFiles().empty());
+}
+
+TEST_F(RunTest, AFlatRunWithoutItsBuffersIsRefusedAndSaysWhy) {
+    CamerasOnAndSettings(R"script(
+set CAMERA_PAGE.CAMERA "Flat Fielding"
+commit CAMERA_PAGE.CAMERA
+set CAMERA_PAGE.TAKEMODE "Single scan"
+set CAMERA_PAGE.FRAMES 10
+set CAMERA_PAGE.EXPOSURE 0.01
+)script");
+    ASSERT_TRUE(state.BiasDark1);
+    // Opening the dialog discards the bias/dark frames the flat run needs.
+    Script("commit MAIN.SETUP\ncommit SETTINGS.CANCEL\n");
+    state.Scanner_status = kDeviceOn;  // the dispatch of a scanning run, without a stage
+    Script("commit MAIN.RUN\n");
+    EXPECT_NE(Status().find("Flat-field run refused"), std::string::npos) << Status();
+    EXPECT_TRUE(SeriesFiles().empty());
+    state.Scanner_status = kDeviceNeverOpened;
+}
+
+TEST_F(RunTest, AChangedCameraChoiceWithoutOkIsRefused) {
+    CamerasOnAndSettings(R"script(
+set CAMERA_PAGE.CAMERA "CCD 1"
+commit CAMERA_PAGE.CAMERA
+set CAMERA_PAGE.TAKEMODE "Single scan"
+set CAMERA_PAGE.FRAMES 1
+set CAMERA_PAGE.REPEAT 1
+set CAMERA_PAGE.EXPOSURE 0.01
+)script");
+    // The choice takes effect at once, but only camera 1's buffer was made.
+    Script(R"script(
+commit MAIN.SETUP
+set CAMERA_PAGE.CAMERA "CCD 2"
+commit CAMERA_PAGE.CAMERA
+commit SETTINGS.CANCEL
+commit MAIN.RUN
+)script");
+    EXPECT_NE(Status().find("Run refused: no frame buffer for CCD 2"), std::string::npos)
+        << Status();
+    EXPECT_TRUE(SeriesFiles().empty());
+}
+
+}  // namespace
+}  // namespace pelu
