@@ -65,7 +65,9 @@ protected:
     }
     void Script(const std::string& text) {
         ui::ScriptRunner runner(&frontEnd, "test");
-        ui::ScriptResult r = runner.RunText(text);
+        // Simulated frames are rendered for real: a loaded machine takes a
+        // while over a settings OK with its bias/dark series.
+        ui::ScriptResult r = runner.RunText("timeout 6000\n" + text);
         ASSERT_TRUE(r.ok) << "line " << r.line << " (" << r.command << "): " << r.message;
     }
     std::string Status() { return GetText(state.mainPanel, MAIN_STATUS); }
