@@ -176,8 +176,9 @@ TEST_F(ScannerTest, GatherFileHasTheColumnsAndTheSampleTimes) {
                   4);
         rows.push_back(row);
     }
-    // Five steps of 100 ms at 5 servo cycles a sample: about 1100 samples.
-    ASSERT_GT(rows.size(), 1000u);
+    // Five steps of 100 ms at 5 servo cycles (2.2 ms) a sample: at least 227
+    // samples; gathering goes on until the upload, so a slow host gives more.
+    ASSERT_GE(rows.size(), 227u);
     EXPECT_DOUBLE_EQ(rows[0][3], 0.0);
     EXPECT_DOUBLE_EQ(rows[1][3], 0.002);  // 3703707 x 5 / 8388608 / 1000, three decimals
     // Positions in counts: raw / (32 x 96); the stage went from 0 to 200.
