@@ -96,10 +96,10 @@ bool Acquire(int handle, int frames) {
     return false;
 }
 
-void OpenCameraNumbered(int number, int handle) {
+void OpenCameraNumbered(int number, int handle, int (*open)(int handle)) {
     CameraSession session(handle);
     ShowStatus(Format("\nCamera%d is Opening\n", number));
-    OpenCamera(handle);
+    open(handle);
     ShowStatus(Format("\nCamera%d Open Complete!!\n", number));
 }
 
@@ -123,7 +123,7 @@ void ResetCameraGlobals() {
 
 // ---- discovery, opening, report, closing ---------------------------------------------
 
-void CamerasOn() {
+void CamerasOn(const CameraBringUp& bringUp) {
     int32_t count = 0;
     {
         CameraLock lock;
@@ -135,16 +135,16 @@ void CamerasOn() {
         int32_t handle = 0;
         Sdk(GetCameraHandle(0, &handle));
         state.nCameraHandle1 = handle;
-        OpenCameraNumbered(1, handle);
+        OpenCameraNumbered(1, handle, bringUp.open);
     } else if (count == 2) {
-        ShowStatus("\n2 Two Cameras Detected!!\n");
+        ShowStatus(bringUp.twoCamerasMessage);
         int32_t handle1 = 0, handle2 = 0;
         Sdk(GetCameraHandle(0, &handle1));
         Sdk(GetCameraHandle(1, &handle2));
         state.nCameraHandle1 = handle1;
         state.nCameraHandle2 = handle2;
-        OpenCameraNumbered(1, handle1);
-        OpenCameraNumbered(2, handle2);
+        OpenCameraNumbered(1, handle1, bringUp.open);
+        OpenCameraNumbered(2, handle2, bringUp.open);
         CameraSession session(handle1);
         ShowStatus("\nSet to Current Camera1\n");
     }
@@ -152,16 +152,20 @@ void CamerasOn() {
 
 void CamerasOff() {
     CameraQuitCooling();
+    CloseEachCamera(CloseCamera);
+}
+
+void CloseEachCamera(int (*close)(int handle)) {
     if (state.nNumberOfCameras == 1) {
         CameraSession session(state.nCameraHandle1);
-        CloseCamera(state.nCameraHandle1);
+        close(state.nCameraHandle1);
     } else if (state.nNumberOfCameras == 2) {
         {
             CameraSession session(state.nCameraHandle1);
-            CloseCamera(state.nCameraHandle1);
+            close(state.nCameraHandle1);
         }
         CameraSession session(state.nCameraHandle2);
-        CloseCamera(state.nCameraHandle2);
+        close(state.nCameraHandle2);
     }
 }
 

@@ -41,10 +41,6 @@ inline unsigned Sdk(unsigned status) {
 
 // ---- discovery, opening, report, closing ------------------------------------------
 
-// Counts the cameras and opens one or two of them (camera 1 current afterwards).
-void CamerasOn();
-// Warms the cameras, then closes camera 1 and camera 2 in that order.
-void CamerasOff();
 // Initialises the current camera and records its detector size. Returns 1.
 int OpenCamera(int handle);
 // Capability report of the current camera (fills caps as it goes).
@@ -52,6 +48,21 @@ std::string GetCameraInfo();
 // Shuts the current camera down and frees its buffers. Returns 0 when the
 // camera could not be polled and was left as it was, else 1.
 int CloseCamera(int handle);
+
+// What the two programs do differently when the cameras are switched on:
+// the message for two cameras and the opening of one (made current first).
+struct CameraBringUp {
+    const char* twoCamerasMessage = "\n2 Two Cameras Detected!!\n";
+    int (*open)(int handle) = OpenCamera;
+};
+
+// Counts the cameras and opens one or two of them (camera 1 current afterwards).
+void CamerasOn(const CameraBringUp& bringUp = {});
+// Warms the cameras, then closes camera 1 and camera 2 in that order.
+void CamerasOff();
+// Closes the one camera, or camera 1 and then camera 2, each made current
+// first, with `close`.
+void CloseEachCamera(int (*close)(int handle));
 
 // ---- configuration ---------------------------------------------------------------------
 

@@ -1,5 +1,7 @@
 // Manual controls of the spectrograph motors: the main panel's motor switch
 // and the motor section of the device test panel.
+#include <algorithm>
+
 #include "control/callbacks.h"
 #include "motors/grating_focus.h"
 #include "platform/motion6k/motion6k.h"
@@ -36,7 +38,8 @@ int Motor_Stop(int, int, int event, void*, int, int) {
 
 int motor_device_select(int panel, int control, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
-    motorState.SelectMotor = GetInt(panel, control);
+    // The selector offers the axes this program drives.
+    motorState.SelectMotor = std::clamp(GetInt(panel, control), 1, CurrentMotorEdition().axes);
     return 0;
 }
 

@@ -17,8 +17,7 @@
 namespace pelu {
 namespace {
 
-constexpr int kScannerLamps[] = {MAIN_SCAN_LED, MAIN_INPOS_LED, MAIN_M137_LED, MAIN_NEGLIM_LED,
-                                 MAIN_M131_LED};
+ScannerSwitch g_switch;  // set at registration, before the event loop runs
 
 void SetScanToggle(int value, const char* label) {
     ui::SetCtrlVal(state.mainPanel, MAIN_SCAN_TOGGLE, value);
@@ -39,12 +38,15 @@ void ScannerOff() {
     SetAmpTimer(false);
     // Ends the monitoring loop and waits until it has left the controller.
     CloseDevice();
-    for (int lamp : kScannerLamps) ui::SetCtrlVal(state.mainPanel, lamp, 0);
+    ui::SetCtrlVal(state.mainPanel, MAIN_SCAN_LED, 0);
+    const ScannerEdition& edition = CurrentScannerEdition();
+    for (int i = 0; i < edition.monitoredCount; ++i)
+        ui::SetCtrlVal(state.mainPanel, edition.monitored[i].lamp, 0);
 }
 
 void ScannerOn() {
     SetScanToggle(1, "Scan On");
-    if (ScanOpen() == 0) {
+    if (g_switch.open() == 0) {
         // Nothing to watch or home without a controller.
         SetScanToggle(0, "Scan Off");
         return;
@@ -60,7 +62,7 @@ void ScannerOn() {
     // The switch stays pressed on the stack while the scanner is on; other
     // callbacks, the switch-off among them, run while it waits.
     int monitor = 0;
-    ui::ScheduleThreadFunction(MonitoringThreadFunction, &monitor);
+    ui::ScheduleThreadFunction(g_switch.monitoringThread, &monitor);
     ui::WaitForThreadFunctionCompletion(monitor);
     ui::ReleaseThreadFunctionID(monitor);
 }
@@ -152,7 +154,8 @@ int STR_Command(int, int, int event, void*, int eventData1, int) {
     return 0;
 }
 
-void RegisterScannerCallbacks() {
+void RegisterScannerCallbacks(const ScannerSwitch& scannerSwitch) {
+    g_switch = scannerSwitch;
     struct Named {
         const char* name;
         ui::CtrlCallbackPtr callback;

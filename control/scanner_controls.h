@@ -3,10 +3,22 @@
 // panel. All run on the dispatch thread.
 #pragma once
 
+#include "camera/camera.h"
+#include "scanner/scanner.h"
+
 namespace pelu {
 
-// Binds the scanner's callback names of PELU.uir (including the amp timer's).
-void RegisterScannerCallbacks();
+// What the scanner switch runs when it switches the scanner on: the open
+// operation and the monitoring loop that watches the stage and serves the
+// frame requests of a scan.
+struct ScannerSwitch {
+    int (*open)() = ScanOpen;
+    int (*monitoringThread)() = MonitoringThreadFunction;
+};
+
+// Binds the scanner's callback names of the panels (including the amp
+// timer's); the switch runs `scannerSwitch`.
+void RegisterScannerCallbacks(const ScannerSwitch& scannerSwitch = {});
 
 int Scan_TurnOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int SlitStepDecrease(int panel, int control, int event, void* data, int eventData1,

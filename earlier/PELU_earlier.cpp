@@ -12,6 +12,7 @@
 #include "earlier/display_earlier.h"
 #include "earlier/earlier_state.h"
 #include "earlier/fits_earlier.h"
+#include "earlier/scanner_earlier.h"
 #include "earlier/wv_earlier.h"
 #include "motors/grating_focus.h"
 #include "platform/ui/ui.h"
@@ -51,12 +52,6 @@ int CurrentCamera() {
     int32_t current = 0;
     Sdk(GetCurrentCamera(&current));
     return current;
-}
-
-// Frame `frame` of the current camera into the one raw buffer (which the
-// shared acquisition finds under camera 1's handle).
-bool TakeFrame(int frame) {
-    return TakeImage(earlierState.nhDim, earlierState.nvDim, state.nCameraHandle1, frame);
 }
 
 // Saves `frames` frames of the raw buffer when it holds them.
@@ -187,11 +182,11 @@ int PELU_setOK(int, int, int event, void*, int, int) {
             // The step size goes to the program as the observer entered it.
             state.scan_duration = static_cast<float>(GetDouble(scannerPage, SCANNER_PAGE_STEPTIME));
             state.scan_size = static_cast<float>(GetDouble(scannerPage, SCANNER_PAGE_STEPSIZE));
-            ScanCommandWrite(frames, state.scan_duration, state.scan_size, 0.0f, 0.0f);
+            cmdrun(frames, state.scan_duration, state.scan_size, 0.0f, 0.0f);
         } else if (mode == 1) {
             state.scan_speed = static_cast<float>(GetDouble(scannerPage, SCANNER_PAGE_SPEED));
             state.scan_stroke = static_cast<float>(GetDouble(scannerPage, SCANNER_PAGE_DISTANCE));
-            ScanCommandWrite(frames, 0.0f, 0.0f, state.scan_speed, state.scan_stroke);
+            cmdrun(frames, 0.0f, 0.0f, state.scan_speed, state.scan_stroke);
         }
     }
     if (state.Motor_status == kDeviceOn) {
@@ -275,19 +270,22 @@ void RegisterEarlierCallbacks() {
         {"PELU_setOK", PELU_setOK}, {"PELU_setApply", PELU_setApply}, {"cmdOK", cmdOK},
         {"cmd_Run", cmd_Run}, {"cmdStop", cmdStop}, {"cmdOpen", cmdOpen},
         {"CCD_TurnOnOff", CCD_TurnOnOff}, {"CoolerOnOff", CoolerOnOff}, {"setCooler", setCooler},
-        {"Motor_TurnOnOff", Motor_TurnOnOff}, {"pic_window", pic_window},
+        {"pic_window", pic_window},
         {"SetFrameSlide", SetFrameSlide}, {"SetBytsclMin", SetBytsclMin},
         {"SetBytsclMax", SetBytsclMax}, {"WvListBoxF", WvListBoxF}, {"InsertBTNF", InsertBTNF},
         {"DelBTNF", DelBTNF}, {"WriteFileBTNF", WriteFileBTNF},
         // The same as PELU_dbg's: the controls they address have the same ids.
         {"SetPELU_proc", pelu::SetPELU_proc}, {"PELU_setCancel", pelu::PELU_setCancel},
-        {"CCD_setBinning", pelu::CCD_setBinning}, {"Scan_Mode", pelu::Scan_Mode},
-        {"Motor_Stop", Motor_Stop}, {"motor_device_select", motor_device_select},
-        {"motor_step_increase", motor_step_increase},
-        {"motor_step_decrease", motor_step_decrease}};
+        {"CCD_setBinning", pelu::CCD_setBinning}, {"Scan_Mode", pelu::Scan_Mode}};
     for (const Named& c : callbacks) ui::RegisterCallback(c.name, c.callback);
-    // Scanner switch, amplifier timer, jog buttons, command line, gather plot.
-    pelu::RegisterScannerCallbacks();
+    // Motor switch, stop, axis selector and manual steps, on this
+    // spectrograph's axes.
+    UseEarlierMotors();
+    pelu::RegisterMotorCallbacks();
+    // Scanner switch, amplifier timer, jog buttons, command line, gather plot,
+    // with this program's open operation, monitoring loop and messages.
+    UseEarlierScanner();
+    pelu::RegisterScannerCallbacks({opendevice, MonitoringThread});
 }
 
 }  // namespace pelu::earlier

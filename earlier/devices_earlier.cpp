@@ -54,36 +54,10 @@ int OpenCamera() {
 }
 
 void CamerasOn() {
-    int32_t count = 0;
-    {
-        CameraLock lock;
-        Sdk(GetAvailableCameras(&count));
-    }
-    state.nNumberOfCameras = count;
-    auto open = [](int number, int handle) {
-        CameraSession session(handle);
-        ShowStatus(Format("\nCamera%d is Opening\n", number));
-        OpenCamera();
-        ShowStatus(Format("\nCamera%d Open Complete!!\n", number));
-    };
-    if (count == 1) {
-        ShowStatus("\n1 Camera Detected!!\n");
-        int32_t handle = 0;
-        Sdk(GetCameraHandle(0, &handle));
-        state.nCameraHandle1 = handle;
-        open(1, handle);
-    } else if (count == 2) {
-        ShowStatus("\n2 Camera Detected!!\n");
-        int32_t handle1 = 0, handle2 = 0;
-        Sdk(GetCameraHandle(0, &handle1));
-        Sdk(GetCameraHandle(1, &handle2));
-        state.nCameraHandle1 = handle1;
-        state.nCameraHandle2 = handle2;
-        open(1, handle1);
-        open(2, handle2);
-        CameraSession session(handle1);
-        ShowStatus("\nSet to Current Camera1\n");
-    }
+    CameraBringUp bringUp;
+    bringUp.twoCamerasMessage = "\n2 Camera Detected!!\n";
+    bringUp.open = [](int) { return OpenCamera(); };
+    pelu::CamerasOn(bringUp);
 }
 
 int CloseCamera(int handle) {
@@ -99,17 +73,7 @@ void CamerasOff() {
         std::lock_guard display(DisplayMutex());
         state.planeDataCCD.Release();
     }
-    if (state.nNumberOfCameras == 1) {
-        CameraSession session(state.nCameraHandle1);
-        CloseCamera(state.nCameraHandle1);
-    } else if (state.nNumberOfCameras == 2) {
-        {
-            CameraSession session(state.nCameraHandle1);
-            CloseCamera(state.nCameraHandle1);
-        }
-        CameraSession session(state.nCameraHandle2);
-        CloseCamera(state.nCameraHandle2);
-    }
+    CloseEachCamera(CloseCamera);
 }
 
 void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain, int hbin,
@@ -189,6 +153,11 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
     ApplyReadoutSettings(readout);
 }
 
+bool TakeFrame(int frame) {
+    // The shared acquisition finds the one raw buffer under camera 1's handle.
+    return TakeImage(earlierState.nhDim, earlierState.nvDim, state.nCameraHandle1, frame);
+}
+
 int TemperatureWatch() {
     while (earlierState.temperatureStop == 0) {
         int temperature = 0;
@@ -213,88 +182,16 @@ int TemperatureWatch() {
     return 0;
 }
 
-int DriveEnable() {
-    Write_6KE("DRIVE111X:");
-    os::Delay(DelayTime);
-    return 1;
-}
-
-int DriveDisable() {
-    Write_6KE("DRIVE000X:");
-    os::Delay(DelayTime);
-    return 1;
-}
-
-int MotorConnect() {
-    if (motorState.M_Open_status != 0) return 0;
-    const std::string address = ArpSetF();
-    if (earlierState.First_Open == 0) {
-        OLE_Initialize_6KE();
-        earlierState.First_Open = 1;
-    }
-    motorState.M_Open_status = Open_6KE(address.c_str());
-    if (motorState.M_Open_status == 0) return 1;
-    ShowStatus("\n------------Connected------------\n");
-    motorState.M_Init_status = Initialize_6KE();
-    if (motorState.M_Init_status != 0) ShowStatus("Initialized  \n");
-    DriveEnable();
-    InitMotor();
-    return 1;
-}
-
-int MotorDisconnect() {
-    if (motorState.M_Open_status == 0) return 0;
-    Write_6KE("!S:");
-    Gratingtracking(kTrackRelative, -50000);
-    DriveDisable();
-    if (Close_6KE() != 0) {
-        ShowStatus("-----------Disconnected-----------\n");
-        motorState.M_Open_status = 0;
-        motorState.M_Init_status = 0;
-    }
-    return 1;
-}
-
-int motor_device_select(int panel, int control, int event, void*, int, int) {
-    if (event != ui::EVENT_COMMIT) return 0;
-    // This spectrograph drives axes 1-3 only.
-    motorState.SelectMotor = std::clamp(GetInt(panel, control), 1, 3);
-    return 0;
-}
-
-int motor_step_increase(int, int, int event, void*, int, int) {
-    if (event == ui::EVENT_COMMIT)
-        MotorMove(kMovePositive, GetInt(state.testpanel, TEST_MOTOR_STEP));
-    return 0;
-}
-
-int motor_step_decrease(int, int, int event, void*, int, int) {
-    if (event == ui::EVENT_COMMIT)
-        MotorMove(kMoveNegative, GetInt(state.testpanel, TEST_MOTOR_STEP));
-    return 0;
-}
-
-int Motor_Stop(int, int, int event, void*, int, int) {
-    if (event == ui::EVENT_COMMIT) Write_6KE("!S:");
-    return 0;
-}
-
-int Motor_TurnOnOff(int, int, int event, void*, int, int) {
-    if (event != ui::EVENT_COMMIT) return 0;
-    if (state.Motor_status == kDeviceOn) {
-        ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT, "Motor Off");
-        ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 0);
-        MotorDisconnect();
-        state.Motor_status = kDeviceOff;
-    } else {
-        ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT, "Motor On");
-        ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 1);
-        MotorConnect();
-        state.Motor_status = kDeviceOn;
-        // The settings dialog offers the wavelengths of this program's Wv.ini.
-        InitWvRing();
-    }
-    return 0;
+void UseEarlierMotors() {
+    MotorEdition edition;
+    edition.axes = 3;
+    edition.driveEnable = "DRIVE111X:";
+    edition.driveDisable = "DRIVE000X:";
+    edition.slitHatch = false;
+    // The settings dialog offers the wavelengths of this program's Wv.ini.
+    edition.loadWavelengths = [] { return InitWvRing(); };
+    edition.initialiseOleOnce = true;
+    SetMotorEdition(edition);
 }
 
 int CCD_TurnOnOff(int, int, int event, void*, int, int) {

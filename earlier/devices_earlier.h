@@ -29,30 +29,19 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
                     int vbin, float exposure, int shutterMode, int fanMode, int frames,
                     int numberKinetics, float kineticCycleTime);
 
+// Takes frame `frame` with the current camera into the one raw buffer.
+// False when no frame could be taken (the reason is shown).
+bool TakeFrame(int frame);
+
 // The temperature watch (a thread function): reads the temperature until
 // the camera reports it stable. Returns 0.
 int TemperatureWatch();
 
-// The motor link of this program: axes 1-3 only, no slit hatch, the 6K
+// Makes the shared motor code drive this spectrograph: axes 1-3 only, its
+// drive commands, no slit hatch, this program's wavelength list, the 6K
 // library's OLE layer initialised once per program run.
-// 0 at once when the link is already open, else 1.
-int MotorConnect();
-// 0 when the link is not open; else stops, parks the grating by -50000
-// steps, disables the drives, closes the link and returns 1.
-int MotorDisconnect();
-int DriveEnable();
-int DriveDisable();
+void UseEarlierMotors();
 
-// Manual moves of the test panel: axis 1 (grating) to 3.
-int motor_device_select(int panel, int control, int event, void* data, int eventData1,
-                        int eventData2);
-int motor_step_increase(int panel, int control, int event, void* data, int eventData1,
-                        int eventData2);
-int motor_step_decrease(int panel, int control, int event, void* data, int eventData1,
-                        int eventData2);
-int Motor_Stop(int panel, int control, int event, void* data, int eventData1, int eventData2);
-
-int Motor_TurnOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int CCD_TurnOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int CoolerOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int setCooler(int panel, int control, int event, void* data, int eventData1, int eventData2);

@@ -10,8 +10,6 @@ void ResetEarlierState() {
     earlierState.g_nXPixels = 0;
     earlierState.g_nYPixels = 0;
     earlierState.g_nNumberKinetics1 = 0;
-    earlierState.frameCounter = 0;
-    earlierState.First_Open = 0;
     earlierState.temperatureStop = 1;
 }
 

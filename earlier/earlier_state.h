@@ -1,7 +1,6 @@
 // What the one-camera program keeps beside the shared instrument state: one
 // camera geometry for whichever camera is current, the kinetic-series length
-// of its settings, the scanner's frame counter and the 6K library's one-time
-// initialisation.
+// of its settings and the temperature watch's stop flag.
 //
 // The shared subsystems read the per-camera fields of pelu::state (nhDim1,
 // g_nXPixels1, ...). This program has one geometry, so the earlier code keeps
@@ -17,8 +16,6 @@ struct EarlierState {
     std::atomic<int> nhDim{0}, nvDim{0};            // image size after binning
     std::atomic<int> g_nXPixels{0}, g_nYPixels{0};  // detector size of the current camera
     int g_nNumberKinetics1 = 0;                     // kinetic-series length of the settings
-    std::atomic<int> frameCounter{0};               // frames the running scan has requested
-    int First_Open = 0;                             // 6K library initialised in this run
     std::atomic<int> temperatureStop{1};            // the temperature watch runs while 0
 };
 

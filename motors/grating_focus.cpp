@@ -31,6 +31,8 @@ constexpr size_t kMaxEncoderChars = 11;
 // Where the grating parks when the link is closed: steps from its last reading.
 constexpr int kParkDistance = -50000;
 
+MotorEdition g_edition;  // set before the link is opened
+
 void Send(const std::string& command) { Write_6KE(command.c_str()); }
 
 // A query and its reply, read after the settle time.
@@ -132,7 +134,17 @@ void WaitForGratingMove() {
 
 }  // namespace
 
-void ResetMotorState() { motorState = MotorState{}; }
+void ResetMotorState() {
+    motorState = MotorState{};
+    g_edition = MotorEdition{};
+}
+
+void SetMotorEdition(const MotorEdition& edition) {
+    g_edition = edition;
+    g_edition.axes = std::clamp(edition.axes, 1, 4);
+}
+
+const MotorEdition& CurrentMotorEdition() { return g_edition; }
 
 // ---- link ----------------------------------------------------------------------------------------
 
@@ -168,22 +180,27 @@ std::string ArpSetF(const std::string& iniPath, const std::string& batchPath) {
 }
 
 int MotorConnect() {
+    if (g_edition.initialiseOleOnce && motorState.M_Open_status != 0) return 0;
     const std::string address = ArpSetF();
+    if (g_edition.initialiseOleOnce && motorState.First_Open == 0) {
+        OLE_Initialize_6KE();
+        motorState.First_Open = 1;
+    }
     motorState.M_Open_status = Open_6KE(address.c_str());
     if (motorState.M_Open_status == 0) return 1;
     ShowStatus("\n------------Connected------------\n");
     motorState.M_Init_status = Initialize_6KE();
     if (motorState.M_Init_status != 0) ShowStatus("Initialized  \n");
     DriveEnable();
-    InitWvRing();
+    if (g_edition.loadWavelengths != nullptr) g_edition.loadWavelengths();
     InitMotor();
-    SlitHatchOpen();
+    if (g_edition.slitHatch) SlitHatchOpen();
     return 1;
 }
 
 int MotorDisconnect() {
     if (motorState.M_Open_status == 0) return 0;
-    SlitHatchClose();
+    if (g_edition.slitHatch) SlitHatchClose();
     Send("!S:");
     Gratingtracking(kTrackRelative, kParkDistance);
     DriveDisable();
@@ -196,13 +213,13 @@ int MotorDisconnect() {
 }
 
 int DriveEnable() {
-    Send("DRIVE1111:");
+    Send(g_edition.driveEnable);
     os::Delay(DelayTime);
     return 1;
 }
 
 int DriveDisable() {
-    Send("DRIVE0000:");
+    Send(g_edition.driveDisable);
     os::Delay(DelayTime);
     return 1;
 }
@@ -256,7 +273,7 @@ int MotorMove(int direction, int steps) {
     const int axis = motorState.SelectMotor;
     if (axis == 1) {
         Gratingtracking(kTrackRelative, direction == kMovePositive ? steps : -steps);
-    } else if (axis >= 2 && axis <= 4) {
+    } else if (axis >= 2 && axis <= g_edition.axes) {
         Send(direction == kMovePositive ? Format("%dD%d :", axis, steps)
                                         : Format("%dD-%d :", axis, steps));
         Send(Format("%dGO:", axis));
@@ -266,7 +283,7 @@ int MotorMove(int direction, int steps) {
 }
 
 int LimitIndicate(int axis) {
-    if (axis < 1 || axis > 4) return 1;
+    if (axis < 1 || axis > g_edition.axes) return 1;
     const std::string reply = Query(Format("!%dTAS:", axis));
     if (axis != 1) {
         motorState.GratingLimitCurrentState[0] = 0;

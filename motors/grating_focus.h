@@ -32,6 +32,7 @@ struct MotorState {
     int MotorPos1E_Pre = 0;     // reference of relative grating moves
     // [0]: axis 1 may not move in the positive direction; [1]: nor negative.
     int GratingLimitCurrentState[2] = {0, 0};
+    int First_Open = 0;  // the 6K library's OLE layer has been initialised in this run
 };
 inline MotorState motorState;
 
@@ -48,10 +49,11 @@ void ResetMotorState();
 std::string ArpSetF(const std::string& iniPath = kIpAddressFile,
                     const std::string& batchPath = kIpBatchFile);
 // Opens and prepares the controller: drives on, wavelength list loaded, axes
-// homed and zeroed, slit hatch open. Returns 1.
+// homed and zeroed, slit hatch open (as far as the edition has them).
+// Returns 1, or 0 when the edition keeps an open link and it is open.
 int MotorConnect();
 // Closes the hatch, stops, parks the grating, disables the drives and
-// closes the link. Sends nothing when the link is not open.
+// closes the link. Sends nothing and returns 0 when the link is not open.
 int MotorDisconnect();
 int DriveEnable();
 int DriveDisable();
@@ -73,7 +75,7 @@ constexpr int kMoveNegative = 2;
 int Gratingtracking(int type, int value);
 // One manual step of the axis in SelectMotor. Returns 1.
 int MotorMove(int direction, int steps);
-// Reads the status of `axis` (1-4), refreshes the grating limit flags and
+// Reads the status of `axis` (1 to the edition's last), refreshes the grating limit flags and
 // the grating position. Returns 1.
 int LimitIndicate(int axis);
 // 1 while the grating moves, else 0.
@@ -98,5 +100,26 @@ int SelectWavelength(int index);
 
 int SlitHatchOpen();
 int SlitHatchClose();
+
+// ---- the program's edition ---------------------------------------------------------------
+
+// What the two programs do differently with the same controller: how many
+// axes they drive, their drive commands, the slit hatch, the wavelength list
+// loaded when the link opens and the 6K library's one-time OLE set-up. Set
+// once at start-up, before the link is opened.
+struct MotorEdition {
+    int axes = 4;  // axis 1 the grating, 2..axes the others
+    const char* driveEnable = "DRIVE1111:";
+    const char* driveDisable = "DRIVE0000:";
+    bool slitHatch = true;                   // opened at connect, closed at disconnect
+    int (*loadWavelengths)() = InitWvRing;   // at connect; nullptr: none
+    // The 6K library's OLE layer is initialised before the first open of
+    // the program run, and an open link is kept (MotorConnect returns 0).
+    bool initialiseOleOnce = false;
+};
+
+// Chooses the program's edition (the default one until called).
+void SetMotorEdition(const MotorEdition& edition);
+const MotorEdition& CurrentMotorEdition();
 
 }  // namespace pelu

@@ -36,6 +36,14 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
+// Where the scan program files of this program live.
+std::string ProgramFilePath(const char* name) {
+    const auto folder = CurrentScannerEdition().programFolder;
+    const std::string directory = folder != nullptr ? folder() : std::string();
+    if (directory.empty()) return name;
+    return directory.back() == '/' ? directory + name : directory + "/" + name;
+}
+
 File OpenFile(const std::string& logicalPath, const char* mode) {
     const std::string host = os::HostPath(logicalPath);
     if (host.empty()) return nullptr;
@@ -44,7 +52,7 @@ File OpenFile(const std::string& logicalPath, const char* mode) {
 
 // A template's bytes, or nothing when it cannot be read whole.
 std::optional<std::string> ReadTemplate(const char* name) {
-    File file = OpenFile(name, "rb");
+    File file = OpenFile(ProgramFilePath(name), "rb");
     if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return std::nullopt;
     const long length = std::ftell(file.get());
     if (length < 0 || length > kMaxTemplateBytes || std::fseek(file.get(), 0, SEEK_SET) != 0)
@@ -72,10 +80,7 @@ public:
     void PollSteps(bool programEnded) {
         std::string reply;
         if (!PmacCommand("p1", &reply)) return;
-        if (reply != shownStep_) {
-            SetText(state.mainPanel, MAIN_STEP, reply);
-            shownStep_ = reply;
-        }
+        ShowStep(CurrentScannerEdition().stepDisplayShowsFrames ? Format("%d", signalled_) : reply);
         const int done = std::atoi(reply.c_str());
         const int next = signalled_ + 1;
         if (next > done || !Room()) return;
@@ -85,11 +90,7 @@ public:
     // Continuous mode: a frame when the stage has passed the next position
     // by half a step.
     void PollStroke() {
-        std::string text = Format("%d", signalled_);
-        if (text != shownStep_) {
-            SetText(state.mainPanel, MAIN_STEP, text);
-            shownStep_ = std::move(text);
-        }
+        ShowStep(Format("%d", signalled_));
         if (!Room()) return;
         const double step = step_size;
         if (position - kCountsPerUnit * signalled_ * step >= 5.0 * step) Raise(signalled_ + 1);
@@ -98,6 +99,11 @@ public:
     int Signalled() const { return signalled_; }
 
 private:
+    void ShowStep(const std::string& text) {
+        if (text == shownStep_) return;
+        SetText(state.mainPanel, MAIN_STEP, text);
+        shownStep_ = text;
+    }
     bool Room() const { return state.take == 0 && (frames_ <= 0 || signalled_ < frames_); }
     void Raise(int frame) {
         state.Scanpos_CCDframe = frame;
@@ -131,7 +137,7 @@ int ScanCommandWrite(int count, float step_time, float step, float feedrate, flo
         // scan; say so.
         ShowStatus(Format("\nCannot read the scan template %s: scan program not generated\n",
                           head ? kTailFile : kHeadFile));
-    } else if (File program = OpenFile(kProgramFile, "wb"); !program) {
+    } else if (File program = OpenFile(ProgramFilePath(kProgramFile), "wb"); !program) {
         ShowStatus(Format("\nCannot write %s: scan program not generated\n", kProgramFile));
     } else {
         WriteText(program.get(), *head);
@@ -155,9 +161,9 @@ int ScanCommandWrite(int count, float step_time, float step, float feedrate, flo
         WriteText(program.get(), "\r\n");
         WriteText(program.get(), *tail);
         program.reset();
-        ShowStatus("\nScript was generated.\n");
+        ShowStatus(CurrentScannerEdition().scriptGenerated);
     }
-    OpenScript(kProgramFile);
+    OpenScript(ProgramFilePath(kProgramFile));
     return 1;
 }
 
@@ -196,7 +202,7 @@ int ExecuteProgram(int, int) {
         std::string ignored;
         PmacCommand(command, &ignored);
     }
-    ShowStatus("\nStarting Scan.\n");
+    ShowStatus(CurrentScannerEdition().scanStarted);
     state.Scanning = 1;
 
     const int mode = state.scan_mode;
@@ -228,7 +234,7 @@ int ExecuteProgram(int, int) {
     if (!served) ShowStatus("\nThe last frame of the scan was not taken.\n");
 
     state.Scanning = 0;
-    ShowStatus("\nScanning complete.\n");
+    ShowStatus(CurrentScannerEdition().scanFinished);
     return 1;
 }
 

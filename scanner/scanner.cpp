@@ -1,7 +1,9 @@
 #include "scanner/scanner.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/os/os.h"
@@ -27,11 +29,29 @@ constexpr int kAmpCheck = 0, kSeekLimit = 10, kDefineHome = 20, kAwaitHome = 21,
 // The three test-panel controls the amp timer hands back to the observer.
 constexpr int kJogControls[] = {TEST_JOG_DEC, TEST_JOG_INC, TEST_ZERO};
 
+// The lamps of PELU_dbg's main panel and the variables they show.
+constexpr MonitoredVariable kDefaultMonitored[] = {{"m140", MAIN_INPOS_LED},
+                                                   {"m137", MAIN_M137_LED},
+                                                   {"m131", MAIN_M131_LED},
+                                                   {"m132", MAIN_NEGLIM_LED}};
+
+const ScannerEdition kDefaultEdition = [] {
+    ScannerEdition edition;
+    edition.monitored = kDefaultMonitored;
+    edition.monitoredCount = static_cast<int>(std::size(kDefaultMonitored));
+    return edition;
+}();
+
+ScannerEdition g_edition = kDefaultEdition;  // set before any thread uses the scanner
+
+// The most lamps an edition may name.
+constexpr int kMaxMonitored = 8;
+
 // What the monitoring loop showed last, so that it touches the panel only
 // when something changed (it polls many times a millisecond).
 struct Shown {
     std::string position;
-    int bits[4] = {-1, -1, -1, -1};
+    int bits[kMaxMonitored] = {-1, -1, -1, -1, -1, -1, -1, -1};
 };
 Shown g_shown;  // monitoring thread only
 
@@ -52,6 +72,17 @@ void Send(const std::string& command) {
 }
 
 }  // namespace
+
+const ScannerEdition& DefaultScannerEdition() { return kDefaultEdition; }
+
+void SetScannerEdition(const ScannerEdition& edition) {
+    g_edition = edition;
+    g_edition.monitoredCount = std::clamp(edition.monitoredCount, 0, kMaxMonitored);
+    if (g_edition.monitored == nullptr) g_edition.monitoredCount = 0;
+    g_shown = Shown{};
+}
+
+const ScannerEdition& CurrentScannerEdition() { return g_edition; }
 
 bool ScannerConnected() { return detail::g_linkUsable.load(); }
 
@@ -132,6 +163,7 @@ void ampon_timer() {
             const char m138 = FirstOfReply("m138");
             if (m139 == '0' || m138 == '1') {  // the amplifier has no power
                 StopAmpTimer();
+                if (g_edition.ampUnpoweredBox) ui::MessagePopup("Error", "Amp is not powered.");
                 break;
             }
             ShowStatus("Amp is turned ON\n");
@@ -195,20 +227,14 @@ void ReadPosition() {
 }
 
 void Monitor() {
-    struct Bit {
-        const char* variable;
-        int lamp;
-    };
-    static constexpr Bit kBits[4] = {
-        {"m140", MAIN_INPOS_LED}, {"m137", MAIN_M137_LED},
-        {"m131", MAIN_M131_LED},  {"m132", MAIN_NEGLIM_LED}};
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < g_edition.monitoredCount; ++i) {
+        const MonitoredVariable& shown = g_edition.monitored[i];
         std::string reply;
-        if (!PmacCommand(kBits[i].variable, &reply)) return;
+        if (!PmacCommand(shown.variable, &reply)) return;
         const int value = std::atoi(reply.c_str());
-        if (i == 0) state.Scanner_InPosition = value;
+        if (std::strcmp(shown.variable, "m140") == 0) state.Scanner_InPosition = value;
         if (value != g_shown.bits[i]) {
-            ui::SetCtrlVal(state.mainPanel, kBits[i].lamp, value != 0 ? 1 : 0);
+            ui::SetCtrlVal(state.mainPanel, shown.lamp, value != 0 ? 1 : 0);
             g_shown.bits[i] = value;
         }
     }
@@ -227,6 +253,7 @@ void ResetScanner() {
     step_size = 0.0f;
     g_nJogPosition = 0;
     g_shown = Shown{};
+    g_edition = kDefaultEdition;
 }
 
 }  // namespace pelu

@@ -34,6 +34,37 @@ inline double g_fScanPollPauseMs = 0.2;
 // The text written when an action needs the controller and it is not open.
 inline constexpr const char* kScannerNotConnected = "\nScanner is not connected.\n";
 
+// One controller variable that the monitoring loop reads and the lamp of the
+// main panel that shows it.
+struct MonitoredVariable {
+    const char* variable;
+    int lamp;
+};
+
+// What the two programs do differently with the same controller: their
+// messages, the unpowered-amplifier box, which variables light which lamps,
+// what the step display shows during a step scan, and the folder of the
+// scan program files. Set once at start-up, before the scanner is used.
+struct ScannerEdition {
+    const char* scriptGenerated = "\nScript was generated.\n";
+    const char* scanStarted = "\nStarting Scan.\n";
+    const char* scanFinished = "\nScanning complete.\n";
+    bool ampUnpoweredBox = false;  // also show "Amp is not powered." in a box
+    // Step scans show the frames requested so far instead of the program's
+    // step counter.
+    bool stepDisplayShowsFrames = false;
+    const MonitoredVariable* monitored = nullptr;  // the program's lamps
+    int monitoredCount = 0;
+    // Folder of pelu.head, pelu.tail and PELU.pmc; empty: the working folder.
+    std::string (*programFolder)() = nullptr;
+};
+
+// The variables and lamps of PELU_dbg's main panel.
+const ScannerEdition& DefaultScannerEdition();
+// Chooses the program's edition (DefaultScannerEdition until called).
+void SetScannerEdition(const ScannerEdition& edition);
+const ScannerEdition& CurrentScannerEdition();
+
 // ---- connection ------------------------------------------------------------------
 
 // Binds the library, opens the controller and sets it up for scanning.
