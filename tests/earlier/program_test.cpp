@@ -1,9 +1,11 @@
 // The one-camera program driven as an observer would, through scripts
 // against the headless front-end and the simulated camera.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "earlier/PELU_earlier.h"
 #include "earlier/display_earlier.h"
@@ -15,6 +17,9 @@
 #include "platform/ui/runtime_internal.h"
 #include "platform/ui/script.h"
 #include "resources/earlier_uir.h"
+#include "motors/grating_focus.h"
+#include "platform/motion6k/simulator.h"
+#include "scanner/runtime.h"
 #include "scanner/scanner.h"
 #include "state/controls.h"
 #include "tests/earlier/earlier_fixture.h"
@@ -68,10 +73,45 @@ protected:
                "set CAMERA_PAGE.FRAMES " + std::to_string(frames) + "\ncommit SETTINGS.OK");
     }
 
+    // The scanner: the simulated controller reset, the templates beside the
+    // program, the switch pressed and the stage homed through the amp timer.
+    void LoadScannerSimulator() {
+        for (const char* name : {"pelu.head", "pelu.tail"})
+            std::filesystem::copy_file(std::string(PELU_SITE_DIR) + "/" + name, dir / name);
+        void* library = dlopen(PmacLibraryPath().c_str(), RTLD_NOW | RTLD_NODELETE);
+        ASSERT_NE(library, nullptr) << dlerror();
+        simCommand = reinterpret_cast<SimCommandFn>(dlsym(library, "PmacSimulatorCommand"));
+        ASSERT_NE(simCommand, nullptr);
+        Sim("reset");
+    }
+    void Sim(const std::string& command) {
+        std::vector<char> reply(1 << 16);
+        ASSERT_EQ(simCommand(command.c_str(), reply.data(), int(reply.size())), 1) << command;
+    }
+    bool AmpTimerEnabled() const {
+        int enabled = 0;
+        ui::GetCtrlAttribute(state.mainPanel, MAIN_AMP_TIMER, ui::ATTR_ENABLED, &enabled);
+        return enabled != 0;
+    }
+    void SwitchScannerOnAndHome() {
+        ui::PostEvent(state.mainPanel, MAIN_SCAN_TOGGLE, ui::EVENT_COMMIT);
+        ASSERT_TRUE(Eventually([] { return state.PmacAccessible == 1; }));
+        for (int tick = 0; tick < 2000 && AmpTimerEnabled(); ++tick) {
+            Script("tick MAIN.AMP_TIMER");
+            os::Sleep(5);
+        }
+    }
+    std::string Status() const { return GetText(state.mainPanel, MAIN_STATUS); }
+
+    using SimCommandFn = int (*)(const char*, char*, int);
+    SimCommandFn simCommand = nullptr;
     std::filesystem::path cwd;
     std::thread program;
     int result = -99;
 };
+
+constexpr int kSevenLamps[] = {MAIN_M139_LED, MAIN_INPOS_LED, MAIN_M137_LED, MAIN_M143_LED,
+                               MAIN_M131_LED, MAIN_NEGLIM_LED, MAIN_M138_LED};
 
 TEST_F(ProgramTest, TakeImagesSavesOneFrameAndOnlyTakesASeries) {
     CamerasOnWithFrames(3);
@@ -186,6 +226,94 @@ TEST_F(ProgramTest, StepSizeGoesToTheScanProgramAsEntered) {
     EXPECT_FLOAT_EQ(state.scan_duration, 250.0f);
     EXPECT_TRUE(std::filesystem::exists(dir / "PELU.pmc"));
     ResetScanner();
+}
+
+TEST_F(ProgramTest, ScanTakesOneFrameAStepWithThisProgramsMessagesAndLamps) {
+    LoadScannerSimulator();
+    Script("commit MAIN.CCD_TOGGLE\nexpect status Open Complete");
+    SwitchScannerOnAndHome();
+    ASSERT_EQ(g_nAmpOnSeq, 30);
+    // The amplifier lamp and the in-position lamp light with the stage at home.
+    EXPECT_TRUE(Eventually([] {
+        return GetInt(state.mainPanel, MAIN_M139_LED) == 1 &&
+               GetInt(state.mainPanel, MAIN_INPOS_LED) == 1;
+    }));
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_M138_LED), 0);
+
+    const int frames = 6;
+    Script("commit MAIN.SETUP\nset CAMERA_PAGE.FRAMES " + std::to_string(frames) +
+           "\nset SCANNER_PAGE.SCANMODE 0\ncommit SCANNER_PAGE.SCANMODE\n"
+           "set SCANNER_PAGE.STEPSIZE 4\nset SCANNER_PAGE.STEPTIME 300\ncommit SETTINGS.OK");
+    // The program file is written beside the program, where the camera opened.
+    EXPECT_TRUE(std::filesystem::exists(dir / "PELU.pmc"));
+    // No line end after the message: the download's message follows on.
+    EXPECT_NE(Status().find("\nScript was generated.\nDevice Download Success\n"),
+              std::string::npos);
+
+    const uint64_t before = camsim::Inspect(0).framesExposed;
+    Script("commit MAIN.RUN");
+    EXPECT_NE(Status().find("\nScanning is started."), std::string::npos);
+    EXPECT_NE(Status().find("\nScanning is finished."), std::string::npos);
+    EXPECT_EQ(Status().find("Starting Scan."), std::string::npos);
+    // One frame a step, counted in the step display.
+    EXPECT_EQ(camsim::Inspect(0).framesExposed - before, uint64_t(frames));
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_STEP), std::to_string(frames));
+    const auto files = SavedFiles();
+    ASSERT_EQ(files.size(), 1u);
+    auto series = ReadFits(files[0]);
+    ASSERT_TRUE(series) << LastPopupText();
+    ASSERT_EQ(series->frames, frames);
+    const size_t frameSize = 512u * 512u;
+    ASSERT_EQ(series->samples.size(), frameSize * frames);
+    // Every frame was exposed: none is left as the zeros of the buffer.
+    for (int f = 0; f < frames; ++f) {
+        const auto first = series->samples.begin() + std::ptrdiff_t(f * frameSize);
+        EXPECT_TRUE(std::any_of(first, first + std::ptrdiff_t(frameSize),
+                                [](uint16_t v) { return v != 0; }))
+            << "frame " << f;
+    }
+
+    Script("commit MAIN.SCAN_TOGGLE");
+    EXPECT_TRUE(Eventually([] { return state.Scanner_status == kDeviceOff; }));
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_SCAN_LED), 0);
+    for (int lamp : kSevenLamps) EXPECT_EQ(GetInt(state.mainPanel, lamp), 0) << lamp;
+}
+
+TEST_F(ProgramTest, UnpoweredAmplifierIsReportedInABox) {
+    LoadScannerSimulator();
+    Sim("fault amp_unpowered");
+    SwitchScannerOnAndHome();
+    EXPECT_EQ(g_nAmpOnSeq, 0);  // no homing without power
+    Script("expect popup \"Amp is not powered.\"");
+    const auto popups = Popups();
+    ASSERT_FALSE(popups.empty());
+    EXPECT_EQ(popups.back().title, "Error");
+    Script("commit MAIN.SCAN_TOGGLE");
+    EXPECT_TRUE(Eventually([] { return state.Scanner_status == kDeviceOff; }));
+}
+
+TEST_F(ProgramTest, MotorLinkDrivesThreeAxesWithoutHatchAndInitialisesOleOnce) {
+    std::filesystem::copy_file(std::string(PELU_SITE_DIR) + "/IPaddr.ini", dir / "IPaddr.ini");
+    motion6k::Reset();
+    Script("commit MAIN.MOTOR_TOGGLE");
+    ASSERT_NE(motorState.M_Open_status, 0);
+    // Connecting again while the link is open changes nothing.
+    EXPECT_EQ(MotorConnect(), 0);
+    Script("commit MAIN.MOTOR_TOGGLE\ncommit MAIN.MOTOR_TOGGLE");  // off and on again
+    EXPECT_TRUE(motion6k::LinkOpen());
+    // Axis 4 is not this spectrograph's: no status poll goes to it.
+    LimitIndicate(4);
+
+    const std::vector<std::string> sent = motion6k::Commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "DRIVE111X:"), 2);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "DRIVE000X:"), 1);
+    for (const std::string& command : sent) {
+        EXPECT_EQ(command.rfind("OUT", 0), std::string::npos) << "no slit hatch: " << command;
+        EXPECT_EQ(command.find("4TAS"), std::string::npos) << command;
+    }
+    const std::vector<std::string> calls = motion6k::Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "OLE_Initialize_6KE"), 1);
+    EXPECT_EQ(calls.front(), "OLE_Initialize_6KE");
 }
 
 }  // namespace
