@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "motors/wv_file_format.h"
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
 #include "resources/earlier_uir.h"
@@ -17,77 +18,20 @@
 namespace pelu::earlier {
 namespace {
 
+using namespace wvfile;
+
 const char kCountKey[] = "NUMBER OF WV    =";
 const char kSelectKey[] = "CURRENT_SELECT  =";
 const char kStartKey[] = "STARTING POS    =";
-constexpr size_t kKeyLength = 17;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-File OpenHost(const std::string& logicalPath, const char* mode) {
-    const std::string host = os::HostPath(logicalPath);
-    return File(host.empty() ? nullptr : std::fopen(host.c_str(), mode));
-}
-
-void PutU32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-uint32_t GetU32(const unsigned char* p) {
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= uint32_t(p[i]) << (8 * i);
-    return v;
-}
-uint32_t FloatBits(float f) {
-    uint32_t bits = 0;
-    std::memcpy(&bits, &f, 4);
-    return bits;
-}
-float BitsFloat(uint32_t bits) {
-    float f = 0;
-    std::memcpy(&f, &bits, 4);
-    return f;
-}
-
-// The integer after a key, as "%d" reads it, refusing text that is no number
-// or does not fit an int.
-void ReadSlotValue(const char* text, int* value) {
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || errno == ERANGE || v < INT_MIN || v > INT_MAX) return;
-    *value = static_cast<int>(v);
-}
-
-// Reads the file; `openFailure` is the popup text when it cannot be opened.
-int LoadTable(const std::string& path, const char* openFailure) {
-    File file = OpenHost(path, "rb");
-    if (!file) {
-        ui::MessagePopup("Error", openFailure);
-        return 0;
-    }
-    ReadHeader(file.get());
-    const int claimed = wvTable.nWV_FileIO;
-    const int wanted = std::clamp(claimed, 0, kMaxWvEntries);
-    if (claimed != wanted)
-        ui::MessagePopup("Error", Format("Wv.ini lists %d wavelengths; the table holds %d "
-                                         "at most, so %d are read.",
-                                         claimed, kMaxWvEntries, wanted));
-    int read = 0;
-    unsigned char record[kWvEntryBytes];
-    while (read < wanted && std::fread(record, 1, sizeof record, file.get()) == sizeof record) {
-        wvTable.Data[read++] = WvEntry{BitsFloat(GetU32(record)),
-                                       static_cast<int32_t>(GetU32(record + 4)),
-                                       BitsFloat(GetU32(record + 8))};
-    }
-    if (read < wanted)
-        ui::MessagePopup("Error", Format("Wv.ini ends after %d of its %d wavelengths; the "
-                                         "table keeps those that are there.",
-                                         read, wanted));
-    wvTable.nWV_FileIO = read;
-    return 1;
+std::string HeaderBytes() {
+    std::string header(kWvHeaderBytes, '\0');
+    std::snprintf(header.data(), kWvSlotBytes, "NUMBER OF WV    = %d", wvTable.nWV_FileIO);
+    std::snprintf(header.data() + kWvSlotBytes, kWvSlotBytes, "CURRENT_SELECT  = %d",
+                  wvTable.CurrentSelectWV_FileIO);
+    std::snprintf(header.data() + 2 * kWvSlotBytes, kWvSlotBytes, "STARTING POS    = %d",
+                  wvTable.StartingPos);
+    return header;
 }
 
 int TestPanel() { return state.testpanel; }
@@ -102,52 +46,48 @@ int SettingsWavelengthList(int* panel) {
 void ResetWvTable() { wvTable = WvTable{}; }
 
 int ReadHeader(std::FILE* file) {
-    char header[kWvHeaderBytes] = {};
-    // A short header is parsed as far as it goes; the rest reads as zeros.
-    const size_t got = std::fread(header, 1, sizeof header, file);
-    (void)got;
-    for (int slot = 0; slot < 10; ++slot) {
-        char text[kWvSlotBytes + 1] = {};
-        std::memcpy(text, header + kWvSlotBytes * slot, kWvSlotBytes);
-        if (std::strncmp(text, kCountKey, kKeyLength) == 0)
-            ReadSlotValue(text + kKeyLength, &wvTable.nWV_FileIO);
-        else if (std::strncmp(text, kSelectKey, kKeyLength) == 0)
-            ReadSlotValue(text + kKeyLength, &wvTable.CurrentSelectWV_FileIO);
-        else if (std::strncmp(text, kStartKey, kKeyLength) == 0)
-            ReadSlotValue(text + kKeyLength, &wvTable.StartingPos);
+    ReadHeaderSlots(file, kWvHeaderBytes,
+                    {{kCountKey, &wvTable.nWV_FileIO},
+                     {kSelectKey, &wvTable.CurrentSelectWV_FileIO},
+                     {kStartKey, &wvTable.StartingPos}});
+    return 1;
+}
+
+// Reads the file; `openFailure` is the popup text when it cannot be opened.
+int LoadTable(const std::string& path, const char* openFailure) {
+    File file = OpenHost(path, "rb");
+    if (!file) {
+        ui::MessagePopup("Error", openFailure);
+        return 0;
     }
+    ReadHeader(file.get());
+    wvTable.nWV_FileIO = ReadRecords(file.get(), wvTable.nWV_FileIO, kMaxWvEntries, kWvEntryBytes,
+                                     [](int i, const uint8_t* record) {
+                                         wvTable.Data[i] = WvEntry{
+                                             BitsFloat(GetU32(record)),
+                                             static_cast<int32_t>(GetU32(record + 4)),
+                                             BitsFloat(GetU32(record + 8))};
+                                     });
     return 1;
 }
 
 int OpenFileF(const std::string& path) { return LoadTable(path, "Cannot open file Wv.ini"); }
 
 int WriteHeader(std::FILE* file) {
-    char header[kWvHeaderBytes] = {};
-    std::snprintf(header, kWvSlotBytes, "NUMBER OF WV    = %d", wvTable.nWV_FileIO);
-    std::snprintf(header + kWvSlotBytes, kWvSlotBytes, "CURRENT_SELECT  = %d",
-                  wvTable.CurrentSelectWV_FileIO);
-    std::snprintf(header + 2 * kWvSlotBytes, kWvSlotBytes, "STARTING POS    = %d",
-                  wvTable.StartingPos);
-    return std::fwrite(header, 1, sizeof header, file) == sizeof header ? 1 : 0;
+    const std::string header = HeaderBytes();
+    return std::fwrite(header.data(), 1, header.size(), file) == header.size() ? 1 : 0;
 }
 
 int WriteFileF(const std::string& path) {
-    File file = OpenHost(path, "wb");
-    bool written = file != nullptr;
-    if (written) {
-        // Never more records than the table has room for.
-        wvTable.nWV_FileIO = std::clamp(wvTable.nWV_FileIO, 0, kMaxWvEntries);
-        written = WriteHeader(file.get()) == 1;
-        unsigned char record[kWvEntryBytes];
-        for (int i = 0; written && i < wvTable.nWV_FileIO; ++i) {
-            const WvEntry& e = wvTable.Data[i];
-            PutU32(record, FloatBits(e.wavelength));
-            PutU32(record + 4, static_cast<uint32_t>(e.step));
-            PutU32(record + 8, FloatBits(e.angle));
-            written = std::fwrite(record, 1, sizeof record, file.get()) == sizeof record;
-        }
-        written = std::fclose(file.release()) == 0 && written;
-    }
+    // Never more records than the table has room for.
+    wvTable.nWV_FileIO = std::clamp(wvTable.nWV_FileIO, 0, kMaxWvEntries);
+    const bool written = WriteWholeFile(path, HeaderBytes(), wvTable.nWV_FileIO, kWvEntryBytes,
+                                        [](int i, uint8_t* record) {
+                                            const WvEntry& e = wvTable.Data[i];
+                                            PutU32(record, FloatBits(e.wavelength));
+                                            PutU32(record + 4, static_cast<uint32_t>(e.step));
+                                            PutU32(record + 8, FloatBits(e.angle));
+                                        });
     if (!written) {
         ui::MessagePopup("Error", "Cannot open file Wv.ini");
         return 0;
