@@ -1,5 +1,5 @@
 // PELU_dbg: acquisition and control program of the two-camera spectrograph.
-#include "apps/PELU_dbg/simulated_instrument.h"
+#include "apps/simulated_instrument/simulated_instrument.h"
 #include "control/callbacks.h"
 #include "control/scanner_controls.h"
 #include "data/directory.h"

@@ -1,4 +1,4 @@
-#include "apps/PELU_dbg/simulated_instrument.h"
+#include "apps/simulated_instrument/simulated_instrument.h"
 
 #include <dlfcn.h>
 
