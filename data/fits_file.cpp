@@ -31,19 +31,25 @@ std::string HeaderText(const std::string& text) {
     return clean;
 }
 
-// Eight words per step where SSE2 is there (every x86-64): the swap runs at
-// memory speed instead of one word at a time.
-void SwapWords(uint16_t* data, size_t count) {
+// Copies `count` words into `out` with their bytes swapped. Eight words per
+// step where SSE2 is there (every x86-64): the copy runs at memory speed
+// instead of one word at a time.
+void SwapCopy(const uint16_t* in, uint16_t* out, size_t count) {
     size_t i = 0;
 #if defined(__SSE2__)
     for (; i + 8 <= count; i += 8) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
         v = _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(data + i), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
     }
 #endif
-    for (; i < count; ++i) data[i] = static_cast<uint16_t>((data[i] >> 8) | (data[i] << 8));
+    for (; i < count; ++i) out[i] = static_cast<uint16_t>((in[i] >> 8) | (in[i] << 8));
 }
+
+// Words swapped and written per step: large enough that CFITSIO writes the
+// chunk straight to the file in few calls, small enough to stay in the
+// cache between the swap and the write.
+constexpr size_t kWriteChunkWords = 512 * 1024;
 
 // CFITSIO's text for a status and the first message of its stack.
 std::string CfitsioMessage(int status) {
@@ -182,7 +188,7 @@ void FitsOutput::Delete(const char* key) {
     CardStatus(status, key);
 }
 
-void FitsOutput::Words(uint16_t* data, size_t count) {
+void FitsOutput::Words(const uint16_t* data, size_t count) {
     if (!ok()) return;
     // The header is complete: fix it, then write the data unit from its start.
     LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
@@ -197,10 +203,21 @@ void FitsOutput::Words(uint16_t* data, size_t count) {
                           logicalPath_.c_str()));
         return;
     }
-    constexpr bool swap = std::endian::native == std::endian::little;
-    if (swap) SwapWords(data, count);
-    ffpbyt(fptr_, static_cast<LONGLONG>(count * sizeof(uint16_t)), data, &status_);
-    if (swap) SwapWords(data, count);
+    if constexpr (std::endian::native == std::endian::big) {
+        ffpbyt(fptr_, static_cast<LONGLONG>(count * sizeof(uint16_t)),
+               const_cast<uint16_t*>(data), &status_);
+    } else {
+        // FITS data are big-endian. The caller's buffer is left as it is
+        // (a display may be reading it): each chunk is swapped into a
+        // scratch buffer and written from there.
+        std::vector<uint16_t> chunk(std::min(count, kWriteChunkWords));
+        for (size_t done = 0; done < count && status_ == 0;) {
+            const size_t n = std::min(kWriteChunkWords, count - done);
+            SwapCopy(data + done, chunk.data(), n);
+            ffpbyt(fptr_, static_cast<LONGLONG>(n * sizeof(uint16_t)), chunk.data(), &status_);
+            done += n;
+        }
+    }
     if (status_) Report(status_, "writing the image data");
 }
 

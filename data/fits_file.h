@@ -46,11 +46,10 @@ public:
     void Comment(const std::string& text);
     void Delete(const char* key);
 
-    // Writes the image's 16-bit words as they are (no BZERO): each word is
-    // swapped to big-endian in place, the whole block goes out in one write,
-    // and the words are swapped back. The buffer holds big-endian words only
-    // while this call runs.
-    void Words(uint16_t* data, size_t count);
+    // Writes the image's 16-bit words as they are (no BZERO), big-endian.
+    // The buffer is only read: the words are swapped a chunk at a time into
+    // a scratch buffer of 1 MiB and written from there.
+    void Words(const uint16_t* data, size_t count);
     // 32-bit float pixels.
     void Floats(float* data, size_t count);
 
