@@ -225,6 +225,8 @@ TEST_F(ProgramTest, StepSizeGoesToTheScanProgramAsEntered) {
     EXPECT_FLOAT_EQ(step_size, 10.0f);
     EXPECT_FLOAT_EQ(state.scan_duration, 250.0f);
     EXPECT_TRUE(std::filesystem::exists(dir / "PELU.pmc"));
+    Script("commit MAIN.SCAN_TOGGLE");  // off: the monitoring loop ends
+    EXPECT_TRUE(Eventually([] { return state.Scanner_status == kDeviceOff; }));
     ResetScanner();
 }
 
