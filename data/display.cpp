@@ -225,11 +225,11 @@ void FitPanelToPlane(int planeWidth, int planeHeight) {
 
 void ReplaceGraphPlot(const double* x, const double* y, size_t count, int style, int color) {
     Lock lock(DisplayMutex());
-    if (display.plotHandle > 0) ui::DeleteGraphPlot(state.mainPanel, MAIN_GRAPH, display.plotHandle);
-    display.plotHandle = 0;
+    if (const int previous = state.plotHandle.exchange(0); previous > 0)
+        ui::DeleteGraphPlot(state.mainPanel, MAIN_GRAPH, previous);
     const int handle = ui::PlotXY(state.mainPanel, MAIN_GRAPH, std::span<const double>(x, count),
                                   std::span<const double>(y, count), style, color);
-    if (handle > 0) display.plotHandle = handle;
+    if (handle > 0) state.plotHandle = handle;
 }
 
 void ByteDisplay(int width, int height, const uint16_t* data, int low, int high) {

@@ -31,7 +31,6 @@ struct FitsHeaderRecord {
 struct DisplayGlobals {
     float mean = 0.0f;   // of the plane last prepared
     float stdev = 0.0f;
-    int plotHandle = 0;  // plot in the main panel's graph, 0 = none
     FitsHeaderRecord FitsHeader;
     // The missing bias/dark frame is reported once, not at every frame.
     bool biasDarkMissingReported = false;

@@ -63,8 +63,10 @@ int UploadQuickGather(int save) {
         seconds[i] = 3703707.0 * (kGatherPeriod * static_cast<double>(i)) / 8388608.0 / 1000.0;
     }
 
-    // Not yet wired: the display's current plot (plotHandle) is removed
-    // here once the display keeps one; until then only our own last plot is.
+    // The display's histogram or profile gives way, and so does the gather
+    // plot drawn before; this one is not the display's to replace.
+    if (const int shown = state.plotHandle.exchange(0); shown > 0)
+        ui::DeleteGraphPlot(state.mainPanel, MAIN_GRAPH, shown);
     if (g_gatherPlot > 0) ui::DeleteGraphPlot(state.mainPanel, MAIN_GRAPH, g_gatherPlot);
     g_gatherPlot = ui::PlotXY(state.mainPanel, MAIN_GRAPH, seconds, actual, ui::VAL_THIN_LINE,
                               ui::VAL_RED);

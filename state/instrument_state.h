@@ -67,6 +67,9 @@ struct InstrumentState {
     std::atomic<int> threadfunctionID{0};  // thread-pool id of the live view, 0 = none
     std::atomic<int> DataSource{0};        // 1 camera data shown, 0 a stored file
     std::atomic<int> PmacAccessible{0};    // 1 while the scanner connection is open
+    // The display's plot in the main panel's graph (histogram or line
+    // profile), 0 = none. Whoever takes it out of here deletes it.
+    std::atomic<int> plotHandle{0};
 
     // ---- frame buffers
     Buffer<uint16_t> g_pRawData, g_pRawData2;  // frames x width x height per camera

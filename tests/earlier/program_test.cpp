@@ -95,7 +95,8 @@ protected:
     }
     void SwitchScannerOnAndHome() {
         ui::PostEvent(state.mainPanel, MAIN_SCAN_TOGGLE, ui::EVENT_COMMIT);
-        ASSERT_TRUE(Eventually([] { return state.PmacAccessible == 1; }));
+        // The switch enables the amp timer just after the controller opens.
+        ASSERT_TRUE(Eventually([this] { return state.PmacAccessible == 1 && AmpTimerEnabled(); }));
         for (int tick = 0; tick < 2000 && AmpTimerEnabled(); ++tick) {
             Script("tick MAIN.AMP_TIMER");
             os::Sleep(5);

@@ -159,7 +159,13 @@ TEST_F(ScannerTest, GatherFileHasTheColumnsAndTheSampleTimes) {
         ASSERT_EQ(ExecuteProgram(), 1);
     }
     state.PmacAccessible = 1;
+    // The display's histogram is on the graph; the gather plot takes its place.
+    const std::vector<double> bins = {1, 2, 3}, counts = {5, 9, 4};
+    state.plotHandle = ui::PlotXY(state.mainPanel, MAIN_GRAPH, bins, counts,
+                                  ui::VAL_VERTICAL_BAR, ui::VAL_BLUE);
+    ASSERT_GT(state.plotHandle, 0);
     ASSERT_EQ(UploadQuickGather(1), 1);
+    EXPECT_EQ(state.plotHandle, 0);
     std::ifstream in("GatherResult.txt");
     std::string line;
     std::getline(in, line);

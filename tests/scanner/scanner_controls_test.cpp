@@ -82,9 +82,10 @@ TEST_F(ScannerTest, CommandLineGoesToTheSelectedDevice) {
 
 TEST_F(ScannerTest, SwitchOnHomesAndMonitorsUntilSwitchedOff) {
     ui::PostEvent(state.mainPanel, MAIN_SCAN_TOGGLE, ui::EVENT_COMMIT);
-    ASSERT_TRUE(Eventually([] { return state.PmacAccessible == 1; }));
+    // The switch lights the lamp and enables the amp timer just after the
+    // controller opens.
+    ASSERT_TRUE(Eventually([this] { return state.PmacAccessible == 1 && TimerEnabled(); }));
     EXPECT_EQ(GetInt(state.mainPanel, MAIN_SCAN_LED), 1);
-    EXPECT_TRUE(TimerEnabled());
     for (int tick = 0; tick < 2000 && TimerEnabled(); ++tick) {
         Script("tick MAIN.AMP_TIMER\n");
         os::Sleep(5);
