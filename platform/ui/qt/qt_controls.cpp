@@ -403,7 +403,11 @@ class TextBoxView : public ControlView {
             edit_->setPlainText(Display(text));
         }
         shown_ = text;
-        edit_->verticalScrollBar()->setValue(edit_->verticalScrollBar()->maximum());
+        // The newest line is what the observer needs: keep the end in view.
+        // (The scroll bar's maximum lags the document's lazy layout; the
+        // cursor does not.)
+        edit_->moveCursor(QTextCursor::End);
+        edit_->ensureCursorVisible();
     }
 
   private:
