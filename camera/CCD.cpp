@@ -48,6 +48,11 @@ uint16_t* FrameSlot(int width, int height, int handle, int frameIndex, int frame
 
 enum class Poll { Idle, Failed, TimedOut };
 
+// Polls of an acquisition's status without pause, then the pause between
+// polls (host time).
+constexpr int kIdlePollsWithoutPause = 50;
+constexpr std::chrono::microseconds kIdlePollPause{100};
+
 // Instrument seconds an acquisition of `frames` frames may take before the
 // camera counts as hung: twice its cycle time as reported at configuration
 // (or exposure plus a second when it was not configured), plus 5 s.
@@ -57,7 +62,10 @@ double AcquisitionTimeout(int handle, int frames) {
     return 5.0 + 2.0 * std::max(frames, 1) * cycle;
 }
 
-// GetStatus until idle, without pause. A camera that never becomes idle
+// GetStatus until idle. The first polls follow each other at once (a short
+// frame is done within them); after that the poller sleeps a little between
+// polls, so that a frame of several milliseconds does not keep a processor
+// busy that the scan's own polling and the camera need. A camera that never becomes idle
 // (run till abort, a hung head) is given up after `timeout` instrument
 // seconds, and never before five seconds of host time so that a slow host
 // does not abort a healthy acquisition.
@@ -66,11 +74,14 @@ Poll PollUntilIdle(double timeout) {
     const auto deadline = Clock::now() + std::max<Clock::duration>(
         std::chrono::duration_cast<Clock::duration>(scaled), std::chrono::seconds(5));
     int status = 0;
-    for (;;) {
+    for (int poll = 0;; ++poll) {
         if (Sdk(GetStatus(&status)) != DRV_SUCCESS) return Poll::Failed;
         if (status == int(DRV_IDLE)) return Poll::Idle;
         if (Clock::now() > deadline) return Poll::TimedOut;
-        std::this_thread::yield();
+        if (poll < kIdlePollsWithoutPause)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(kIdlePollPause);
     }
 }
 

@@ -69,14 +69,18 @@ void WriteText(FILE* file, const std::string& text) {
 
 // The frame requests of one scan. A scan position is signalled once, in
 // order, and only when the previous request has been served, so that no
-// request overwrites one the monitoring thread has not read yet.
+// request overwrites one the monitoring thread has not read yet. A request
+// raised after the stage has gone past its position (a slow camera or a
+// starved host) still fills the frame, but is counted as late: its frame
+// shows another part of the scan than its place in the series says.
 class FrameRequests {
 public:
     explicit FrameRequests(int frames) : frames_(frames) {}
 
     // Step mode: the program's step counter says how many steps are done;
-    // the next one counts once the stage has travelled it. After the
-    // program's end the stage stands at its last step.
+    // the next one counts once the stage has travelled it. It is late when
+    // the counter has already moved past it, or when the program (and with
+    // it the stage's way back) has ended.
     void PollSteps(bool programEnded) {
         std::string reply;
         if (!PmacCommand("p1", &reply)) return;
@@ -84,19 +88,22 @@ public:
         const int done = std::atoi(reply.c_str());
         const int next = signalled_ + 1;
         if (next > done || !Room()) return;
-        if (programEnded || position - kCountsPerUnit * next * step_size >= 0.0) Raise(next);
+        if (programEnded || position - kCountsPerUnit * next * step_size >= 0.0)
+            Raise(next, programEnded || done > next);
     }
 
     // Continuous mode: a frame when the stage has passed the next position
-    // by half a step.
+    // by half a step; late when it is more than a step past it.
     void PollStroke() {
         ShowStep(Format("%d", signalled_));
         if (!Room()) return;
         const double step = step_size;
-        if (position - kCountsPerUnit * signalled_ * step >= 5.0 * step) Raise(signalled_ + 1);
+        const double past = position - kCountsPerUnit * signalled_ * step;
+        if (past >= 5.0 * step) Raise(signalled_ + 1, past >= 15.0 * step);
     }
 
     int Signalled() const { return signalled_; }
+    int Late() const { return late_; }
 
 private:
     void ShowStep(const std::string& text) {
@@ -105,14 +112,16 @@ private:
         shownStep_ = text;
     }
     bool Room() const { return state.take == 0 && (frames_ <= 0 || signalled_ < frames_); }
-    void Raise(int frame) {
+    void Raise(int frame, bool late) {
         state.Scanpos_CCDframe = frame;
         state.take = 1;
         signalled_ = frame;
+        late_ += late ? 1 : 0;
     }
 
     int frames_;
     int signalled_ = 0;
+    int late_ = 0;
     std::string shownStep_;
 };
 
@@ -232,6 +241,11 @@ int ExecuteProgram(int, int) {
         served = WaitForFrameTaken();
     }
     if (!served) ShowStatus("\nThe last frame of the scan was not taken.\n");
+    g_nLateFrames = requests.Late();
+    if (requests.Late() > 0)
+        ShowStatus(Format("\n%d of %d frames were taken after the stage had left their "
+                          "position.\n",
+                          requests.Late(), requests.Signalled()));
 
     state.Scanning = 0;
     ShowStatus(CurrentScannerEdition().scanFinished);

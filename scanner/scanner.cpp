@@ -252,6 +252,7 @@ void ResetScanner() {
     position = 0.0;
     step_size = 0.0f;
     g_nJogPosition = 0;
+    g_nLateFrames = 0;
     g_shown = Shown{};
     g_edition = kDefaultEdition;
 }

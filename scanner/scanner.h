@@ -23,6 +23,9 @@ inline int g_nAmpOnSeq = 0;                // amp-on sequence state: 0, 10, 20, 
 inline std::atomic<double> position{0.0};  // motor 1 position, controller counts
 inline std::atomic<float> step_size{0.0f}; // scan step of the program written last, stage units
 inline int g_nJogPosition = 0;             // absolute jog target of motor 1, counts
+// Frames of the last scan requested only after the stage had left their
+// position (their data show another part of the scan).
+inline std::atomic<int> g_nLateFrames{0};
 
 // Controller counts per stage unit (the position display divides by it).
 inline constexpr double kCountsPerUnit = 10.0;

@@ -113,6 +113,27 @@ TEST_F(ScannerTest, StepScanRaisesEveryFrameOnceInOrderAndWaitsForTheLast) {
     EXPECT_NE(at, trace.end());
 }
 
+TEST_F(ScannerTest, FramesServedTooSlowlyAreAllTakenAndCountedLate) {
+    Open();
+    Home();
+    state.scan_mode = 0;
+    state.g_nFrameNumber1 = 10;
+    ScanCommandWrite(10, 100.0f, 4.0f, 0.0f, 0.0f);
+    // Each frame takes far longer than a step: the stage runs ahead.
+    FrameRecorder recorder(20);
+    ASSERT_EQ(ExecuteProgram(), 1);
+    std::vector<int> expected(10);
+    for (int i = 0; i < 10; ++i) expected[i] = i + 1;
+    EXPECT_EQ(recorder.Stop(), expected);  // every frame, once, in order
+    EXPECT_GE(g_nLateFrames, 5);
+    EXPECT_LE(g_nLateFrames, 10);
+    EXPECT_NE(Status().find(pelu::Format("\n%d of 10 frames were taken after the stage had left "
+                                   "their position.\n",
+                                   g_nLateFrames.load())),
+              std::string::npos)
+        << Status();
+}
+
 TEST_F(ScannerTest, ProgramEndEndsPollingEvenWithFewerFramesThanPlanned) {
     Open();
     Home();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,6 +27,7 @@
 #include "scanner/scanner.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/status.h"
 #include "tests/platform/ui/ui_fixture.h"
 
 namespace pelu::testing {
@@ -143,13 +145,15 @@ protected:
 // frame request served by recording which frame it was for.
 class FrameRecorder {
 public:
-    FrameRecorder() {
-        thread_ = std::thread([this] {
+    // `serveMs`: host milliseconds each frame takes (a slow camera).
+    explicit FrameRecorder(int serveMs = 0) {
+        thread_ = std::thread([this, serveMs] {
             while (state.PmacAccessible != 0) {
                 ReadPosition();
                 Monitor();
                 if (state.take == 1) {
                     frames_.push_back(state.Scanpos_CCDframe);
+                    if (serveMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(serveMs));
                     state.take = 0;
                 }
             }
