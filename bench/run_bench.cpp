@@ -748,13 +748,7 @@ int main(int argc, char** argv) {
     {
         // What the settings OK frees first: the run starts from no series at all.
         pelu::CameraLock cameras;
-        state.g_pRawData.Free();
-        state.g_pRawData2.Free();
-        state.BiasDark1.Free();
-        state.BiasDark2.Free();
-        state.planeDataCCD.Release();
-        state.pusFitsData.Free();
-        state.pFitsData.Free();
+        pelu::FreeFrameBuffers();
     }
     malloc_trim(0);
     const long rssBeforeKb = StatusKb("VmRSS");

@@ -31,6 +31,10 @@ int PELU_setCancel(int panel, int control, int event, void* data, int eventData1
 int CCD_setBinning(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int Scan_Mode(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int PELU_setOK(int panel, int control, int event, void* data, int eventData1, int eventData2);
+// Frees every frame buffer the settings OK replaces: the series, the
+// bias/dark frames, the flat buffers and the planes of a stored file.
+// The caller holds the camera lock.
+void FreeFrameBuffers();
 
 // Motor switch and the motor section of the device test panel.
 int Motor_TurnOnOff(int panel, int control, int event, void* data, int eventData1, int eventData2);

@@ -104,19 +104,6 @@ std::string Refusal(const DialogValues& v) {
     return "";
 }
 
-void FreeFrameBuffers() {
-    state.g_pRawData.Free();
-    state.g_pRawData2.Free();
-    state.BiasDark1.Free();
-    state.BiasDark2.Free();
-    // A single frame's plane only refers to the raw buffer freed above: the
-    // reference is dropped with it, an owned copy is freed.
-    state.planeDataCCD.Release();
-    state.pusFitsData.Free();
-    state.pFitsData.Free();
-    state.flatdata1.Free();
-    state.flatdata2.Free();
-}
 
 void ApplyCameraSettings(const DialogValues& v) {
     StopLiveView();
@@ -260,6 +247,20 @@ void ApplyScannerSettings(const DialogValues& v) {
 void ApplyMotorSettings(const DialogValues& v) { SelectWavelength(v.wavelengthIndex); }
 
 }  // namespace
+
+void FreeFrameBuffers() {
+    state.g_pRawData.Free();
+    state.g_pRawData2.Free();
+    state.BiasDark1.Free();
+    state.BiasDark2.Free();
+    // A single frame's plane only refers to the raw buffer freed above: the
+    // reference is dropped with it, an owned copy is freed.
+    state.planeDataCCD.Release();
+    state.pusFitsData.Free();
+    state.pFitsData.Free();
+    state.flatdata1.Free();
+    state.flatdata2.Free();
+}
 
 int Set_PELU_parameter(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
