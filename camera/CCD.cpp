@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
@@ -49,9 +48,9 @@ uint16_t* FrameSlot(int width, int height, int handle, int frameIndex, int frame
 enum class Poll { Idle, Failed, TimedOut };
 
 // Polls of an acquisition's status without pause, then the pause between
-// polls (host time).
+// polls (instrument milliseconds).
 constexpr int kIdlePollsWithoutPause = 50;
-constexpr std::chrono::microseconds kIdlePollPause{100};
+constexpr double kIdlePollPauseMs = 0.1;
 
 // Instrument seconds an acquisition of `frames` frames may take before the
 // camera counts as hung: twice its cycle time as reported at configuration
@@ -62,13 +61,12 @@ double AcquisitionTimeout(int handle, int frames) {
     return 5.0 + 2.0 * std::max(frames, 1) * cycle;
 }
 
-// GetStatus until idle. The first polls follow each other at once (a short
-// frame is done within them); after that the poller sleeps a little between
-// polls, so that a frame of several milliseconds does not keep a processor
-// busy that the scan's own polling and the camera need. A camera that never becomes idle
-// (run till abort, a hung head) is given up after `timeout` instrument
-// seconds, and never before five seconds of host time so that a slow host
-// does not abort a healthy acquisition.
+// GetStatus until idle. The first polls follow each other at once; after
+// them the poller sleeps a little between polls, so that waiting for a frame
+// does not keep a processor busy that the scan's own polling and the camera
+// need. A camera that never becomes idle (run till abort, a hung head) is
+// given up after `timeout` instrument seconds, and never before five seconds
+// of host time so that a slow host does not abort a healthy acquisition.
 Poll PollUntilIdle(double timeout) {
     const auto scaled = std::chrono::duration<double>(timeout * os::TimeScale());
     const auto deadline = Clock::now() + std::max<Clock::duration>(
@@ -78,10 +76,7 @@ Poll PollUntilIdle(double timeout) {
         if (Sdk(GetStatus(&status)) != DRV_SUCCESS) return Poll::Failed;
         if (status == int(DRV_IDLE)) return Poll::Idle;
         if (Clock::now() > deadline) return Poll::TimedOut;
-        if (poll < kIdlePollsWithoutPause)
-            std::this_thread::yield();
-        else
-            std::this_thread::sleep_for(kIdlePollPause);
+        if (poll >= kIdlePollsWithoutPause) os::Sleep(kIdlePollPauseMs);
     }
 }
 
