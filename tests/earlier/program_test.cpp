@@ -3,9 +3,15 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "earlier/PELU_earlier.h"
 #include "earlier/display_earlier.h"
@@ -113,6 +119,44 @@ protected:
 
 constexpr int kSevenLamps[] = {MAIN_M139_LED, MAIN_INPOS_LED, MAIN_M137_LED, MAIN_M143_LED,
                                MAIN_M131_LED, MAIN_NEGLIM_LED, MAIN_M138_LED};
+
+// Controls by their panel-qualified names ("MAIN.RUN", "CAMERA_PAGE.FRAMES")
+// and their ids, tab pages included.
+std::map<std::string, int> ControlIds(const std::string& uirPath) {
+    std::ifstream in(uirPath);
+    const nlohmann::json uir = nlohmann::json::parse(in);
+    std::map<std::string, int> ids;
+    std::function<void(const nlohmann::json&)> walk = [&](const nlohmann::json& panel) {
+        for (const auto& control : panel.at("controls")) {
+            ids[panel.at("name").get<std::string>() + "." + control.at("name").get<std::string>()] =
+                control.at("id").get<int>();
+            if (auto pages = control.find("pages"); pages != control.end())
+                for (const auto& page : *pages) walk(page);
+        }
+    };
+    for (const auto& panel : uir.at("panels")) walk(panel);
+    return ids;
+}
+
+// The shared callbacks this program binds address their controls by
+// PELU_dbg's ids: every control the two resource files have in common must
+// carry the same id in both.
+TEST(EarlierResourceTest, ControlsSharedWithTheAcquisitionProgramKeepItsIds) {
+    const auto ours = ControlIds(os::ExecutableDirectory() + "/PELU.uir");
+    const auto dbg = ControlIds(PELU_DBG_UIR);
+    int shared = 0;
+    for (const auto& [name, id] : ours) {
+        const auto other = dbg.find(name);
+        if (other == dbg.end()) continue;
+        ++shared;
+        EXPECT_EQ(id, other->second) << name;
+    }
+    // The device switches, lamps, scanner and motor controls, settings pages.
+    EXPECT_GE(shared, 60);
+    for (const char* name : {"MAIN.SCAN_TOGGLE", "MAIN.AMP_TIMER", "MAIN.STEP", "MAIN.GRAPH",
+                             "TEST.MOTOR_STEP", "SCANNER_PAGE.STEPSIZE"})
+        EXPECT_TRUE(ours.count(name) && dbg.count(name)) << name;
+}
 
 TEST_F(ProgramTest, TakeImagesSavesOneFrameAndOnlyTakesASeries) {
     CamerasOnWithFrames(3);
