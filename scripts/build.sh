@@ -11,5 +11,11 @@ case "$flavour" in
   *) echo "build: unknown flavour $flavour" >&2; exit 2 ;;
 esac
 build="$top/build-$flavour"
+# ccache keeps compiled objects between builds and between checkouts of the
+# tree (paths are taken relative to the top of each checkout).
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=1
+  options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-charts-dev libgl-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev ccache
   libcfitsio-dev libcfitsio-bin fitsverify nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-astropy
