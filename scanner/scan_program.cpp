@@ -1,6 +1,7 @@
 // Scan motion programs: generation of PELU.pmc from the site templates, its
 // download, and the execution of a scan with one frame request per scan
 // position reached.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -93,17 +94,30 @@ public:
     }
 
     // Continuous mode: a frame when the stage has passed the next position
-    // by half a step; late when it is more than a step past it.
-    void PollStroke() {
+    // by half a step; late when it is more than a step past it. Positions
+    // count from the furthest point the stage has reached, because the
+    // program's tail drives it home again: requests still pending when the
+    // stroke ends (a slow camera or a starved host) are served on the way
+    // back, late, instead of being lost. Once the program has ended the whole
+    // stroke has been travelled and every remaining frame is due.
+    void PollStroke(bool programEnded) {
         ShowStep(Format("%d", signalled_));
+        furthest_ = std::max(furthest_, position.load());
         if (!Room()) return;
+        if (programEnded && frames_ > 0) {
+            Raise(signalled_ + 1, true);
+            return;
+        }
         const double step = step_size;
-        const double past = position - kCountsPerUnit * signalled_ * step;
+        const double past = furthest_ - kCountsPerUnit * signalled_ * step;
         if (past >= 5.0 * step) Raise(signalled_ + 1, past >= 15.0 * step);
     }
 
+    int Frames() const { return frames_; }
     int Signalled() const { return signalled_; }
     int Late() const { return late_; }
+    // Frames of the series that were never requested.
+    int Missing() const { return frames_ > signalled_ ? frames_ - signalled_ : 0; }
 
 private:
     void ShowStep(const std::string& text) {
@@ -120,6 +134,7 @@ private:
     }
 
     int frames_;
+    double furthest_ = 0.0;
     int signalled_ = 0;
     int late_ = 0;
     std::string shownStep_;
@@ -225,7 +240,7 @@ int ExecuteProgram(int, int) {
         }
         if (running[0] == '0') break;
         if (mode == 0) requests.PollSteps(false);
-        if (mode == 1) requests.PollStroke();
+        if (mode == 1) requests.PollStroke(false);
         os::Sleep(g_fScanPollPauseMs);
     }
     if (!answering) ShowStatus("\nThe scanner stopped answering: the scan is cut short.\n");
@@ -237,11 +252,15 @@ int ExecuteProgram(int, int) {
     for (int before = -1; served && answering && requests.Signalled() != before;) {
         before = requests.Signalled();
         if (mode == 0) requests.PollSteps(true);
-        if (mode == 1) requests.PollStroke();
+        if (mode == 1) requests.PollStroke(true);
         served = WaitForFrameTaken();
     }
     if (!served) ShowStatus("\nThe last frame of the scan was not taken.\n");
     g_nLateFrames = requests.Late();
+    g_nMissingFrames = requests.Missing();
+    if (requests.Missing() > 0)
+        ShowStatus(Format("\n%d of %d frames of the scan were not taken.\n", requests.Missing(),
+                          requests.Frames()));
     if (requests.Late() > 0)
         ShowStatus(Format("\n%d of %d frames were taken after the stage had left their "
                           "position.\n",

@@ -253,6 +253,7 @@ void ResetScanner() {
     step_size = 0.0f;
     g_nJogPosition = 0;
     g_nLateFrames = 0;
+    g_nMissingFrames = 0;
     g_shown = Shown{};
     g_edition = kDefaultEdition;
 }

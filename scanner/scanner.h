@@ -26,6 +26,9 @@ inline int g_nJogPosition = 0;             // absolute jog target of motor 1, co
 // Frames of the last scan requested only after the stage had left their
 // position (their data show another part of the scan).
 inline std::atomic<int> g_nLateFrames{0};
+// Frames of the last scan's series that were never requested (the scan ended
+// or the scanner stopped answering before their position).
+inline std::atomic<int> g_nMissingFrames{0};
 
 // Controller counts per stage unit (the position display divides by it).
 inline constexpr double kCountsPerUnit = 10.0;

@@ -120,7 +120,7 @@ TEST_F(ScannerTest, FramesServedTooSlowlyAreAllTakenAndCountedLate) {
     state.g_nFrameNumber1 = 10;
     ScanCommandWrite(10, 100.0f, 4.0f, 0.0f, 0.0f);
     // Each frame takes far longer than a step: the stage runs ahead.
-    FrameRecorder recorder(20);
+    FrameRecorder recorder(2000);
     ASSERT_EQ(ExecuteProgram(), 1);
     std::vector<int> expected(10);
     for (int i = 0; i < 10; ++i) expected[i] = i + 1;
@@ -167,6 +167,37 @@ TEST_F(ScannerTest, ContinuousScanNeverCountsPastTheFrames) {
     FrameRecorder recorder;
     ASSERT_EQ(ExecuteProgram(), 1);
     EXPECT_EQ(recorder.Stop().size(), 7u);
+}
+
+TEST_F(ScannerTest, ContinuousScanServesEveryFrameWhenTheCameraFallsBehind) {
+    Open();
+    Home();
+    state.scan_mode = 1;
+    state.g_nFrameNumber1 = 7;
+    // A 14 s stroke, and a camera that needs 6 s a frame: most requests are
+    // still pending when the stage turns home. They are served late, never
+    // dropped, and the count of late frames says so.
+    ScanCommandWrite(7, 0.0f, 0.0f, 5.0f, 70.0f);
+    FrameRecorder recorder(6000);
+    ASSERT_EQ(ExecuteProgram(), 1);
+    EXPECT_EQ(recorder.Stop(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_GE(g_nLateFrames, 4);
+    EXPECT_EQ(g_nMissingFrames, 0);
+    EXPECT_EQ(Status().find("were not taken"), std::string::npos) << Status();
+}
+
+TEST_F(ScannerTest, FramesOfTheSeriesBeyondTheProgramAreReportedMissing) {
+    Open();
+    Home();
+    state.scan_mode = 0;
+    state.g_nFrameNumber1 = 8;
+    ScanCommandWrite(5, 100.0f, 4.0f, 0.0f, 0.0f);  // the program has 5 steps
+    FrameRecorder recorder;
+    ASSERT_EQ(ExecuteProgram(), 1);
+    EXPECT_EQ(recorder.Stop().size(), 5u);
+    EXPECT_EQ(g_nMissingFrames, 3);
+    EXPECT_NE(Status().find("\n3 of 8 frames of the scan were not taken.\n"), std::string::npos)
+        << Status();
 }
 
 TEST_F(ScannerTest, GatherFileHasTheColumnsAndTheSampleTimes) {

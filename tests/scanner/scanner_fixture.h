@@ -145,15 +145,15 @@ protected:
 // frame request served by recording which frame it was for.
 class FrameRecorder {
 public:
-    // `serveMs`: host milliseconds each frame takes (a slow camera).
-    explicit FrameRecorder(int serveMs = 0) {
+    // `serveMs`: instrument milliseconds each frame takes (a slow camera).
+    explicit FrameRecorder(double serveMs = 0) {
         thread_ = std::thread([this, serveMs] {
             while (state.PmacAccessible != 0) {
                 ReadPosition();
                 Monitor();
                 if (state.take == 1) {
                     frames_.push_back(state.Scanpos_CCDframe);
-                    if (serveMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(serveMs));
+                    if (serveMs > 0) os::Sleep(serveMs);
                     state.take = 0;
                 }
             }
