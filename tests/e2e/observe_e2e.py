@@ -43,8 +43,10 @@ def main():
         check(len(series) == 4, "two repetitions x two cameras expected, found %d" % len(series))
         flats = sorted(glob.glob(os.path.join(day[0], "cal", "*_Flat.fts")))
         check(len(flats) == 2, "one flat per camera expected, found %d" % len(flats))
-        bias = glob.glob(os.path.join(day[0], "*", "**", "*_BiasDark.fts"), recursive=True)
-        check(len(bias) == 4, "a bias/dark frame per camera and OK expected, found %d" % len(bias))
+        # ..._A_BiasDark.fts, or ..._A_BiasDark_1.fts when two saves fell in one second.
+        bias = [p for p in glob.glob(os.path.join(day[0], "**", "*.fts"), recursive=True)
+                if re.search(r"_BiasDark(_\d+)?\.fts$", p)]
+        check(len(bias) == 4, "a bias/dark frame per camera and OK expected, found %s" % bias)
 
         for path in series:
             with fits.open(path) as hdul:
