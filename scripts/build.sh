@@ -4,10 +4,14 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-plain}
+# The sanitizer builds optimise less and keep only line tables: they compile in
+# about half the time, and their reports still name file and line.
+sanitizer_flags=("-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
+                 "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
 case "$flavour" in
   plain) options=() ;;
-  asan)  options=(-DPELU_SANITIZE=ON -DPELU_BUILD_BENCH=OFF) ;;
-  tsan)  options=(-DPELU_TSAN=ON -DPELU_BUILD_BENCH=OFF) ;;
+  asan)  options=(-DPELU_SANITIZE=ON -DPELU_BUILD_BENCH=OFF "${sanitizer_flags[@]}") ;;
+  tsan)  options=(-DPELU_TSAN=ON -DPELU_BUILD_BENCH=OFF "${sanitizer_flags[@]}") ;;
   *) echo "build: unknown flavour $flavour" >&2; exit 2 ;;
 esac
 build="$top/build-$flavour"

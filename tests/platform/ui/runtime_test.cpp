@@ -534,9 +534,15 @@ TEST_F(RuntimeCoreTest, TimersTickWhileEnabledAndOnlyThen) {
     SetCtrlAttribute(panel, 10, ATTR_ENABLED, 1);
     ASSERT_TRUE(Eventually([&] { return seen->Count(10, EVENT_TIMER_TICK) >= 3; }));
     SetCtrlAttribute(panel, 10, ATTR_ENABLED, 0);
-    std::this_thread::sleep_for(20ms);
-    size_t after = seen->Count(10, EVENT_TIMER_TICK);
-    std::this_thread::sleep_for(50ms);
+    // A tick queued before the timer was switched off is handled before an
+    // event posted after it; from then on no tick may come, however slowly
+    // the host runs the loop.
+    PostEvent(panel, 2, EVENT_VAL_CHANGED);
+    ASSERT_TRUE(Eventually([&] { return seen->Count(2, EVENT_VAL_CHANGED) == 1; }));
+    const size_t after = seen->Count(10, EVENT_TIMER_TICK);
+    std::this_thread::sleep_for(50ms);  // ten periods of the timer
+    PostEvent(panel, 2, EVENT_VAL_CHANGED);
+    ASSERT_TRUE(Eventually([&] { return seen->Count(2, EVENT_VAL_CHANGED) == 2; }));
     EXPECT_EQ(seen->Count(10, EVENT_TIMER_TICK), after);
 }
 
