@@ -1,12 +1,9 @@
 // The one-camera program's own FITS files: a single 2880-byte header block
-// and unsigned 16-bit samples stored with BZERO 32768, written and read
-// without a FITS library.
-//
-// Written files are valid FITS: card values sit in the fixed-format columns,
-// strings are quoted, the date is ISO 8601 and the data is padded with zeros
-// to a whole number of 2880-byte blocks. Our reader needs none of that, so
-// files of the first version of this writer (unpadded, free-format values)
-// still open.
+// of free-format cards (values right after "= ", no quotes, no comments) and
+// unsigned 16-bit samples stored with BZERO 32768, big-endian, directly after
+// the header and not padded. The site's older tools and archives hold files
+// of exactly this layout. Written and read without a FITS library; the
+// reader also takes standard fixed-format headers and padded data.
 #pragma once
 
 #include <array>
@@ -33,14 +30,18 @@ std::array<char, kFitsBlock> FitsHeaderBlock(int width, int height, int frames,
                                              const os::UtcTime& time);
 
 // Writes width x height x frames samples into FitsFileName(now, handle) in
-// the working directory. Returns 1 whatever happens; a file that cannot be
-// written is simply absent (or removed when writing failed halfway).
+// the working directory (see WriteFitsFile). Returns 1 whatever happens.
 int SaveFits(int width, int height, int frames, const uint16_t* samples, float exposureSeconds,
              int cameraHandle);
-// As SaveFits, into `logicalPath`; returns true when the whole file was written.
+// Writes the file as `logicalPath` or, when that name is taken, as
+// name_1.fts, name_2.fts, ...: the file is created exclusively, so an
+// existing file is never replaced, also when another program creates the
+// same name at the same moment. Every failure is reported in the status box
+// with the file name, and a file that failed halfway is removed. True when
+// the whole file was written; `writtenPath` then receives its name.
 bool WriteFitsFile(const std::string& logicalPath, int width, int height, int frames,
                    const uint16_t* samples, float exposureSeconds, int cameraHandle,
-                   const os::UtcTime& time);
+                   const os::UtcTime& time, std::string* writtenPath = nullptr);
 
 // Swaps the two bytes of every 16-bit word of `buffer` (an odd last byte is
 // left alone).

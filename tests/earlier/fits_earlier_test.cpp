@@ -1,5 +1,5 @@
-// The one-camera program's FITS writer and reader, checked byte by byte and
-// by readers nobody here wrote (fitsverify, astropy).
+// The one-camera program's FITS writer and reader, checked byte by byte
+// against files built by hand and by a reader nobody here wrote (astropy).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -32,32 +32,52 @@ TEST_F(FitsEarlierTest, NameCarriesUtcTimeAndCameraSuffix) {
     EXPECT_EQ(FitsFileName(kTime, 7), "PELU_20090812_031500.fts");
 }
 
-TEST_F(FitsEarlierTest, SingleFrameHeaderDataAndPadding) {
+std::string Blanked(const std::string& text) { return text + std::string(80 - text.size(), ' '); }
+
+// The file the table of this program's layout describes, built card by card:
+// a blank block, each card's text at its offset, the samples straight after.
+std::vector<unsigned char> HandBuiltFile(const std::vector<std::string>& cards,
+                                         const std::vector<unsigned char>& data) {
+    std::vector<unsigned char> file(kFitsBlock, ' ');
+    for (size_t i = 0; i < cards.size(); ++i)
+        std::memcpy(file.data() + 80 * i, cards[i].data(), cards[i].size());
+    file.insert(file.end(), data.begin(), data.end());
+    return file;
+}
+
+TEST_F(FitsEarlierTest, SingleFrameIsTheHandBuiltFileByteForByte) {
     const uint16_t samples[8] = {0, 65535, 1, 32768, 2, 3, 4, 5};
     const std::string path = Path("one.fts");
     ASSERT_TRUE(WriteFitsFile(path, 4, 2, 1, samples, 0.1f, 100, kTime));
+    const auto expected = HandBuiltFile(
+        {"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 4", "NAXIS2  = 2",
+         "NAXIS3  = 1", "DATE    = 08/12/2009", "BZERO   = 32768.0", "BSCALE  = 1.0",
+         "EXPTIME = 0.100", "TELE    = KORVAN", "INST    = PELU Spectrograph",
+         "CAMERANO= 100", "END"},
+        // s - 32768, high byte first; no padding.
+        {0x80, 0x00, 0x7F, 0xFF, 0x80, 0x01, 0x00, 0x00, 0x80, 0x02, 0x80, 0x03, 0x80, 0x04,
+         0x80, 0x05});
     const auto file = ReadBytes(path);
-    ASSERT_EQ(file.size(), 2u * kFitsBlock);  // header + 16 bytes padded to a block
+    ASSERT_EQ(file.size(), size_t(kFitsBlock + 16));
+    for (size_t i = 0; i < file.size(); ++i)
+        ASSERT_EQ(file[i], expected[i]) << "byte " << i << " (card " << i / 80 << ")";
+}
 
-    EXPECT_EQ(Card(file, 0).substr(0, 30), "SIMPLE  =                    T");
-    EXPECT_EQ(Card(file, 80).substr(0, 30), "BITPIX  =                   16");
-    EXPECT_EQ(Card(file, 160).substr(0, 30), "NAXIS   =                    2");
-    EXPECT_EQ(Card(file, 240).substr(0, 30), "NAXIS1  =                    4");
-    EXPECT_EQ(Card(file, 320).substr(0, 30), "NAXIS2  =                    2");
-    EXPECT_EQ(Card(file, 400), std::string(80, ' '));  // no NAXIS3 beyond NAXIS
-    EXPECT_EQ(Card(file, 480).substr(0, 31), "DATE    = '2009-08-12T03:15:00'");
-    EXPECT_EQ(Card(file, 560).substr(0, 30), "BZERO   =              32768.0");
-    EXPECT_EQ(Card(file, 720).substr(0, 30), "EXPTIME =                0.100");
-    EXPECT_EQ(Card(file, 800).substr(0, 20), "TELE    = 'KORVAN  '");
-    EXPECT_EQ(Card(file, 880).substr(0, 29), "INST    = 'PELU Spectrograph'");
-    EXPECT_EQ(Card(file, 960).substr(0, 30), "CAMERANO=                  100");
-    EXPECT_EQ(Card(file, 1040), "END" + std::string(77, ' '));
-    for (int i = 1120; i < kFitsBlock; ++i) ASSERT_EQ(file[i], ' ') << "header byte " << i;
-
-    // s - 32768, high byte first.
-    const unsigned char expected[] = {0x80, 0x00, 0x7F, 0xFF, 0x80, 0x01, 0x00, 0x00};
-    EXPECT_EQ(0, std::memcmp(file.data() + kFitsBlock, expected, sizeof expected));
-    for (size_t i = kFitsBlock + 16; i < file.size(); ++i) ASSERT_EQ(file[i], 0) << i;
+TEST_F(FitsEarlierTest, CubeHeaderCardsAndDataLength) {
+    const int w = 3, h = 2, frames = 5;
+    std::vector<uint16_t> samples(w * h * frames, 7);
+    const std::string path = Path("cube.fts");
+    ASSERT_TRUE(WriteFitsFile(path, w, h, frames, samples.data(), 12.25f, -3, kTime));
+    const auto file = ReadBytes(path);
+    ASSERT_EQ(file.size(), size_t(kFitsBlock + 2 * w * h * frames));
+    EXPECT_EQ(Card(file, 160), Blanked("NAXIS   = 3"));
+    EXPECT_EQ(Card(file, 400), Blanked("NAXIS3  = 5"));
+    EXPECT_EQ(Card(file, 720), Blanked("EXPTIME = 12.250"));
+    EXPECT_EQ(Card(file, 960), Blanked("CAMERANO= -3"));
+    const os::UtcTime newYear{2027, 1, 3, 0, 0, 0, 0};
+    ASSERT_TRUE(WriteFitsFile(Path("jan.fts"), w, h, 1, samples.data(), 1.0f, 1, newYear));
+    EXPECT_EQ(Card(ReadBytes(Path("jan.fts")), 480),
+              Blanked("DATE    = 01/03/2027"));
 }
 
 TEST_F(FitsEarlierTest, CubeHasNaxis3AndReadsBackEverySample) {
@@ -69,9 +89,7 @@ TEST_F(FitsEarlierTest, CubeHasNaxis3AndReadsBackEverySample) {
     const std::string path = Path("cube.fts");
     ASSERT_TRUE(WriteFitsFile(path, w, h, frames, samples.data(), 2.5f, 1, kTime));
     const auto file = ReadBytes(path);
-    EXPECT_EQ(file.size() % kFitsBlock, 0u);
-    EXPECT_EQ(Card(file, 160).substr(0, 30), "NAXIS   =                    3");
-    EXPECT_EQ(Card(file, 400).substr(0, 30), "NAXIS3  =                    3");
+    EXPECT_EQ(file.size(), size_t(kFitsBlock + 2 * w * h * frames));
 
     auto image = ReadFits(path);
     ASSERT_TRUE(image) << LastPopupText();
@@ -108,27 +126,23 @@ TEST_F(FitsEarlierTest, UnwritablePlaceWritesNothingAndStillReturnsOne) {
     EXPECT_TRUE(Popups().empty());
 }
 
-TEST_F(FitsEarlierTest, IndependentReadersAcceptOurFiles) {
-    if (Shell("command -v fitsverify").empty()) GTEST_SKIP() << "fitsverify is not installed";
+TEST_F(FitsEarlierTest, AnIndependentReaderGetsTheCameraSamples) {
+    // The layout is not standard FITS (free-format cards, no padding), but a
+    // tolerant reader must still find the samples where we put them.
+    if (Shell("/usr/bin/python3 -c 'import astropy' 2>/dev/null && echo yes").empty())
+        GTEST_SKIP() << "astropy is not installed";
     const int w = 5, h = 3, frames = 4;
     std::vector<uint16_t> samples(w * h * frames);
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<uint16_t>(i * 4099);
     samples.back() = 65535;
     ASSERT_TRUE(WriteFitsFile(Path("cube.fts"), w, h, frames, samples.data(), 1.0f, 1, kTime));
-    ASSERT_TRUE(WriteFitsFile(Path("one.fts"), w, h, 1, samples.data(), 1.0f, 1, kTime));
-    for (const char* name : {"cube.fts", "one.fts"}) {
-        const std::string report = Shell("fitsverify " + Path(name) + " 2>&1");
-        EXPECT_NE(report.find("Verification found 0 warning(s) and 0 error(s)"),
-                  std::string::npos)
-            << report;
-    }
     // astropy applies BZERO itself: the data must come back as the camera's samples.
     const std::string script =
         "import sys, numpy; from astropy.io import fits\n"
         "d = fits.getdata(sys.argv[1]); print(d.dtype, d.shape, ' '.join(str(int(v)) for v in "
         "d.ravel()))\n";
     const std::string out =
-        Shell("/usr/bin/python3 -c \"" + script + "\" " + Path("cube.fts") + " 2>&1");
+        Shell("/usr/bin/python3 -c \"" + script + "\" " + Path("cube.fts") + " 2>/dev/null");
     std::string expected = "uint16 (4, 3, 5)";
     for (uint16_t s : samples) expected += " " + std::to_string(s);
     EXPECT_EQ(out, expected + "\n");
