@@ -192,7 +192,10 @@ FitsKeys ParseFitsHeader(const char* block) {
     for (int card = 0; card < kFitsBlock / kFitsCard; ++card) {
         char text[kFitsCard + 1] = {};
         std::memcpy(text, block + card * kFitsCard, kFitsCard);
-        if (std::strncmp(text, "END     ", 8) == 0) break;
+        if (std::strncmp(text, "END     ", 8) == 0) {
+            keys.hasEnd = true;
+            break;
+        }
         const char* value = text + 9;
         if (KeyIs(text, "BITPIX  ="))
             std::sscanf(value, "%d", &keys.BITPIX);
@@ -210,6 +213,75 @@ FitsKeys ParseFitsHeader(const char* block) {
             std::sscanf(value, "%lf", &keys.BSCALE);
     }
     return keys;
+}
+
+std::string CheckFitsHeader(const char* block, uint64_t fileSize, FitsImage* image) {
+    if (fileSize < uint64_t(kFitsBlock))
+        return "the file is shorter than one FITS header block (2880 bytes).";
+    image->keys = ParseFitsHeader(block);
+    const FitsKeys& k = image->keys;
+    if (!k.hasEnd) return "the header block has no END card.";
+    if (k.BITPIX != 16)
+        return Format("BITPIX = %d is not supported; only 16-bit files can be shown.", k.BITPIX);
+    if (k.NAXIS != 2 && k.NAXIS != 3)
+        return Format("NAXIS = %d; only images (2) and cubes (3) can be shown.", k.NAXIS);
+    image->frames = k.NAXIS == 3 ? k.NAXIS3 : 1;
+    if (k.NAXIS1 < 1 || k.NAXIS2 < 1 || image->frames < 1)
+        return Format("the axes %d x %d x %d are not a valid image size.", k.NAXIS1, k.NAXIS2,
+                      image->frames);
+    // Multiplied one axis at a time so that no product can overflow.
+    uint64_t bytes = 2;
+    bool tooMuch = false;
+    for (int axis : {k.NAXIS1, k.NAXIS2, image->frames}) {
+        if (uint64_t(axis) > kMaxFitsDataBytes / bytes) {
+            tooMuch = true;
+            break;
+        }
+        bytes *= uint64_t(axis);
+    }
+    if (tooMuch)
+        return Format("the axes %d x %d x %d are more data than this program can hold.", k.NAXIS1,
+                      k.NAXIS2, image->frames);
+    if (bytes > fileSize - kFitsBlock)
+        return Format("the header claims %llu bytes of data but the file holds %llu.",
+                      static_cast<unsigned long long>(bytes),
+                      static_cast<unsigned long long>(fileSize - kFitsBlock));
+    return "";
+}
+
+namespace {
+
+// Converts the big-endian stored words at `raw` into image->samples.
+std::string ConvertSamples(const unsigned char* raw, FitsImage* image) {
+    const FitsKeys& k = image->keys;
+    const size_t count = size_t(k.NAXIS1) * size_t(k.NAXIS2) * size_t(image->frames);
+    try {
+        image->samples.resize(count);
+    } catch (const std::bad_alloc&) {
+        return "not enough memory for its data.";
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const auto stored = static_cast<int16_t>(uint16_t(raw[2 * i] << 8 | raw[2 * i + 1]));
+        image->samples[i] = PhysicalSample(stored, k.BZERO, k.BSCALE);
+    }
+    return "";
+}
+
+}  // namespace
+
+std::optional<FitsImage> DecodeFits(const unsigned char* bytes, size_t size, std::string* reason) {
+    FitsImage image;
+    std::string failure;
+    if (size < size_t(kFitsBlock))
+        failure = "the file is shorter than one FITS header block (2880 bytes).";
+    else
+        failure = CheckFitsHeader(reinterpret_cast<const char*>(bytes), size, &image);
+    if (failure.empty()) failure = ConvertSamples(bytes + kFitsBlock, &image);
+    if (!failure.empty()) {
+        if (reason) *reason = failure;
+        return std::nullopt;
+    }
+    return image;
 }
 
 std::optional<FitsImage> ReadFits(const std::string& logicalPath) {
@@ -230,43 +302,22 @@ std::optional<FitsImage> ReadFits(const std::string& logicalPath) {
     if (ec || fileSize < kFitsBlock || std::fread(block, 1, kFitsBlock, file.get()) != kFitsBlock)
         return refuse("the file is shorter than one FITS header block (2880 bytes).");
 
+    // Nothing is allocated before the header is known to fit the file.
     FitsImage image;
-    image.keys = ParseFitsHeader(block);
-    const FitsKeys& k = image.keys;
-    if (k.BITPIX != 16)
-        return refuse(Format("BITPIX = %d is not supported; only 16-bit files can be shown.",
-                             k.BITPIX));
-    if (k.NAXIS != 2 && k.NAXIS != 3)
-        return refuse(Format("NAXIS = %d; only images (2) and cubes (3) can be shown.", k.NAXIS));
-    image.frames = k.NAXIS == 3 ? k.NAXIS3 : 1;
-    // Each axis below 2^20 keeps the product far inside 64 bits.
-    constexpr int kAxisLimit = 1 << 20;
-    if (k.NAXIS1 < 1 || k.NAXIS2 < 1 || image.frames < 1 || k.NAXIS1 > kAxisLimit ||
-        k.NAXIS2 > kAxisLimit || image.frames > kAxisLimit)
-        return refuse(Format("the axes %d x %d x %d are not a valid image size.", k.NAXIS1,
-                             k.NAXIS2, image.frames));
-    const uint64_t count = uint64_t(k.NAXIS1) * uint64_t(k.NAXIS2) * uint64_t(image.frames);
-    if (2 * count > fileSize - kFitsBlock)
-        return refuse(Format("the header claims %llu bytes of data but the file holds %llu.",
-                             static_cast<unsigned long long>(2 * count),
-                             static_cast<unsigned long long>(fileSize - kFitsBlock)));
-
+    if (std::string failure = CheckFitsHeader(block, fileSize, &image); !failure.empty())
+        return refuse(failure);
+    const size_t dataBytes =
+        2 * size_t(image.keys.NAXIS1) * size_t(image.keys.NAXIS2) * size_t(image.frames);
     std::vector<unsigned char> raw;
     try {
-        raw.resize(2 * count);
-        image.samples.resize(count);
+        raw.resize(dataBytes);
     } catch (const std::bad_alloc&) {
         return refuse("not enough memory for its data.");
     }
     if (std::fread(raw.data(), 1, raw.size(), file.get()) != raw.size())
         return refuse("its data could not be read.");
-    // Stored big-endian: bring every word into host order, then to physical values.
-    ByteChange(raw.data(), raw.size());
-    for (size_t i = 0; i < count; ++i) {
-        int16_t stored = 0;
-        std::memcpy(&stored, raw.data() + 2 * i, 2);
-        image.samples[i] = PhysicalSample(stored, k.BZERO, k.BSCALE);
-    }
+    if (std::string failure = ConvertSamples(raw.data(), &image); !failure.empty())
+        return refuse(failure);
     return image;
 }
 

@@ -56,6 +56,7 @@ struct FitsKeys {
     int NAXIS3 = 1;
     double BZERO = 0.0;
     double BSCALE = 1.0;
+    bool hasEnd = false;  // the block holds an END card
 };
 
 // A file read by ReadFits: its keys and its samples converted to physical
@@ -69,10 +70,25 @@ struct FitsImage {
 // Parses the 36 cards of a header block.
 FitsKeys ParseFitsHeader(const char* block);
 
-// Reads a file of this program's kind. On any fault (no such file, shorter
-// than a header block, an unsupported BITPIX or NAXIS, axes that claim more
-// data than the file holds) it shows the popup titled "Error" with the
-// reason and returns nothing; the caller keeps what it showed before.
+// The most sample data a file may hold for this program to read it.
+constexpr uint64_t kMaxFitsDataBytes = uint64_t(4) << 30;
+
+// Checks the header block of a file of `fileSize` bytes and fills
+// image->keys and image->frames. "" when the data it describes can be read;
+// otherwise the reason: a file shorter than a block, no END card, an
+// unsupported BITPIX or NAXIS, an axis below 1, more data than
+// kMaxFitsDataBytes or than the file holds after the header.
+std::string CheckFitsHeader(const char* block, uint64_t fileSize, FitsImage* image);
+
+// Decodes a whole file held in memory as ReadFits does; the reason of a
+// refusal goes to `reason`.
+std::optional<FitsImage> DecodeFits(const unsigned char* bytes, size_t size, std::string* reason);
+
+// Reads a file of this program's kind. A file that cannot be opened gets the
+// popup titled "Error" with "No File Exists"; any fault CheckFitsHeader finds
+// gets the popup "Cannot show <file name>: <reason>" before anything is
+// allocated. Either way nothing is returned and the caller keeps what it
+// showed before.
 std::optional<FitsImage> ReadFits(const std::string& logicalPath);
 
 }  // namespace pelu::earlier

@@ -6,7 +6,12 @@
 #include <filesystem>
 #include <numeric>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include "earlier/fits_earlier.h"
+#include "resources/earlier_uir.h"
+#include "state/controls.h"
 #include "tests/earlier/earlier_fixture.h"
 
 namespace pelu::earlier {
@@ -119,6 +124,66 @@ TEST_F(FitsEarlierTest, SaveFitsWritesIntoWorkingDirectory) {
     EXPECT_EQ(found, 1);
 }
 
+// With the main panel loaded the writer's reports reach its status box.
+class FitsWriterReportTest : public FitsEarlierTest {
+protected:
+    void SetUp() override {
+        FitsEarlierTest::SetUp();
+        testing::RegisterInertCallbacks("PELU.uir");
+        state.mainPanel = ui::LoadPanel(0, "PELU.uir", MAIN_RESOURCE);
+        ASSERT_GT(state.mainPanel, 0) << ui::LastLoadError();
+    }
+    std::string Status() const { return GetText(state.mainPanel, MAIN_STATUS); }
+};
+
+TEST_F(FitsWriterReportTest, TakesOfTheSameSecondKeepEveryFile) {
+    const uint16_t first[4] = {1, 1, 1, 1}, second[4] = {2, 2, 2, 2}, third[4] = {3, 3, 3, 3};
+    const std::string name = Path("PELU_20090812_031500_QEL.fts");
+    std::string written[3];
+    ASSERT_TRUE(WriteFitsFile(name, 2, 2, 1, first, 1.0f, 1, kTime, &written[0]));
+    ASSERT_TRUE(WriteFitsFile(name, 2, 2, 1, second, 1.0f, 1, kTime, &written[1]));
+    ASSERT_TRUE(WriteFitsFile(name, 2, 2, 1, third, 1.0f, 1, kTime, &written[2]));
+    EXPECT_EQ(written[0], name);
+    EXPECT_EQ(written[1], Path("PELU_20090812_031500_QEL_1.fts"));
+    EXPECT_EQ(written[2], Path("PELU_20090812_031500_QEL_2.fts"));
+    const uint16_t* expected[3] = {first, second, third};
+    for (int i = 0; i < 3; ++i) {
+        auto image = ReadFits(written[i]);
+        ASSERT_TRUE(image) << LastPopupText();
+        EXPECT_EQ(image->samples, std::vector<uint16_t>(expected[i], expected[i] + 4)) << i;
+    }
+    EXPECT_NE(Status().find(name + " exists already: this series is written as " + written[2]),
+              std::string::npos)
+        << Status();
+}
+
+TEST_F(FitsWriterReportTest, AFailedWriteIsReportedWithTheNameAndLeavesNoHalfFile) {
+    // The process may write no more than a header and a little: the data
+    // of the series fails halfway, as on a full disk.
+    std::vector<uint16_t> samples(64 * 64, 9);
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* previous = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = WriteFitsFile(Path("full.fts"), 64, 64, 1, samples.data(), 1.0f, 1, kTime);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(std::filesystem::exists(Path("full.fts")));
+    EXPECT_NE(Status().find("FITS file " + Path("full.fts") + " not written: File too large"),
+              std::string::npos)
+        << Status();
+
+    EXPECT_FALSE(WriteFitsFile(Path("no/such/folder/x.fts"), 2, 2, 1, samples.data(), 1.0f, 1,
+                               kTime));
+    EXPECT_NE(Status().find("FITS file " + Path("no/such/folder/x.fts") +
+                            " not written: No such file or directory"),
+              std::string::npos)
+        << Status();
+}
+
 TEST_F(FitsEarlierTest, UnwritablePlaceWritesNothingAndStillReturnsOne) {
     const uint16_t samples[4] = {1, 2, 3, 4};
     EXPECT_FALSE(WriteFitsFile(Path("no/such/folder/x.fts"), 2, 2, 1, samples, 1.0f, 1, kTime));
@@ -192,13 +257,34 @@ TEST_F(FitsEarlierTest, FaultyFilesAreRefusedWithTheReason) {
     big.resize(kFitsBlock + 16);
     std::memcpy(big.data() + 240, "NAXIS1  = 4000", 14);
     WriteBytes(Path("big.fts"), big);
-    expectRefused("big.fts", "claims 16000 bytes of data but the file holds 16");
+    expectRefused("big.fts", "Cannot show big.fts: the header claims 16000 bytes of data but the "
+                             "file holds 16");
 
     auto huge = good;
     std::memcpy(huge.data() + 160, "NAXIS   = 3   ", 14);
     std::memcpy(huge.data() + 400, "NAXIS3  = 2000000000", 20);
     WriteBytes(Path("huge.fts"), huge);
-    expectRefused("huge.fts", "not a valid image size");
+    expectRefused("huge.fts", "more data than this program can hold");
+
+    // Three axes whose product overflows 64 bits must not wrap round to a
+    // size the file seems to hold.
+    auto wrapping = good;
+    std::memcpy(wrapping.data() + 160, "NAXIS   = 3   ", 14);
+    std::memcpy(wrapping.data() + 240, "NAXIS1  = 2147483647", 20);
+    std::memcpy(wrapping.data() + 320, "NAXIS2  = 2147483647", 20);
+    std::memcpy(wrapping.data() + 400, "NAXIS3  = 2147483647", 20);
+    WriteBytes(Path("wrap.fts"), wrapping);
+    expectRefused("wrap.fts", "more data than this program can hold");
+
+    auto noEnd = good;
+    std::memset(noEnd.data() + 1040, ' ', 80);
+    WriteBytes(Path("noend.fts"), noEnd);
+    expectRefused("noend.fts", "Cannot show noend.fts: the header block has no END card");
+
+    auto zero = good;
+    std::memcpy(zero.data() + 240, "NAXIS1  = 0   ", 14);
+    WriteBytes(Path("zero.fts"), zero);
+    expectRefused("zero.fts", "not a valid image size");
 
     auto negative = good;
     std::memcpy(negative.data() + 320, "NAXIS2  = -3  ", 14);
@@ -219,6 +305,22 @@ TEST_F(FitsEarlierTest, FaultyFilesAreRefusedWithTheReason) {
     std::memcpy(fourAxes.data() + 160, "NAXIS   = 4   ", 14);
     WriteBytes(Path("four.fts"), fourAxes);
     expectRefused("four.fts", "NAXIS = 4");
+}
+
+TEST_F(FitsEarlierTest, DecodingFromMemoryAgreesWithReadingTheFile) {
+    const uint16_t samples[6] = {0, 1, 2, 65535, 32768, 40000};
+    ASSERT_TRUE(WriteFitsFile(Path("m.fts"), 3, 2, 1, samples, 1.0f, 1, kTime));
+    auto bytes = ReadBytes(Path("m.fts"));
+    std::string reason;
+    auto image = DecodeFits(bytes.data(), bytes.size(), &reason);
+    ASSERT_TRUE(image) << reason;
+    EXPECT_EQ(image->samples, std::vector<uint16_t>(samples, samples + 6));
+    // One byte short of the data the header promises.
+    EXPECT_FALSE(DecodeFits(bytes.data(), bytes.size() - 1, &reason));
+    EXPECT_NE(reason.find("claims 12 bytes of data but the file holds 11"), std::string::npos)
+        << reason;
+    EXPECT_FALSE(DecodeFits(bytes.data(), 100, &reason));
+    EXPECT_NE(reason.find("shorter than one FITS header block"), std::string::npos) << reason;
 }
 
 TEST_F(FitsEarlierTest, ByteChangeSwapsEveryWordAndLeavesAnOddByte) {
