@@ -255,6 +255,7 @@ void ResetScanner() {
     g_nLateFrames = 0;
     g_shown = Shown{};
     g_edition = kDefaultEdition;
+    ResetScanProgram();
 }
 
 }  // namespace pelu
