@@ -561,7 +561,7 @@ TEST_F(ProductsTest, DataDirectoryByTargetAndCameraMode) {
     ui::SetCtrlVal(obs, OBS_PAGE_TARGET, 5);
     EXPECT_TRUE(BuildDataDirectory());
     EXPECT_EQ(state.entire_directory, day + "\\raw\\sunspot");
-    EXPECT_EQ(batch(), "mkdir " + day + "\\raw\\sunspot");
+    EXPECT_EQ(batch(), "mkdir \"" + day + "\\raw\\sunspot\"");
     EXPECT_TRUE(fs::is_directory(hostOf(state.entire_directory)));
     // OK twice: the same path, not a doubled one.
     EXPECT_TRUE(BuildDataDirectory());
@@ -583,6 +583,12 @@ TEST_F(ProductsTest, DataDirectoryByTargetAndCameraMode) {
     SetText(obs, OBS_PAGE_OTHER_TARGET, "Comet West");
     EXPECT_TRUE(BuildDataDirectory());
     EXPECT_TRUE(fs::is_directory(hostOf(day + "\\raw\\Comet West")));
+    EXPECT_EQ(batch(), "mkdir \"" + day + "\\raw\\Comet West\"");
+    // The batch line made the one folder: no "Comet" in raw, no "West" in
+    // the working folder.
+    ASSERT_TRUE(os::LaunchBatchFile("makefolder.bat"));
+    EXPECT_FALSE(fs::exists(hostOf(day + "\\raw\\Comet")));
+    EXPECT_FALSE(fs::exists(hostOf("West")));
     EXPECT_TRUE(frontEnd.Popups().empty());
 
     // A name that would leave its folder is refused; files go to the day folder.
