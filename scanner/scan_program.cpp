@@ -127,7 +127,8 @@ public:
         std::string reply;
         if (!PmacCommand("p1", &reply)) return;
         ShowStep(CurrentScannerEdition().stepDisplayShowsFrames ? Format("%d", signalled_) : reply);
-        const int done = std::atoi(reply.c_str());
+        int done = 0;  // a reply that is no number counts as no step done
+        ParseReplyInteger(reply, &done);
         const int next = signalled_ + 1;
         if (next > done || !Room()) return;
         if (programEnded || position - kCountsPerUnit * next * step_size >= 0.0)

@@ -34,6 +34,15 @@ inline constexpr double kCountsPerUnit = 10.0;
 // the monitoring thread.
 inline double g_fScanPollPauseMs = 0.2;
 
+// Controller replies as numbers: the decimal value a reply begins with (what
+// follows it, such as the closing carriage return, is ignored). False for a
+// reply without a number and for one out of range: an integer beyond int,
+// a number that is not finite or beyond kMaxReplyMagnitude (far past any
+// position of the stage, and still a float when divided into stage units).
+inline constexpr double kMaxReplyMagnitude = 1e15;
+bool ParseReplyNumber(const std::string& reply, double* value);
+bool ParseReplyInteger(const std::string& reply, int* value);
+
 // The text written when an action needs the controller and it is not open.
 inline constexpr const char* kScannerNotConnected = "\nScanner is not connected.\n";
 
