@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -203,10 +204,14 @@ bool OpenFitsFile(const std::string& path) {
 }
 
 std::string CheckFitsBytes(const std::string& name, const void* bytes, size_t size) {
-    // CFITSIO reads a memory file in place; it is opened read-only and
-    // never resized, so the bytes are not changed.
-    void* memory = const_cast<void*>(bytes);
-    size_t memorySize = size;
+    // CFITSIO's memory driver reads whole 2880-byte blocks, where its disk
+    // driver stops at the end of the file: the bytes are copied into
+    // blocks, the last one filled with zeros. The checks go by `size`.
+    constexpr size_t kBlock = 2880;
+    std::vector<unsigned char> blocks((size + kBlock - 1) / kBlock * kBlock, 0);
+    if (size > 0) std::memcpy(blocks.data(), bytes, size);
+    void* memory = blocks.data();
+    size_t memorySize = blocks.size();
     fitsfile* file = nullptr;
     int status = 0;
     if (fits_open_memfile(&file, name.c_str(), READONLY, &memory, &memorySize, 0, nullptr,

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -36,6 +38,24 @@ uint16_t PhysicalSample(int16_t stored, double bzero, double bscale) {
 }
 
 bool KeyIs(const char* card, const char* key9) { return std::strncmp(card, key9, 9) == 0; }
+
+// The integer a card value begins with (blanks before it skipped), as "%d"
+// reads it. A value without digits leaves the default; one beyond int reads
+// as 0, which no key takes, so the file is refused rather than misread.
+void ReadInt(const char* text, int* value) {
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text, &end, 10);
+    if (end == text) return;
+    *value = errno != ERANGE && v >= INT_MIN && v <= INT_MAX ? static_cast<int>(v) : 0;
+}
+
+// The floating-point value a card value begins with, as "%lf" reads it.
+void ReadDouble(const char* text, double* value) {
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end != text) *value = v;
+}
 
 }  // namespace
 
@@ -198,19 +218,19 @@ FitsKeys ParseFitsHeader(const char* block) {
         }
         const char* value = text + 9;
         if (KeyIs(text, "BITPIX  ="))
-            std::sscanf(value, "%d", &keys.BITPIX);
+            ReadInt(value, &keys.BITPIX);
         else if (KeyIs(text, "NAXIS   ="))
-            std::sscanf(value, "%d", &keys.NAXIS);
+            ReadInt(value, &keys.NAXIS);
         else if (KeyIs(text, "NAXIS1  ="))
-            std::sscanf(value, "%d", &keys.NAXIS1);
+            ReadInt(value, &keys.NAXIS1);
         else if (KeyIs(text, "NAXIS2  ="))
-            std::sscanf(value, "%d", &keys.NAXIS2);
+            ReadInt(value, &keys.NAXIS2);
         else if (KeyIs(text, "NAXIS3  ="))
-            std::sscanf(value, "%d", &keys.NAXIS3);
+            ReadInt(value, &keys.NAXIS3);
         else if (KeyIs(text, "BZERO   ="))
-            std::sscanf(value, "%lf", &keys.BZERO);
+            ReadDouble(value, &keys.BZERO);
         else if (KeyIs(text, "BSCALE  ="))
-            std::sscanf(value, "%lf", &keys.BSCALE);
+            ReadDouble(value, &keys.BSCALE);
     }
     return keys;
 }

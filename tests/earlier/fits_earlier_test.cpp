@@ -276,6 +276,12 @@ TEST_F(FitsEarlierTest, FaultyFilesAreRefusedWithTheReason) {
     WriteBytes(Path("wrap.fts"), wrapping);
     expectRefused("wrap.fts", "more data than this program can hold");
 
+    // An axis beyond int is refused, not wrapped or taken as the default.
+    auto beyondInt = good;
+    std::memcpy(beyondInt.data() + 240, "NAXIS1  = 4294967300", 20);
+    WriteBytes(Path("beyond.fts"), beyondInt);
+    expectRefused("beyond.fts", "the axes 0 x 2 x 1 are not a valid image size");
+
     auto noEnd = good;
     std::memset(noEnd.data() + 1040, ' ', 80);
     WriteBytes(Path("noend.fts"), noEnd);
