@@ -13,6 +13,15 @@ if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ is not installed; the fuzz targets are skipped"
   exit 0
 fi
+# clang without its sanitizer and libFuzzer run-times cannot build them either.
+probe=$(mktemp -d)
+printf 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }\n' >"$probe/p.cpp"
+if ! clang++ -fsanitize=fuzzer,address,undefined "$probe/p.cpp" -o "$probe/p" 2>/dev/null; then
+  rm -rf "$probe"
+  echo "fuzz: clang++ has no libFuzzer or sanitizer run-time (libclang-rt-*-dev); the fuzz targets are skipped"
+  exit 0
+fi
+rm -rf "$probe"
 build="$top/build-fuzz"
 options=()
 if command -v ccache >/dev/null; then
