@@ -70,8 +70,11 @@ int makefolderscript(const std::string& path) {
         ui::MessagePopup("info", "Fail to write file\n");
         return 0;
     }
-    std::fputs("mkdir ", out);
+    // Quoted: a folder name with blanks (an "other" target) is one path, not
+    // several folders. Folder names never hold a quote (FolderNameRefusal).
+    std::fputs("mkdir \"", out);
     std::fputs(path.c_str(), out);
+    std::fputs("\"", out);
     const bool written = std::fclose(out) == 0;
     return written ? 1 : 0;
 }

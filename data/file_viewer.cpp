@@ -2,8 +2,11 @@
 
 #include <fitsio.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -39,18 +42,23 @@ std::string CfitsioText(int status) {
     return text;
 }
 
-// Reads the file. "" on success; otherwise the popup text. `noMemory` tells
+// Most samples a file may have for the display to hold it (4 GiB of 16-bit samples).
+constexpr long long kMaxFitsElements = 1ll << 31;
+
+// Reads the open `file`, `fileSize` bytes long, named `path` in the texts,
+// and closes it. "" on success; otherwise the popup text. `noMemory` tells
 // the one failure that is only printed on the console.
-std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory) {
+std::string ReadOpenFits(fitsfile* file, const std::string& path, long long fileSize,
+                         FitsContents* out, bool* noMemory) {
     *noMemory = false;
-    const std::string host = os::HostPath(path);
-    if (host.empty()) return "The path " + path + " cannot be reached.";
-    fitsfile* file = nullptr;
     int status = 0;
-    if (fits_open_diskfile(&file, host.c_str(), READONLY, &status))
-        return "The FITS file " + path + " cannot be opened:\n" + CfitsioText(status);
     auto fail = [&](const std::string& what) {
         const std::string text = what + " of " + path + ":\n" + CfitsioText(status);
+        int ignored = 0;
+        fits_close_file(file, &ignored);
+        return text;
+    };
+    auto refuse = [&](const std::string& text) {
         int ignored = 0;
         fits_close_file(file, &ignored);
         return text;
@@ -70,31 +78,49 @@ std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory)
     if (status) return fail("The exposure time cannot be read");
     h.elementSize = h.BITPIX / 8;
 
-    long long elements = 0;
     if (h.NAXIS == 2) {
         h.NAXIS3 = 0;
-        elements = (long long)h.NAXIS1 * h.NAXIS2;
     } else if (h.NAXIS == 3) {
         if (fits_read_key(file, TINT, "NAXIS3", &h.NAXIS3, nullptr, &status))
             return fail("The image header cannot be read");
-        elements = (long long)h.NAXIS1 * h.NAXIS2 * h.NAXIS3;
     } else {
-        status = 0;
-        const std::string text = Format("%s has %d axes: only 2-D images and 3-D series can be shown.",
-                                         path.c_str(), h.NAXIS);
-        fits_close_file(file, &status);
-        return text;
+        return refuse(Format("%s has %d axes: only 2-D images and 3-D series can be shown.",
+                             path.c_str(), h.NAXIS));
     }
-    if (h.NAXIS1 <= 0 || h.NAXIS2 <= 0 || (h.NAXIS == 3 && h.NAXIS3 <= 0)) {
-        fits_close_file(file, &status);
-        return Format("%s holds an empty image (%d x %d x %d).", path.c_str(), h.NAXIS1, h.NAXIS2,
-                      h.NAXIS3);
+    if (h.NAXIS1 <= 0 || h.NAXIS2 <= 0 || (h.NAXIS == 3 && h.NAXIS3 <= 0))
+        return refuse(Format("%s holds an empty image (%d x %d x %d).", path.c_str(), h.NAXIS1,
+                             h.NAXIS2, h.NAXIS3));
+    // Each axis is below 2^31, so two of them cannot overflow; the third is
+    // only multiplied in while the product stays within the limit.
+    long long elements = (long long)h.NAXIS1 * h.NAXIS2;
+    if (h.NAXIS == 3 && elements <= kMaxFitsElements) {
+        elements = h.NAXIS3 > kMaxFitsElements / elements ? kMaxFitsElements + 1
+                                                           : elements * h.NAXIS3;
     }
+    if (elements > kMaxFitsElements)
+        return refuse(Format("%s claims an image of %d x %d x %d samples, more than this "
+                             "program can hold.",
+                             path.c_str(), h.NAXIS1, h.NAXIS2, h.NAXIS3));
     // The buffer holds 16-bit samples; a float product (negative BITPIX)
     // gives a negative size and is refused here.
     const long long bytes = elements * h.elementSize;
-    if (bytes <= 0 || !out->data.Allocate(size_t(elements))) {
-        fits_close_file(file, &status);
+    if (bytes <= 0) {
+        refuse("");
+        *noMemory = true;
+        return "";
+    }
+    // The samples the header promises must be in the file before anything
+    // is allocated for them.
+    LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
+    if (fits_get_hduaddrll(file, &headStart, &dataStart, &dataEnd, &status))
+        return fail("The image header cannot be read");
+    if (dataStart > fileSize || bytes > fileSize - dataStart)
+        return refuse(Format("%s is cut short: its header promises %lld bytes of data, the file "
+                             "holds %lld.",
+                             path.c_str(), bytes,
+                             std::max<long long>(0, fileSize - (long long)dataStart)));
+    if (!out->data.Allocate(size_t(elements))) {
+        refuse("");
         *noMemory = true;
         return "";
     }
@@ -105,6 +131,21 @@ std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory)
     fits_close_file(file, &status);
     if (status) return "The FITS file " + path + " cannot be closed:\n" + CfitsioText(status);
     return "";
+}
+
+// Reads the file at `path`. As ReadOpenFits.
+std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory) {
+    *noMemory = false;
+    const std::string host = os::HostPath(path);
+    if (host.empty()) return "The path " + path + " cannot be reached.";
+    std::error_code ec;
+    const auto fileSize = std::filesystem::file_size(host, ec);
+    fitsfile* file = nullptr;
+    int status = 0;
+    if (ec || fits_open_diskfile(&file, host.c_str(), READONLY, &status))
+        return "The FITS file " + path + " cannot be opened:\n" +
+               (ec ? ec.message() : CfitsioText(status));
+    return ReadOpenFits(file, path, static_cast<long long>(fileSize), out, noMemory);
 }
 
 // ---- BMP ---------------------------------------------------------------------------------
@@ -160,6 +201,27 @@ bool OpenFitsFile(const std::string& path) {
         ui::SetCtrlVal(panel, MAIN_FRAME, 0);
     }
     return true;
+}
+
+std::string CheckFitsBytes(const std::string& name, const void* bytes, size_t size) {
+    // CFITSIO's memory driver reads whole 2880-byte blocks, where its disk
+    // driver stops at the end of the file: the bytes are copied into
+    // blocks, the last one filled with zeros. The checks go by `size`.
+    constexpr size_t kBlock = 2880;
+    std::vector<unsigned char> blocks((size + kBlock - 1) / kBlock * kBlock, 0);
+    if (size > 0) std::memcpy(blocks.data(), bytes, size);
+    void* memory = blocks.data();
+    size_t memorySize = blocks.size();
+    fitsfile* file = nullptr;
+    int status = 0;
+    if (fits_open_memfile(&file, name.c_str(), READONLY, &memory, &memorySize, 0, nullptr,
+                          &status))
+        return "The FITS file " + name + " cannot be opened:\n" + CfitsioText(status);
+    FitsContents contents;
+    bool noMemory = false;
+    const std::string failure =
+        ReadOpenFits(file, name, static_cast<long long>(size), &contents, &noMemory);
+    return noMemory ? "Cannot allocate pFitsData Memory" : failure;
 }
 
 std::string DecodeBitmap(const std::vector<unsigned char>& file, BmpImage* image) {

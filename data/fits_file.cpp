@@ -4,10 +4,15 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "state/status.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 // Not in fitsio.h, but exported by every CFITSIO: writes bytes at the current
 // position of the file as they are. The 16-bit images go through it so that
@@ -86,6 +91,7 @@ FitsOutput::~FitsOutput() {
     if (fptr_) {
         int status = 0;
         ffclos(fptr_, &status);
+        MoveIntoPlace();
     }
 }
 
@@ -104,7 +110,24 @@ bool FitsOutput::Create(const std::string& directory, const std::string& name) {
                           logicalPath_.c_str()));
         return false;
     }
-    const std::string free = FreeFileName(hostFolder, name);
+    // The free name is taken by creating it exclusively: another program
+    // saving in the same second cannot take it between the check and the
+    // creation, and when it took it just before, the next suffix is tried.
+    std::string free;
+    for (int attempt = 0; attempt <= kMaxSuffix + 1; ++attempt) {
+        free = FreeFileName(hostFolder, name);
+        if (free.empty()) break;
+        const std::string candidate = (std::filesystem::path(hostFolder) / free).string();
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            reservedHostPath_ = candidate;
+            break;
+        }
+        // Any other failure is left to CFITSIO below, which reports it.
+        if (errno != EEXIST) break;
+        free.clear();
+    }
     if (free.empty()) {
         failed_ = true;
         ShowStatus(Format("\nFITS file %s not written: every name of that second is taken\n",
@@ -118,14 +141,41 @@ bool FitsOutput::Create(const std::string& directory, const std::string& name) {
     }
     // The disk-file variant takes the name literally: CFITSIO's extended
     // syntax ("[...]", "!") has no meaning in our folder and file names.
-    const std::string hostPath = (std::filesystem::path(hostFolder) / free).string();
+    // CFITSIO creates only files that do not exist: it writes beside the
+    // reserved (empty) file, which the finished file then replaces.
+    std::string hostPath = (std::filesystem::path(hostFolder) / free).string();
+    if (!reservedHostPath_.empty()) {
+        hostPath = (std::filesystem::path(hostFolder) / ("." + free + ".part")).string();
+        ::unlink(hostPath.c_str());  // left by a save that broke off; the name is ours
+        writingHostPath_ = hostPath;
+    }
     status_ = 0;
     if (ffdkinit(&fptr_, hostPath.c_str(), &status_)) {
         Report(status_, "creating the file");
         fptr_ = nullptr;
+        DropReservation();
         return false;
     }
     return true;
+}
+
+void FitsOutput::MoveIntoPlace() {
+    if (writingHostPath_.empty()) return;
+    if (::rename(writingHostPath_.c_str(), reservedHostPath_.c_str()) != 0) {
+        failed_ = true;
+        ShowStatus(Format("\nFITS file %s: the finished file could not take its name (%s); it "
+                          "is kept as %s\n",
+                          logicalPath_.c_str(), std::strerror(errno), writingHostPath_.c_str()));
+    }
+    writingHostPath_.clear();
+    reservedHostPath_.clear();
+}
+
+void FitsOutput::DropReservation() {
+    if (!reservedHostPath_.empty()) ::unlink(reservedHostPath_.c_str());
+    if (!writingHostPath_.empty()) ::unlink(writingHostPath_.c_str());
+    reservedHostPath_.clear();
+    writingHostPath_.clear();
 }
 
 void FitsOutput::CreateImage(int bitpix, int naxis1, int naxis2, int naxis3) {
@@ -239,6 +289,7 @@ bool FitsOutput::Close() {
             Report(status_, "closing the file");
         }
         fptr_ = nullptr;
+        MoveIntoPlace();
     }
     return !failed_;
 }

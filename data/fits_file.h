@@ -30,7 +30,8 @@ public:
     ~FitsOutput();  // closes a file still open (a failed save)
 
     // Creates directory\name (logical path). A name already taken gets a
-    // suffix and the status box says so. False, reported, when no file could
+    // suffix and the status box says so; the name is created exclusively,
+    // so two programs saving in the same second never share one. False, reported, when no file could
     // be created; every later call is then ignored.
     bool Create(const std::string& directory, const std::string& name);
     // Primary image of 2 axes when naxis3 is 1, else 3.
@@ -61,12 +62,18 @@ public:
 
 private:
     void Report(int status, const std::string& what);
+    // Gives the written file its reserved name.
+    void MoveIntoPlace();
+    // Removes the reserved name and the file being written (nothing created).
+    void DropReservation();
     void CardStatus(int status, const char* key);
 
     fitsfile* fptr_ = nullptr;
     int status_ = 0;
     bool failed_ = false;
     std::string logicalPath_;
+    std::string reservedHostPath_;  // the name created exclusively for this file
+    std::string writingHostPath_;   // where CFITSIO writes until Close
 };
 
 }  // namespace pelu

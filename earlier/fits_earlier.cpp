@@ -1,11 +1,17 @@
 #include "earlier/fits_earlier.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "platform/ui/ui.h"
 #include "state/instrument_state.h"
@@ -24,15 +30,6 @@ void PutCard(char* block, int offset, const std::string& text) {
     std::memcpy(block + offset, text.data(), std::min<size_t>(text.size(), kFitsCard));
 }
 
-// Fixed-format values: numbers and logicals end in column 30, strings open
-// with a quote in column 11 and are at least eight characters long.
-std::string NumberCard(const char* key, const std::string& value) {
-    return Format("%-8.8s= %20s", key, value.c_str());
-}
-std::string StringCard(const char* key, const std::string& value) {
-    return Format("%-8.8s= '%-8s'", key, value.c_str());
-}
-
 uint16_t PhysicalSample(int16_t stored, double bzero, double bscale) {
     const double v = bzero + static_cast<double>(stored) * bscale;
     if (!(v > 0.0)) return 0;  // also NaN
@@ -41,6 +38,24 @@ uint16_t PhysicalSample(int16_t stored, double bzero, double bscale) {
 }
 
 bool KeyIs(const char* card, const char* key9) { return std::strncmp(card, key9, 9) == 0; }
+
+// The integer a card value begins with (blanks before it skipped), as "%d"
+// reads it. A value without digits leaves the default; one beyond int reads
+// as 0, which no key takes, so the file is refused rather than misread.
+void ReadInt(const char* text, int* value) {
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text, &end, 10);
+    if (end == text) return;
+    *value = errno != ERANGE && v >= INT_MIN && v <= INT_MAX ? static_cast<int>(v) : 0;
+}
+
+// The floating-point value a card value begins with, as "%lf" reads it.
+void ReadDouble(const char* text, double* value) {
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end != text) *value = v;
+}
 
 }  // namespace
 
@@ -60,38 +75,96 @@ std::array<char, kFitsBlock> FitsHeaderBlock(int width, int height, int frames,
     std::array<char, kFitsBlock> block;
     block.fill(' ');
     char* b = block.data();
-    PutCard(b, 0, NumberCard("SIMPLE", "T"));
-    PutCard(b, 80, NumberCard("BITPIX", "16"));
-    PutCard(b, 160, NumberCard("NAXIS", frames == 1 ? "2" : "3"));
-    PutCard(b, 240, NumberCard("NAXIS1", std::to_string(width)));
-    PutCard(b, 320, NumberCard("NAXIS2", std::to_string(height)));
-    // A single frame is an image: an NAXIS3 card beyond NAXIS is not FITS,
-    // and our reader takes one frame without it. The card stays blank.
-    if (frames != 1) PutCard(b, 400, NumberCard("NAXIS3", std::to_string(frames)));
-    PutCard(b, 480, StringCard("DATE", Format("%.4d-%.2d-%.2dT%.2d:%.2d:%.2d", t.year, t.month,
-                                              t.day, t.hour, t.minute, t.second)));
-    PutCard(b, 560, NumberCard("BZERO", "32768.0"));
-    PutCard(b, 640, NumberCard("BSCALE", "1.0"));
-    PutCard(b, 720, NumberCard("EXPTIME", Format("%.3f", static_cast<double>(exposureSeconds))));
-    PutCard(b, 800, StringCard("TELE", "KORVAN"));
-    PutCard(b, 880, StringCard("INST", "PELU Spectrograph"));
-    PutCard(b, 960, NumberCard("CAMERANO", std::to_string(cameraHandle)));
+    PutCard(b, 0, "SIMPLE  = T");
+    PutCard(b, 80, "BITPIX  = 16");
+    PutCard(b, 160, frames == 1 ? "NAXIS   = 2" : "NAXIS   = 3");
+    PutCard(b, 240, Format("NAXIS1  = %d", width));
+    PutCard(b, 320, Format("NAXIS2  = %d", height));
+    PutCard(b, 400, Format("NAXIS3  = %d", frames));  // also for a single frame
+    PutCard(b, 480, Format("DATE    = %.2d/%.2d/%.2d", t.month, t.day, t.year));
+    PutCard(b, 560, "BZERO   = 32768.0");
+    PutCard(b, 640, "BSCALE  = 1.0");
+    PutCard(b, 720, Format("EXPTIME = %.3f", static_cast<double>(exposureSeconds)));
+    PutCard(b, 800, "TELE    = KORVAN");
+    PutCard(b, 880, "INST    = PELU Spectrograph");
+    PutCard(b, 960, Format("CAMERANO= %d", cameraHandle));
     PutCard(b, 1040, "END");
     return block;
 }
 
+namespace {
+
+// Writes all of `size` bytes to `fd`; false with errno set when it cannot.
+bool WriteAll(int fd, const void* bytes, size_t size) {
+    const auto* p = static_cast<const unsigned char*>(bytes);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+enum class Written { kDone, kNameTaken, kFailed };
+
+// Creates `host` exclusively (an existing file is never opened) and writes
+// header and data into it. A failure after the creation removes the part
+// written. `error` receives the reason of a failure.
+Written WriteNewFile(const std::string& host, const std::array<char, kFitsBlock>& header,
+                     const std::vector<unsigned char>& data, std::string* error) {
+    const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (errno == EEXIST) return Written::kNameTaken;
+        *error = std::strerror(errno);
+        return Written::kFailed;
+    }
+    bool ok = WriteAll(fd, header.data(), header.size()) && WriteAll(fd, data.data(), data.size());
+    int savedErrno = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (ok) return Written::kDone;
+    *error = std::strerror(savedErrno);
+    ::unlink(host.c_str());  // no half file left to be mistaken for data
+    return Written::kFailed;
+}
+
+// "name.fts" -> "name_n.fts"; n = 0 is the name itself.
+std::string NumberedName(const std::string& logicalPath, int n) {
+    if (n == 0) return logicalPath;
+    const size_t dot = logicalPath.rfind(".fts");
+    const std::string stem = dot == std::string::npos ? logicalPath : logicalPath.substr(0, dot);
+    return stem + Format("_%d", n) + ".fts";
+}
+
+constexpr int kMaxNameSuffix = 999;
+
+}  // namespace
+
 bool WriteFitsFile(const std::string& logicalPath, int width, int height, int frames,
                    const uint16_t* samples, float exposureSeconds, int cameraHandle,
-                   const os::UtcTime& time) {
-    if (width <= 0 || height <= 0 || frames <= 0 || samples == nullptr) return false;
-    const std::string host = os::HostPath(logicalPath);
-    if (host.empty()) return false;
+                   const os::UtcTime& time, std::string* writtenPath) {
+    auto fail = [&](const std::string& path, const std::string& reason) {
+        ShowStatus(Format("\nFITS file %s not written: %s\n", path.c_str(), reason.c_str()));
+        return false;
+    };
+    if (width <= 0 || height <= 0 || frames <= 0 || samples == nullptr)
+        return fail(logicalPath, Format("image size %d x %d x %d", width, height, frames));
     const size_t count = size_t(width) * size_t(height) * size_t(frames);
-    const size_t dataBytes = 2 * count;
-    const size_t padded = (dataBytes + kFitsBlock - 1) / kFitsBlock * kFitsBlock;
 
-    // Stored value s - 32768, high byte first; the padding is zeros.
-    std::vector<unsigned char> data(padded, 0);
+    // Stored value s - 32768, high byte first, directly after the header.
+    std::vector<unsigned char> data;
+    try {
+        data.resize(2 * count);
+    } catch (const std::bad_alloc&) {
+        return fail(logicalPath, "not enough memory to convert the samples");
+    }
     for (size_t i = 0; i < count; ++i) {
         const uint16_t stored = static_cast<uint16_t>(samples[i] ^ 0x8000u);
         data[2 * i] = static_cast<unsigned char>(stored >> 8);
@@ -99,13 +172,26 @@ bool WriteFitsFile(const std::string& logicalPath, int width, int height, int fr
     }
     const auto header = FitsHeaderBlock(width, height, frames, exposureSeconds, cameraHandle, time);
 
-    File file(std::fopen(host.c_str(), "wb"));
-    if (!file) return false;
-    bool ok = std::fwrite(header.data(), 1, header.size(), file.get()) == header.size() &&
-              std::fwrite(data.data(), 1, data.size(), file.get()) == data.size();
-    ok = std::fclose(file.release()) == 0 && ok;
-    if (!ok) std::remove(host.c_str());  // no half file left to be mistaken for data
-    return ok;
+    // A name already taken (an earlier take of the same second, or another
+    // program creating it right now) moves on to the next suffix: a file is
+    // never replaced.
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        const std::string path = NumberedName(logicalPath, n);
+        const std::string host = os::HostPath(path);
+        if (host.empty()) return fail(path, "the place is outside the data disk");
+        std::string error;
+        switch (WriteNewFile(host, header, data, &error)) {
+            case Written::kDone:
+                if (n > 0)
+                    ShowStatus(Format("\n%s exists already: this series is written as %s\n",
+                                      logicalPath.c_str(), path.c_str()));
+                if (writtenPath) *writtenPath = path;
+                return true;
+            case Written::kNameTaken: continue;
+            case Written::kFailed: return fail(path, error);
+        }
+    }
+    return fail(logicalPath, "every name of that second is taken");
 }
 
 int SaveFits(int width, int height, int frames, const uint16_t* samples, float exposureSeconds,
@@ -126,24 +212,96 @@ FitsKeys ParseFitsHeader(const char* block) {
     for (int card = 0; card < kFitsBlock / kFitsCard; ++card) {
         char text[kFitsCard + 1] = {};
         std::memcpy(text, block + card * kFitsCard, kFitsCard);
-        if (std::strncmp(text, "END     ", 8) == 0) break;
+        if (std::strncmp(text, "END     ", 8) == 0) {
+            keys.hasEnd = true;
+            break;
+        }
         const char* value = text + 9;
         if (KeyIs(text, "BITPIX  ="))
-            std::sscanf(value, "%d", &keys.BITPIX);
+            ReadInt(value, &keys.BITPIX);
         else if (KeyIs(text, "NAXIS   ="))
-            std::sscanf(value, "%d", &keys.NAXIS);
+            ReadInt(value, &keys.NAXIS);
         else if (KeyIs(text, "NAXIS1  ="))
-            std::sscanf(value, "%d", &keys.NAXIS1);
+            ReadInt(value, &keys.NAXIS1);
         else if (KeyIs(text, "NAXIS2  ="))
-            std::sscanf(value, "%d", &keys.NAXIS2);
+            ReadInt(value, &keys.NAXIS2);
         else if (KeyIs(text, "NAXIS3  ="))
-            std::sscanf(value, "%d", &keys.NAXIS3);
+            ReadInt(value, &keys.NAXIS3);
         else if (KeyIs(text, "BZERO   ="))
-            std::sscanf(value, "%lf", &keys.BZERO);
+            ReadDouble(value, &keys.BZERO);
         else if (KeyIs(text, "BSCALE  ="))
-            std::sscanf(value, "%lf", &keys.BSCALE);
+            ReadDouble(value, &keys.BSCALE);
     }
     return keys;
+}
+
+std::string CheckFitsHeader(const char* block, uint64_t fileSize, FitsImage* image) {
+    if (fileSize < uint64_t(kFitsBlock))
+        return "the file is shorter than one FITS header block (2880 bytes).";
+    image->keys = ParseFitsHeader(block);
+    const FitsKeys& k = image->keys;
+    if (!k.hasEnd) return "the header block has no END card.";
+    if (k.BITPIX != 16)
+        return Format("BITPIX = %d is not supported; only 16-bit files can be shown.", k.BITPIX);
+    if (k.NAXIS != 2 && k.NAXIS != 3)
+        return Format("NAXIS = %d; only images (2) and cubes (3) can be shown.", k.NAXIS);
+    image->frames = k.NAXIS == 3 ? k.NAXIS3 : 1;
+    if (k.NAXIS1 < 1 || k.NAXIS2 < 1 || image->frames < 1)
+        return Format("the axes %d x %d x %d are not a valid image size.", k.NAXIS1, k.NAXIS2,
+                      image->frames);
+    // Multiplied one axis at a time so that no product can overflow.
+    uint64_t bytes = 2;
+    bool tooMuch = false;
+    for (int axis : {k.NAXIS1, k.NAXIS2, image->frames}) {
+        if (uint64_t(axis) > kMaxFitsDataBytes / bytes) {
+            tooMuch = true;
+            break;
+        }
+        bytes *= uint64_t(axis);
+    }
+    if (tooMuch)
+        return Format("the axes %d x %d x %d are more data than this program can hold.", k.NAXIS1,
+                      k.NAXIS2, image->frames);
+    if (bytes > fileSize - kFitsBlock)
+        return Format("the header claims %llu bytes of data but the file holds %llu.",
+                      static_cast<unsigned long long>(bytes),
+                      static_cast<unsigned long long>(fileSize - kFitsBlock));
+    return "";
+}
+
+namespace {
+
+// Converts the big-endian stored words at `raw` into image->samples.
+std::string ConvertSamples(const unsigned char* raw, FitsImage* image) {
+    const FitsKeys& k = image->keys;
+    const size_t count = size_t(k.NAXIS1) * size_t(k.NAXIS2) * size_t(image->frames);
+    try {
+        image->samples.resize(count);
+    } catch (const std::bad_alloc&) {
+        return "not enough memory for its data.";
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const auto stored = static_cast<int16_t>(uint16_t(raw[2 * i] << 8 | raw[2 * i + 1]));
+        image->samples[i] = PhysicalSample(stored, k.BZERO, k.BSCALE);
+    }
+    return "";
+}
+
+}  // namespace
+
+std::optional<FitsImage> DecodeFits(const unsigned char* bytes, size_t size, std::string* reason) {
+    FitsImage image;
+    std::string failure;
+    if (size < size_t(kFitsBlock))
+        failure = "the file is shorter than one FITS header block (2880 bytes).";
+    else
+        failure = CheckFitsHeader(reinterpret_cast<const char*>(bytes), size, &image);
+    if (failure.empty()) failure = ConvertSamples(bytes + kFitsBlock, &image);
+    if (!failure.empty()) {
+        if (reason) *reason = failure;
+        return std::nullopt;
+    }
+    return image;
 }
 
 std::optional<FitsImage> ReadFits(const std::string& logicalPath) {
@@ -164,43 +322,22 @@ std::optional<FitsImage> ReadFits(const std::string& logicalPath) {
     if (ec || fileSize < kFitsBlock || std::fread(block, 1, kFitsBlock, file.get()) != kFitsBlock)
         return refuse("the file is shorter than one FITS header block (2880 bytes).");
 
+    // Nothing is allocated before the header is known to fit the file.
     FitsImage image;
-    image.keys = ParseFitsHeader(block);
-    const FitsKeys& k = image.keys;
-    if (k.BITPIX != 16)
-        return refuse(Format("BITPIX = %d is not supported; only 16-bit files can be shown.",
-                             k.BITPIX));
-    if (k.NAXIS != 2 && k.NAXIS != 3)
-        return refuse(Format("NAXIS = %d; only images (2) and cubes (3) can be shown.", k.NAXIS));
-    image.frames = k.NAXIS == 3 ? k.NAXIS3 : 1;
-    // Each axis below 2^20 keeps the product far inside 64 bits.
-    constexpr int kAxisLimit = 1 << 20;
-    if (k.NAXIS1 < 1 || k.NAXIS2 < 1 || image.frames < 1 || k.NAXIS1 > kAxisLimit ||
-        k.NAXIS2 > kAxisLimit || image.frames > kAxisLimit)
-        return refuse(Format("the axes %d x %d x %d are not a valid image size.", k.NAXIS1,
-                             k.NAXIS2, image.frames));
-    const uint64_t count = uint64_t(k.NAXIS1) * uint64_t(k.NAXIS2) * uint64_t(image.frames);
-    if (2 * count > fileSize - kFitsBlock)
-        return refuse(Format("the header claims %llu bytes of data but the file holds %llu.",
-                             static_cast<unsigned long long>(2 * count),
-                             static_cast<unsigned long long>(fileSize - kFitsBlock)));
-
+    if (std::string failure = CheckFitsHeader(block, fileSize, &image); !failure.empty())
+        return refuse(failure);
+    const size_t dataBytes =
+        2 * size_t(image.keys.NAXIS1) * size_t(image.keys.NAXIS2) * size_t(image.frames);
     std::vector<unsigned char> raw;
     try {
-        raw.resize(2 * count);
-        image.samples.resize(count);
+        raw.resize(dataBytes);
     } catch (const std::bad_alloc&) {
         return refuse("not enough memory for its data.");
     }
     if (std::fread(raw.data(), 1, raw.size(), file.get()) != raw.size())
         return refuse("its data could not be read.");
-    // Stored big-endian: bring every word into host order, then to physical values.
-    ByteChange(raw.data(), raw.size());
-    for (size_t i = 0; i < count; ++i) {
-        int16_t stored = 0;
-        std::memcpy(&stored, raw.data() + 2 * i, 2);
-        image.samples[i] = PhysicalSample(stored, k.BZERO, k.BSCALE);
-    }
+    if (std::string failure = ConvertSamples(raw.data(), &image); !failure.empty())
+        return refuse(failure);
     return image;
 }
 

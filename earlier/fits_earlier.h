@@ -1,12 +1,9 @@
 // The one-camera program's own FITS files: a single 2880-byte header block
-// and unsigned 16-bit samples stored with BZERO 32768, written and read
-// without a FITS library.
-//
-// Written files are valid FITS: card values sit in the fixed-format columns,
-// strings are quoted, the date is ISO 8601 and the data is padded with zeros
-// to a whole number of 2880-byte blocks. Our reader needs none of that, so
-// files of the first version of this writer (unpadded, free-format values)
-// still open.
+// of free-format cards (values right after "= ", no quotes, no comments) and
+// unsigned 16-bit samples stored with BZERO 32768, big-endian, directly after
+// the header and not padded. The site's older tools and archives hold files
+// of exactly this layout. Written and read without a FITS library; the
+// reader also takes standard fixed-format headers and padded data.
 #pragma once
 
 #include <array>
@@ -33,14 +30,18 @@ std::array<char, kFitsBlock> FitsHeaderBlock(int width, int height, int frames,
                                              const os::UtcTime& time);
 
 // Writes width x height x frames samples into FitsFileName(now, handle) in
-// the working directory. Returns 1 whatever happens; a file that cannot be
-// written is simply absent (or removed when writing failed halfway).
+// the working directory (see WriteFitsFile). Returns 1 whatever happens.
 int SaveFits(int width, int height, int frames, const uint16_t* samples, float exposureSeconds,
              int cameraHandle);
-// As SaveFits, into `logicalPath`; returns true when the whole file was written.
+// Writes the file as `logicalPath` or, when that name is taken, as
+// name_1.fts, name_2.fts, ...: the file is created exclusively, so an
+// existing file is never replaced, also when another program creates the
+// same name at the same moment. Every failure is reported in the status box
+// with the file name, and a file that failed halfway is removed. True when
+// the whole file was written; `writtenPath` then receives its name.
 bool WriteFitsFile(const std::string& logicalPath, int width, int height, int frames,
                    const uint16_t* samples, float exposureSeconds, int cameraHandle,
-                   const os::UtcTime& time);
+                   const os::UtcTime& time, std::string* writtenPath = nullptr);
 
 // Swaps the two bytes of every 16-bit word of `buffer` (an odd last byte is
 // left alone).
@@ -55,6 +56,7 @@ struct FitsKeys {
     int NAXIS3 = 1;
     double BZERO = 0.0;
     double BSCALE = 1.0;
+    bool hasEnd = false;  // the block holds an END card
 };
 
 // A file read by ReadFits: its keys and its samples converted to physical
@@ -68,10 +70,25 @@ struct FitsImage {
 // Parses the 36 cards of a header block.
 FitsKeys ParseFitsHeader(const char* block);
 
-// Reads a file of this program's kind. On any fault (no such file, shorter
-// than a header block, an unsupported BITPIX or NAXIS, axes that claim more
-// data than the file holds) it shows the popup titled "Error" with the
-// reason and returns nothing; the caller keeps what it showed before.
+// The most sample data a file may hold for this program to read it.
+constexpr uint64_t kMaxFitsDataBytes = uint64_t(4) << 30;
+
+// Checks the header block of a file of `fileSize` bytes and fills
+// image->keys and image->frames. "" when the data it describes can be read;
+// otherwise the reason: a file shorter than a block, no END card, an
+// unsupported BITPIX or NAXIS, an axis below 1, more data than
+// kMaxFitsDataBytes or than the file holds after the header.
+std::string CheckFitsHeader(const char* block, uint64_t fileSize, FitsImage* image);
+
+// Decodes a whole file held in memory as ReadFits does; the reason of a
+// refusal goes to `reason`.
+std::optional<FitsImage> DecodeFits(const unsigned char* bytes, size_t size, std::string* reason);
+
+// Reads a file of this program's kind. A file that cannot be opened gets the
+// popup titled "Error" with "No File Exists"; any fault CheckFitsHeader finds
+// gets the popup "Cannot show <file name>: <reason>" before anything is
+// allocated. Either way nothing is returned and the caller keeps what it
+// showed before.
 std::optional<FitsImage> ReadFits(const std::string& logicalPath);
 
 }  // namespace pelu::earlier

@@ -53,15 +53,9 @@ int ReadHeader(std::FILE* file) {
     return 1;
 }
 
-// Reads the file; `openFailure` is the popup text when it cannot be opened.
-int LoadTable(const std::string& path, const char* openFailure) {
-    File file = OpenHost(path, "rb");
-    if (!file) {
-        ui::MessagePopup("Error", openFailure);
-        return 0;
-    }
-    ReadHeader(file.get());
-    wvTable.nWV_FileIO = ReadRecords(file.get(), wvTable.nWV_FileIO, kMaxWvEntries, kWvEntryBytes,
+int ReadWvTable(std::FILE* file) {
+    ReadHeader(file);
+    wvTable.nWV_FileIO = ReadRecords(file, wvTable.nWV_FileIO, kMaxWvEntries, kWvEntryBytes,
                                      [](int i, const uint8_t* record) {
                                          wvTable.Data[i] = WvEntry{
                                              BitsFloat(GetU32(record)),
@@ -69,6 +63,16 @@ int LoadTable(const std::string& path, const char* openFailure) {
                                              BitsFloat(GetU32(record + 8))};
                                      });
     return 1;
+}
+
+// Reads the file; `openFailure` is the popup text when it cannot be opened.
+int LoadTable(const std::string& path, const char* openFailure) {
+    File file = OpenHost(path, "rb");
+    if (!file) {
+        ui::MessagePopup("Error", openFailure);
+        return 0;
+    }
+    return ReadWvTable(file.get());
 }
 
 int OpenFileF(const std::string& path) { return LoadTable(path, "Cannot open file Wv.ini"); }

@@ -48,6 +48,8 @@ int OpenFileF(const std::string& path = kWvFile);
 // Parses the header of a file opened at its start. A key that is absent or
 // has no number leaves its value unchanged. Returns 1.
 int ReadHeader(std::FILE* file);
+// Reads header and records of an open file into the table, as OpenFileF does.
+int ReadWvTable(std::FILE* file);
 // Writes wvTable to `path`, replacing it; 1 on success, 0 with the popup
 // "Error" / "Cannot open file Wv.ini" when it cannot be written.
 int WriteFileF(const std::string& path = kWvFile);

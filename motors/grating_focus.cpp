@@ -96,8 +96,8 @@ std::string AddressEntriesFault(const std::vector<std::string>& tokens) {
     return "";
 }
 
-// The encoder reply as a position: a decimal integer within 32 bits,
-// blanks and a carriage return around it allowed.
+}  // namespace
+
 bool ParseEncoderPosition(const std::string& text, int* position) {
     const char* begin = text.c_str();
     char* end = nullptr;
@@ -109,6 +109,15 @@ bool ParseEncoderPosition(const std::string& text, int* position) {
     *position = static_cast<int>(v);
     return true;
 }
+
+std::string ReadAddressEntries(const std::string& content, std::vector<std::string>* tokens) {
+    std::istringstream words(content);
+    tokens->clear();
+    for (std::string word; tokens->size() < 3 && words >> word;) tokens->push_back(word);
+    return AddressEntriesFault(*tokens);
+}
+
+namespace {
 
 double InstrumentSeconds() {
     int64_t frequency = 1, count = 0;
@@ -159,10 +168,8 @@ std::string ArpSetF(const std::string& iniPath, const std::string& batchPath) {
     std::string content(4096, '\0');
     ini.read(content.data(), static_cast<std::streamsize>(content.size()));
     content.resize(static_cast<size_t>(ini.gcount()));
-    std::istringstream words(content);
     std::vector<std::string> tokens;
-    for (std::string word; tokens.size() < 3 && words >> word;) tokens.push_back(word);
-    if (std::string fault = AddressEntriesFault(tokens); !fault.empty()) {
+    if (std::string fault = ReadAddressEntries(content, &tokens); !fault.empty()) {
         ui::MessagePopup("Error", "IPaddr.ini is not usable: " + fault +
                                       ".\nIt holds the controller's IP address, its MAC address "
                                       "and the host's IP address, one per line.");

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pelu {
 
@@ -22,6 +23,14 @@ constexpr double kGratingMoveTimeout = 60.0;
 
 inline const char* const kIpAddressFile = "IPaddr.ini";
 inline const char* const kIpBatchFile = "IPaddr.bat";
+
+// The three entries of IPaddr.ini (controller IP, controller MAC, host IP)
+// from the file's text into `tokens`; "" when they are usable, otherwise
+// what is wrong with them.
+std::string ReadAddressEntries(const std::string& content, std::vector<std::string>* tokens);
+// The encoder reply as a position: a decimal integer within 32 bits,
+// blanks and a carriage return around it allowed.
+bool ParseEncoderPosition(const std::string& text, int* position);
 
 // State of the controller link and of the grating as the host knows it.
 struct MotorState {

@@ -64,8 +64,12 @@ int OpenFileF(const std::string& path) {
         ui::MessagePopup("Error", "Cannot open file Wv.ini");
         return 0;
     }
-    ReadHeader(file.get());
-    wvTable.nWV_FileIO = ReadRecords(file.get(), wvTable.nWV_FileIO, kMaxWvRecords, kWvRecordSize,
+    return ReadWvTable(file.get());
+}
+
+int ReadWvTable(std::FILE* file) {
+    ReadHeader(file);
+    wvTable.nWV_FileIO = ReadRecords(file, wvTable.nWV_FileIO, kMaxWvRecords, kWvRecordSize,
                                      [](int i, const uint8_t* record) {
                                          wvTable.Data[i] = DecodeRecord(record);
                                      });

@@ -54,6 +54,8 @@ int OpenFileF(const std::string& path = kWvFileName);
 // Parses the header of a file opened for reading at its start. A key that
 // is absent or not followed by a number leaves its value unchanged.
 int ReadHeader(std::FILE* file);
+// Reads header and records of an open file into the table, as OpenFileF does.
+int ReadWvTable(std::FILE* file);
 
 // What a failed write says: each program has its own popup.
 struct WvWriteFailure {

@@ -2,6 +2,7 @@
 // download, and the execution of a scan with one frame request per scan
 // position reached.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -64,8 +65,48 @@ std::optional<std::string> ReadTemplate(const char* name) {
     return bytes;
 }
 
-void WriteText(FILE* file, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), file);
+// Writes `text`; false when not all of it reached the file.
+bool WriteText(FILE* file, const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+}
+
+// Why the controller may not hold the program of the settings confirmed
+// last; empty when the last program was written and downloaded.
+std::string g_programNotReady;
+
+// Instrument seconds the program written last takes by its own parameters;
+// 0 when unknown (no program written yet, or no block in it).
+double g_programSeconds = 0.0;
+
+// A scan may take its program's own duration twice over, plus a margin for
+// the stage's ramps, the camera and a loaded host; a program of unknown
+// duration gets an hour. Past that the program is taken as hung.
+constexpr double kScanMarginSeconds = 30.0;
+constexpr double kUnknownScanSeconds = 3600.0;
+
+double ScanTimeLimitSeconds() {
+    return g_programSeconds > 0.0 ? 2.0 * g_programSeconds + kScanMarginSeconds
+                                  : kUnknownScanSeconds;
+}
+
+// Instrument seconds since an arbitrary origin.
+double InstrumentSeconds() {
+    int64_t frequency = 0, count = 0;
+    if (!os::QueryPerformanceFrequency(&frequency) || !os::QueryPerformanceCounter(&count) ||
+        frequency <= 0)
+        return 0.0;
+    return static_cast<double>(count) / static_cast<double>(frequency);
+}
+
+// The observer's Stop, or the program being quit, ends a scan. Only the
+// thread that dispatches the user's events can see them: there the events
+// queued meanwhile are dispatched, as the run does between repetitions.
+bool ScanStopRequested() {
+    if (!ui::IsDispatchThread()) return false;
+    int panel = 0, control = 0;
+    if (ui::GetUserEvent(0, &panel, &control) == ui::EVENT_COMMIT)
+        return panel == state.mainPanel && control == MAIN_STOP;
+    return ui::QuitRequested();
 }
 
 // The frame requests of one scan. A scan position is signalled once, in
@@ -86,7 +127,8 @@ public:
         std::string reply;
         if (!PmacCommand("p1", &reply)) return;
         ShowStep(CurrentScannerEdition().stepDisplayShowsFrames ? Format("%d", signalled_) : reply);
-        const int done = std::atoi(reply.c_str());
+        int done = 0;  // a reply that is no number counts as no step done
+        ParseReplyInteger(reply, &done);
         const int next = signalled_ + 1;
         if (next > done || !Room()) return;
         if (programEnded || position - kCountsPerUnit * next * step_size >= 0.0)
@@ -157,37 +199,56 @@ int ScanCommandWrite(int count, float step_time, float step, float feedrate, flo
     const std::optional<std::string> head = ReadTemplate(kHeadFile);
     const std::optional<std::string> tail = ReadTemplate(kTailFile);
     if (!head || !tail) {
-        // Downloading the previous program without a word would run a stale
-        // scan; say so.
+        // Downloading the previous program would run a stale scan: the old
+        // program stays on the controller and scans are refused until a
+        // program is generated again.
+        const char* missing = head ? kTailFile : kHeadFile;
         ShowStatus(Format("\nCannot read the scan template %s: scan program not generated\n",
-                          head ? kTailFile : kHeadFile));
-    } else if (File program = OpenFile(ProgramFilePath(kProgramFile), "wb"); !program) {
-        ShowStatus(Format("\nCannot write %s: scan program not generated\n", kProgramFile));
-    } else {
-        WriteText(program.get(), *head);
-        WriteText(program.get(), "\r\n");
-        if (feedrate == 0.0f && stroke == 0.0f) {
-            step_size = step;
-            WriteText(program.get(),
-                      Format("i130=120000\r\ni131=4000\r\ni132=4000\r\ni133=40000\r\ni134=0\r\n"
-                             "i135=20000\r\ninc\r\nta%3.f\r\nts%3.f\r\np1=0\r\nWhile(p1<%4d)\r\n"
-                             "x%4.f\r\ndwell%3.f\r\np1=p1+1\r\nEndWhile\r\n",
-                             0.35 * step_time, 0.17 * step_time, count,
-                             static_cast<double>(step), 0.3 * step_time));
-        }
-        if (step_time == 0.0f && step == 0.0f) {
-            step_size = count != 0 ? stroke / static_cast<float>(count) : 0.0f;
-            WriteText(program.get(),
-                      Format("i130=40000\r\ni131=1800\r\ni132=1800\r\ni133=40000\r\ni134=0\r\n"
-                             "i135=0\r\nabs\r\nta100\r\nts50\r\nf%2.f\r\nx%5.f\r\n",
-                             static_cast<double>(feedrate), static_cast<double>(stroke)));
-        }
-        WriteText(program.get(), "\r\n");
-        WriteText(program.get(), *tail);
-        program.reset();
-        ShowStatus(CurrentScannerEdition().scriptGenerated);
+                          missing));
+        g_programNotReady = Format("the scan template %s could not be read", missing);
+        return 0;
     }
-    OpenScript(ProgramFilePath(kProgramFile));
+    const std::string path = ProgramFilePath(kProgramFile);
+    File program = OpenFile(path, "wb");
+    if (!program) {
+        ShowStatus(Format("\nCannot write %s: scan program not generated\n", kProgramFile));
+        g_programNotReady = Format("%s could not be written", kProgramFile);
+        return 0;
+    }
+    bool written = WriteText(program.get(), *head) && WriteText(program.get(), "\r\n");
+    double seconds = 0.0;
+    if (feedrate == 0.0f && stroke == 0.0f) {
+        step_size = step;
+        written = written &&
+                  WriteText(program.get(),
+                            Format("i130=120000\r\ni131=4000\r\ni132=4000\r\ni133=40000\r\ni134=0\r\n"
+                                   "i135=20000\r\ninc\r\nta%3.f\r\nts%3.f\r\np1=0\r\nWhile(p1<%4d)\r\n"
+                                   "x%4.f\r\ndwell%3.f\r\np1=p1+1\r\nEndWhile\r\n",
+                                   0.35 * step_time, 0.17 * step_time, count,
+                                   static_cast<double>(step), 0.3 * step_time));
+        seconds += std::max(count, 0) * std::max(0.0, static_cast<double>(step_time)) / 1000.0;
+    }
+    if (step_time == 0.0f && step == 0.0f) {
+        step_size = count != 0 ? stroke / static_cast<float>(count) : 0.0f;
+        written = written &&
+                  WriteText(program.get(),
+                            Format("i130=40000\r\ni131=1800\r\ni132=1800\r\ni133=40000\r\ni134=0\r\n"
+                                   "i135=0\r\nabs\r\nta100\r\nts50\r\nf%2.f\r\nx%5.f\r\n",
+                                   static_cast<double>(feedrate), static_cast<double>(stroke)));
+        if (feedrate > 0.0f) seconds += std::fabs(static_cast<double>(stroke / feedrate));
+    }
+    written = written && WriteText(program.get(), "\r\n") && WriteText(program.get(), *tail);
+    written = std::fclose(program.release()) == 0 && written;
+    if (!written) {
+        // A cut-short program must not reach the controller either.
+        std::remove(os::HostPath(path).c_str());
+        ShowStatus(Format("\nCannot write %s: scan program not generated\n", kProgramFile));
+        g_programNotReady = Format("%s could not be written", kProgramFile);
+        return 0;
+    }
+    g_programSeconds = seconds;
+    ShowStatus(CurrentScannerEdition().scriptGenerated);
+    OpenScript(path);
     return 1;
 }
 
@@ -205,14 +266,22 @@ void OpenScript(const std::string& path) {
     });
     os::Delay(1.0);
     if (downloaded != 0) {
+        g_programNotReady.clear();
         ShowStatus("\nDevice Download Success\n");
         ShowStatus("\nOpen Script() called complete!!\n");
+    } else {
+        g_programNotReady = "the controller did not accept the scan program " + path;
     }
 }
 
 int ExecuteProgram(int, int) {
     if (!ScannerConnected()) {
         ShowStatus(kScannerNotConnected);
+        return 0;
+    }
+    if (!g_programNotReady.empty()) {
+        ShowStatus("\nScan refused: " + g_programNotReady +
+                   ", so the controller holds an older program; confirm the settings again.\n");
         return 0;
     }
     int gathering = 0;
@@ -232,6 +301,9 @@ int ExecuteProgram(int, int) {
     const int mode = state.scan_mode;
     FrameRequests requests(state.g_nFrameNumber1);
     bool answering = true;
+    bool cutShort = false;
+    const double limit = ScanTimeLimitSeconds();
+    const double started = InstrumentSeconds();
     for (;;) {
         std::string running;
         if (!PmacCommand("m180", &running)) {
@@ -241,15 +313,32 @@ int ExecuteProgram(int, int) {
         if (running[0] == '0') break;
         if (mode == 0) requests.PollSteps(false);
         if (mode == 1) requests.PollStroke(false);
+        if (ScanStopRequested()) {
+            ShowStatus("\nScan stopped: the stage is halted; the frames taken are kept.\n");
+            cutShort = true;
+            break;
+        }
+        if (InstrumentSeconds() - started > limit) {
+            ShowStatus(Format("\nScan ended: the scan program did not end within %.0f s; the "
+                              "stage is halted; the frames taken are kept.\n",
+                              limit));
+            cutShort = true;
+            break;
+        }
         os::Sleep(g_fScanPollPauseMs);
     }
     if (!answering) ShowStatus("\nThe scanner stopped answering: the scan is cut short.\n");
+    if (cutShort) {
+        // Abort the motion program: the stage stops where it is.
+        std::string ignored;
+        PmacCommand("&1 A", &ignored);
+    }
 
     // The program has ended: signal what was reached but not yet signalled,
     // and return only once the monitoring thread has stored the last frame,
     // so that the series is complete when the run saves it.
     bool served = WaitForFrameTaken();
-    for (int before = -1; served && answering && requests.Signalled() != before;) {
+    for (int before = -1; served && answering && !cutShort && requests.Signalled() != before;) {
         before = requests.Signalled();
         if (mode == 0) requests.PollSteps(true);
         if (mode == 1) requests.PollStroke(true);
@@ -267,8 +356,14 @@ int ExecuteProgram(int, int) {
                           requests.Late(), requests.Signalled()));
 
     state.Scanning = 0;
+    if (cutShort) return 0;
     ShowStatus(CurrentScannerEdition().scanFinished);
     return 1;
+}
+
+void ResetScanProgram() {
+    g_programNotReady.clear();
+    g_programSeconds = 0.0;
 }
 
 }  // namespace pelu

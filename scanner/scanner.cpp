@@ -1,6 +1,9 @@
 #include "scanner/scanner.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -72,6 +75,27 @@ void Send(const std::string& command) {
 }
 
 }  // namespace
+
+bool ParseReplyNumber(const std::string& reply, double* value) {
+    const char* begin = reply.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(begin, &end);
+    if (end == begin || errno == ERANGE || !std::isfinite(v) || std::fabs(v) > kMaxReplyMagnitude)
+        return false;
+    *value = v;
+    return true;
+}
+
+bool ParseReplyInteger(const std::string& reply, int* value) {
+    const char* begin = reply.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(begin, &end, 10);
+    if (end == begin || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+    *value = static_cast<int>(v);
+    return true;
+}
 
 const ScannerEdition& DefaultScannerEdition() { return kDefaultEdition; }
 
@@ -216,8 +240,9 @@ void getresponse(const std::string& command) {
 void ReadPosition() {
     std::string reply;
     // A controller that does not answer leaves the last reading standing.
-    if (!PmacCommand("#1P", &reply)) return;
-    position = std::atof(reply.c_str());
+    double counts = 0.0;
+    if (!PmacCommand("#1P", &reply) || !ParseReplyNumber(reply, &counts)) return;
+    position = counts;
     state.scanpos = static_cast<float>(position / kCountsPerUnit);
     std::string text = Format("%.1f", position / kCountsPerUnit);
     if (text != g_shown.position) {
@@ -231,7 +256,8 @@ void Monitor() {
         const MonitoredVariable& shown = g_edition.monitored[i];
         std::string reply;
         if (!PmacCommand(shown.variable, &reply)) return;
-        const int value = std::atoi(reply.c_str());
+        int value = 0;  // a reply that is no number reads as 0, the bit clear
+        ParseReplyInteger(reply, &value);
         if (std::strcmp(shown.variable, "m140") == 0) state.Scanner_InPosition = value;
         if (value != g_shown.bits[i]) {
             ui::SetCtrlVal(state.mainPanel, shown.lamp, value != 0 ? 1 : 0);
@@ -256,6 +282,7 @@ void ResetScanner() {
     g_nMissingFrames = 0;
     g_shown = Shown{};
     g_edition = kDefaultEdition;
+    ResetScanProgram();
 }
 
 }  // namespace pelu

@@ -37,6 +37,15 @@ inline constexpr double kCountsPerUnit = 10.0;
 // the monitoring thread.
 inline double g_fScanPollPauseMs = 0.2;
 
+// Controller replies as numbers: the decimal value a reply begins with (what
+// follows it, such as the closing carriage return, is ignored). False for a
+// reply without a number and for one out of range: an integer beyond int,
+// a number that is not finite or beyond kMaxReplyMagnitude (far past any
+// position of the stage, and still a float when divided into stage units).
+inline constexpr double kMaxReplyMagnitude = 1e15;
+bool ParseReplyNumber(const std::string& reply, double* value);
+bool ParseReplyInteger(const std::string& reply, int* value);
+
 // The text written when an action needs the controller and it is not open.
 inline constexpr const char* kScannerNotConnected = "\nScanner is not connected.\n";
 
@@ -101,7 +110,11 @@ void Monitor();
 // ---- scan programs ---------------------------------------------------------------
 
 // Writes PELU.pmc from the site templates pelu.head and pelu.tail and the
-// step-mode and/or continuous-mode block, then downloads it.
+// step-mode and/or continuous-mode block, then downloads it. Returns 1 when
+// the program was written. A program that cannot be written whole (a
+// template unreadable, PELU.pmc not writable) is reported, not downloaded,
+// and returns 0; until a program is written and downloaded again, scans are
+// refused with the reason, as when the controller refused the download.
 int ScanCommandWrite(int count, float step_time, float step, float feedrate, float stroke);
 // Downloads the program file at `path` (a logical path).
 void OpenScript(const std::string& path);
@@ -111,6 +124,10 @@ void OpenScript(const std::string& path);
 // could not be set up or the scanner is not connected. The run passes the
 // camera and the take mode it scans for; the monitoring thread decides by
 // `pelu_take_mode` which cameras take the frames.
+// A scan ends early, returning 0 with the stage halted and the frames taken
+// left in place, when the observer presses Stop or quits (seen when called
+// on the thread that dispatches events), or when the program runs past
+// twice its own duration plus 30 s (an hour when that is unknown).
 int ExecuteProgram(int cameraHandle = 0, int takeMode = 0);
 
 // ---- quick gather ----------------------------------------------------------------
@@ -122,5 +139,7 @@ int UploadQuickGather(int save);
 
 // Back to program start (tests): globals reset, library released.
 void ResetScanner();
+// Forgets the program written last (part of ResetScanner).
+void ResetScanProgram();
 
 }  // namespace pelu

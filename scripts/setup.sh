@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-astropy
   fonts-dejavu-core xvfb xauth
+  clang libclang-rt-14-dev
 )
 
 missing=()

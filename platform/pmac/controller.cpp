@@ -649,6 +649,17 @@ bool Controller::ExecuteToken(const std::string& token, double now, std::string*
         ampEnabled_ = fault_ != Fault::AmpUnpowered;
         return true;
     }
+    if (t == "a") {
+        // Abort: the motion program ends and the stage stops where it is;
+        // the amplifier stays on.
+        running_ = false;
+        activity_ = Activity::Idle;
+        const double here = Position(now, false);
+        motion_ = Motion{};
+        motion_.start = now;
+        motion_.from = here;
+        return true;
+    }
     if (t == "k") {
         ampEnabled_ = false;
         running_ = false;

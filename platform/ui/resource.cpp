@@ -147,6 +147,11 @@ void ParseItems(const json& object, ControlTemplate& control, const std::string&
 
 PanelTemplate ParsePanel(const json& object, const std::string& where, bool isPage);
 
+// Cells all tables of one resource file may have together, and what is left
+// of them in the file being parsed.
+constexpr size_t kMaxTableCells = 1000000;
+thread_local size_t tableCellsLeft = kMaxTableCells;
+
 ControlTemplate ParseControl(const json& object, const std::string& where) {
     if (!object.is_object()) Fail(where, "must be an object");
     ControlTemplate control;
@@ -228,6 +233,13 @@ ControlTemplate ParseControl(const json& object, const std::string& where) {
             }
             int rows = GetInt(object, "rows", here, 0);
             if (rows < 0 || rows > 100000) Fail(here, "\"rows\" out of range");
+            // Rows times columns is what takes memory: a small file must not
+            // claim gigabytes of cells, in one table or in many.
+            const size_t cells = size_t(rows) * s.columns.size();
+            if (cells > tableCellsLeft)
+                Fail(here, "the tables of the file hold more than " +
+                               std::to_string(kMaxTableCells) + " cells");
+            tableCellsLeft -= cells;
             for (int r = 0; r < rows; ++r) {
                 std::vector<Value> row;
                 for (const TableColumn& column : s.columns)
@@ -359,6 +371,7 @@ bool ParseResourceText(const std::string& text, const std::string& fileName, Res
         *error = fileName + ": not a valid resource file: " + e.what();
         return false;
     }
+    tableCellsLeft = kMaxTableCells;
     try {
         if (!document.is_object()) Fail(fileName, "the resource file must hold a JSON object");
         ResourceFile file;

@@ -814,6 +814,11 @@ void QuitUserInterface(int code) {
     r.queueChanged.notify_all();
 }
 
+bool QuitRequested() {
+    std::lock_guard lock(R().queueMutex);
+    return R().quitRequested;
+}
+
 int ProcessSystemEvents() {
     if (!ClaimDispatch()) return 0;
     uint64_t until;

@@ -65,9 +65,14 @@ int ParseInt(const std::string& text, const char* what) {
     return static_cast<int>(v);
 }
 
+// A wait or time-out longer than a day is a mistake in the script; the limit
+// also keeps every conversion to a count of milliseconds in range.
+constexpr double kMaxScriptSeconds = 24 * 3600;
+
 double ParseSeconds(const std::string& text) {
     double v;
-    if (!ParseNumber(text, &v) || v < 0) Fail("seconds must be a number >= 0, not \"" + text + "\"");
+    if (!ParseNumber(text, &v) || v < 0 || v > kMaxScriptSeconds)
+        Fail("seconds must be a number from 0 to 86400 (a day), not \"" + text + "\"");
     return v;
 }
 

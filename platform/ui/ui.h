@@ -93,6 +93,8 @@ void ResetRuntime();
 int RunUserInterface();
 // Ends the innermost RunUserInterface once the current callback returns.
 void QuitUserInterface(int code);
+// True from QuitUserInterface until the loop it ends has returned.
+bool QuitRequested();
 // Dispatches the events already queued, then returns.
 int ProcessSystemEvents();
 // Dispatches events until a commit event of a control or a menu choice has

@@ -214,7 +214,8 @@ TEST_F(DisplayTest, AFlatProductOrABadFileChangesNothingShown) {
     WriteAll(broken, bytes);
     frontEnd.QueueFileAnswer(broken);
     Script("commit MAIN.OPEN");
-    EXPECT_TRUE(Popped("Error", "cannot be read"));
+    EXPECT_TRUE(Popped("Error", "broken.fts is cut short: its header promises 384 bytes of data, "
+                                "the file holds 10."));
     frontEnd.QueueFileAnswer((folder / "nothing.fts").string());
     Script("commit MAIN.OPEN");
     EXPECT_TRUE(Popped("Error", "cannot be opened"));
@@ -222,6 +223,72 @@ TEST_F(DisplayTest, AFlatProductOrABadFileChangesNothingShown) {
     EXPECT_EQ(display.FitsHeader.NAXIS1, 8);
     EXPECT_EQ(state.pusFitsData.get()[7], 107);
     EXPECT_FALSE(Dimmed(MAIN_PICTURE));
+}
+
+// Replaces the value of the header card `key` in the file's bytes.
+void SetCard(std::vector<unsigned char>& bytes, const std::string& key, const std::string& value) {
+    for (size_t at = 0; at + 80 <= 2880; at += 80) {
+        if (std::string(bytes.begin() + at, bytes.begin() + at + 8) != (key + "        ").substr(0, 8))
+            continue;
+        char card[81];
+        std::snprintf(card, sizeof card, "%-8s= %20s%50s", key.c_str(), value.c_str(), "");
+        std::copy_n(card, 80, bytes.begin() + at);
+        return;
+    }
+    ADD_FAILURE() << key << " not in the header";
+}
+
+TEST_F(DisplayTest, HeadersThatPromiseWhatTheFileCannotHoldAreRefusedAtOnce) {
+    const std::string cube = WriteFits("cube.fts", 8, 6, 4, [](int x, int, int f) { return 100 * f + x; });
+    frontEnd.QueueFileAnswer(cube);
+    Script("commit MAIN.OPEN");
+    const uint16_t* data = state.pFitsData.get();
+    ASSERT_NE(data, nullptr);
+    const std::vector<unsigned char> good = ReadAll(cube);
+    EXPECT_EQ(CheckFitsBytes("cube.fts", good.data(), good.size()), "");
+
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> cards;
+        const char* why;
+    };
+    const Case cases[] = {
+        // 10^10 samples and no data: refused from the header, nothing allocated.
+        {"vast.fts", {{"NAXIS1", "100000"}, {"NAXIS2", "100000"}, {"NAXIS3", "1"}},
+         "vast.fts claims an image of 100000 x 100000 x 1 samples, more than this program can hold."},
+        {"claims.fts", {{"NAXIS1", "4000"}, {"NAXIS2", "4000"}},
+         "claims.fts is cut short: its header promises 128000000 bytes of data, the file holds"},
+        {"wrap.fts", {{"NAXIS1", "2147483647"}, {"NAXIS2", "2147483647"}, {"NAXIS3", "2147483647"}},
+         "more than this program can hold"},
+        {"zero.fts", {{"NAXIS2", "0"}}, "zero.fts holds an empty image (8 x 0 x 4)."},
+        // CFITSIO refuses a negative axis when it opens the file.
+        {"negative.fts", {{"NAXIS3", "-2"}}, "negative.fts cannot be opened:\nillegal NAXISn"},
+    };
+    for (const Case& c : cases) {
+        std::vector<unsigned char> bytes = good;
+        for (const auto& [key, value] : c.cards) SetCard(bytes, key, value);
+        const std::string path = (folder / c.name).string();
+        WriteAll(path, bytes);
+        frontEnd.QueueFileAnswer(path);
+        Script("commit MAIN.OPEN");
+        EXPECT_TRUE(Popped("Error", c.why)) << c.name;
+        const std::string reason = CheckFitsBytes(c.name, bytes.data(), bytes.size());
+        EXPECT_NE(reason.find(c.why), std::string::npos) << c.name << ": " << reason;
+    }
+
+    // A card area without END is not a FITS header.
+    std::vector<unsigned char> noEnd = good;
+    for (size_t at = 0; at < 2880; at += 80)
+        if (std::string(noEnd.begin() + at, noEnd.begin() + at + 8) == "END     ")
+            std::fill_n(noEnd.begin() + at, 80, ' ');
+    WriteAll((folder / "noend.fts").string(), noEnd);
+    frontEnd.QueueFileAnswer((folder / "noend.fts").string());
+    Script("commit MAIN.OPEN");
+    EXPECT_TRUE(Popped("Error", "noend.fts cannot be opened"));
+    EXPECT_NE(CheckFitsBytes("noend.fts", noEnd.data(), noEnd.size()), "");
+
+    EXPECT_EQ(state.pFitsData.get(), data);
+    EXPECT_EQ(display.FitsHeader.NAXIS1, 8);
 }
 
 TEST_F(DisplayTest, TheExportedPlaneIsTheOneOnScreen) {

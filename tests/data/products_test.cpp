@@ -6,6 +6,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <set>
+
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +20,7 @@
 
 #include "data/bias_dark.h"
 #include "data/directory.h"
+#include "data/fits_file.h"
 #include "data/fits_writer.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/camera_sdk/simulator.h"
@@ -369,6 +374,50 @@ TEST_F(ProductsTest, SecondSaveInTheSameSecondGetsItsOwnName) {
         << Status();
 }
 
+TEST_F(ProductsTest, ProgramsSavingUnderOneNameAtOnceEachKeepTheirFile) {
+    const std::string dir = DataFolder();
+    const fs::path host = Host();
+    const std::string name = "PELU_20100812_031502_A.fts";
+    constexpr int kPrograms = 4, kSaves = 25;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kPrograms; ++p) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            // A program of its own: no status box, only CFITSIO and the disk.
+            state.mainPanel = 0;
+            int failures = 0;
+            for (int i = 0; i < kSaves; ++i) {
+                FitsOutput file;
+                file.Create(dir, name);
+                file.CreateImage(SHORT_IMG, 2, 2, 1);
+                const uint16_t words[4] = {uint16_t(p), uint16_t(i), 7, 7};
+                file.Words(words, 4);
+                if (!file.Close()) ++failures;
+            }
+            ::_exit(failures);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "saves that failed in one program";
+    }
+    // Every save has a file of its own holding its own words.
+    const auto files = Files(host);
+    ASSERT_EQ(files.size(), size_t(kPrograms * kSaves));
+    std::set<std::pair<int, int>> saves;
+    for (const auto& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        std::vector<unsigned char> bytes(std::istreambuf_iterator<char>(in), {});
+        ASSERT_EQ(bytes.size(), 5760u) << file;
+        saves.insert({bytes[2880] << 8 | bytes[2881], bytes[2882] << 8 | bytes[2883]});
+    }
+    EXPECT_EQ(saves.size(), size_t(kPrograms * kSaves));
+}
+
 TEST_F(ProductsTest, FailuresAreReportedWithCfitsioMessageAndNothingBreaks) {
     FillRaw(state.g_pRawData, 4);
     EXPECT_EQ(SaveFits(2, 2, 1, 0.1f, state.nCameraHandle1, "a", "b", 0.0f,
@@ -512,7 +561,7 @@ TEST_F(ProductsTest, DataDirectoryByTargetAndCameraMode) {
     ui::SetCtrlVal(obs, OBS_PAGE_TARGET, 5);
     EXPECT_TRUE(BuildDataDirectory());
     EXPECT_EQ(state.entire_directory, day + "\\raw\\sunspot");
-    EXPECT_EQ(batch(), "mkdir " + day + "\\raw\\sunspot");
+    EXPECT_EQ(batch(), "mkdir \"" + day + "\\raw\\sunspot\"");
     EXPECT_TRUE(fs::is_directory(hostOf(state.entire_directory)));
     // OK twice: the same path, not a doubled one.
     EXPECT_TRUE(BuildDataDirectory());
@@ -534,6 +583,12 @@ TEST_F(ProductsTest, DataDirectoryByTargetAndCameraMode) {
     SetText(obs, OBS_PAGE_OTHER_TARGET, "Comet West");
     EXPECT_TRUE(BuildDataDirectory());
     EXPECT_TRUE(fs::is_directory(hostOf(day + "\\raw\\Comet West")));
+    EXPECT_EQ(batch(), "mkdir \"" + day + "\\raw\\Comet West\"");
+    // The batch line made the one folder: no "Comet" in raw, no "West" in
+    // the working folder.
+    ASSERT_TRUE(os::LaunchBatchFile("makefolder.bat"));
+    EXPECT_FALSE(fs::exists(hostOf(day + "\\raw\\Comet")));
+    EXPECT_FALSE(fs::exists(hostOf("West")));
     EXPECT_TRUE(frontEnd.Popups().empty());
 
     // A name that would leave its folder is refused; files go to the day folder.

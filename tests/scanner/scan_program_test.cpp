@@ -76,6 +76,113 @@ TEST_F(ScannerTest, MissingTemplateIsReportedAndTheOldProgramStays) {
     EXPECT_NE(Status().find("Cannot read the scan template pelu.head"), std::string::npos);
 }
 
+TEST_F(ScannerTest, AProgramThatCannotBeWrittenIsNeverDownloadedAndScansAreRefused) {
+    Open();
+    Home();
+    state.scan_mode = 0;
+    state.g_nFrameNumber1 = 5;
+    EXPECT_EQ(ScanCommandWrite(5, 100.0f, 4.0f, 0.0f, 0.0f), 1);
+    // PELU.pmc can no longer be written (here: a folder takes its name).
+    std::filesystem::remove("PELU.pmc");
+    std::filesystem::create_directory("PELU.pmc");
+    const size_t before = Status().size();
+    EXPECT_EQ(ScanCommandWrite(2, 100.0f, 4.0f, 0.0f, 0.0f), 0);
+    EXPECT_NE(Status().find("Cannot write PELU.pmc: scan program not generated", before),
+              std::string::npos);
+    EXPECT_EQ(Status().find("Device Download Success", before), std::string::npos);
+    // The controller still holds the 5-step program: the scan is refused.
+    EXPECT_EQ(ExecuteProgram(), 0);
+    EXPECT_EQ(state.take, 0);
+    EXPECT_NE(Status().find("Scan refused: PELU.pmc could not be written", before),
+              std::string::npos)
+        << Status().substr(before);
+    EXPECT_EQ(state.Scanning, 0);
+
+    // Written again, the scan runs with the new program.
+    std::filesystem::remove("PELU.pmc");
+    EXPECT_EQ(ScanCommandWrite(2, 100.0f, 4.0f, 0.0f, 0.0f), 1);
+    FrameRecorder recorder;
+    EXPECT_EQ(ExecuteProgram(), 1);
+    EXPECT_EQ(recorder.Stop(), (std::vector<int>{1, 2}));
+}
+
+// A program that never ends, downloaded after a 3-step program was written.
+void DownloadEndlessProgram() {
+    std::ofstream("endless.pmc") << "CLOSE\r\n&1\r\nOPEN PROG 1\r\nCLEAR\r\ninc\r\n"
+                                    "While(1<2)\r\nx 1\r\ndwell 50\r\nEndWhile\r\nCLOSE\r\n";
+    OpenScript("endless.pmc");
+}
+
+TEST_F(ScannerTest, AProgramThatNeverEndsIsHaltedAfterItsOwnDurationAndAMargin) {
+    Open();
+    Home();
+    state.scan_mode = 0;
+    state.g_nFrameNumber1 = 3;
+    ASSERT_EQ(ScanCommandWrite(3, 100.0f, 4.0f, 0.0f, 0.0f), 1);
+    DownloadEndlessProgram();
+    FrameRecorder recorder;
+    int64_t frequency = 0, start = 0, end = 0;
+    os::QueryPerformanceFrequency(&frequency);
+    os::QueryPerformanceCounter(&start);
+    EXPECT_EQ(ExecuteProgram(), 0);
+    os::QueryPerformanceCounter(&end);
+    const double seconds = double(end - start) / double(frequency);
+    // 3 steps of 0.1 s: twice that plus 30 s, in instrument time.
+    EXPECT_GE(seconds, 30.6);
+    EXPECT_NE(Status().find("Scan ended: the scan program did not end within 31 s"),
+              std::string::npos)
+        << Status();
+    EXPECT_EQ(state.Scanning, 0);
+    // The program was aborted and the stage stands.
+    std::string running;
+    ASSERT_TRUE(PmacCommand("m180", &running));
+    EXPECT_EQ(running[0], '0');
+    EXPECT_LE(recorder.Stop().size(), 3u);
+}
+
+TEST_F(ScannerTest, StopOrQuitEndsARunningProgram) {
+    Open();
+    Home();
+    state.scan_mode = 0;
+    state.g_nFrameNumber1 = 3;
+    // Steps of 1000 s: the time limit (over an hour and a half) plays no part.
+    ASSERT_EQ(ScanCommandWrite(3, 1.0e6f, 4.0f, 0.0f, 0.0f), 1);
+    DownloadEndlessProgram();
+    FrameRecorder recorder;
+    // The scan runs where the run does, on the thread that dispatches the
+    // observer's events; Stop is pressed once it has started.
+    std::atomic<int> finished{-1};
+    ui::PostDeferredCall([&] { finished = ExecuteProgram(); });
+    ASSERT_TRUE(ui::testing::Eventually([] { return state.Scanning == 1; }));
+    ui::PostEvent(state.mainPanel, MAIN_STOP, ui::EVENT_COMMIT);
+    ASSERT_TRUE(ui::testing::Eventually([&] { return finished != -1; }));
+    EXPECT_EQ(finished, 0);
+    EXPECT_NE(Status().find("Scan stopped: the stage is halted; the frames taken are kept."),
+              std::string::npos)
+        << Status();
+    EXPECT_EQ(Status().find("did not end within"), std::string::npos);
+    std::string running;
+    ASSERT_TRUE(PmacCommand("m180", &running));
+    EXPECT_EQ(running[0], '0');
+
+    // Quitting ends it as well, long before the time limit.
+    DownloadEndlessProgram();
+    finished = -1;
+    int64_t frequency = 0, start = 0, end = 0;
+    os::QueryPerformanceFrequency(&frequency);
+    os::QueryPerformanceCounter(&start);
+    ui::PostDeferredCall([&] { finished = ExecuteProgram(); });
+    ASSERT_TRUE(ui::testing::Eventually([] { return state.Scanning == 1; }));
+    ui::PostDeferredCall([] { ui::QuitUserInterface(0); });
+    ASSERT_TRUE(ui::testing::Eventually([&] { return finished != -1; }));
+    os::QueryPerformanceCounter(&end);
+    EXPECT_EQ(finished, 0);
+    EXPECT_LT(double(end - start) / double(frequency), 6030.0);
+    ASSERT_TRUE(PmacCommand("m180", &running));
+    EXPECT_EQ(running[0], '0');
+    recorder.Stop();
+}
+
 TEST_F(ScannerTest, ProgramTheControllerRefusesIsNotReportedAsDownloaded) {
     Open();
     std::ofstream("bad.pmc") << "OPEN PROG 1\r\nCLEAR\r\nfrobnicate\r\nCLOSE\r\n";

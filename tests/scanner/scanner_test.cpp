@@ -9,6 +9,24 @@
 namespace pelu::testing {
 namespace {
 
+TEST(ControllerReplies, NumbersOutOfRangeAreRefusedNotConverted) {
+    double number = 0;
+    EXPECT_TRUE(ParseReplyNumber("-1234.5\r", &number));
+    EXPECT_DOUBLE_EQ(number, -1234.5);
+    // Beyond a float once divided into stage units, or not finite: refused.
+    for (const char* reply : {"1e300", "-1e40", "inf", "nan", "", "\r", "x12"})
+        EXPECT_FALSE(ParseReplyNumber(reply, &number)) << reply;
+    EXPECT_DOUBLE_EQ(number, -1234.5);  // left as it was
+
+    int integer = 0;
+    EXPECT_TRUE(ParseReplyInteger("17\r", &integer));
+    EXPECT_EQ(integer, 17);
+    EXPECT_TRUE(ParseReplyInteger("-2147483648", &integer));
+    EXPECT_EQ(integer, -2147483647 - 1);
+    for (const char* reply : {"2147483648", "99999999999999999999", "", "abc"})
+        EXPECT_FALSE(ParseReplyInteger(reply, &integer)) << reply;
+}
+
 TEST_F(ScannerTest, MissingLibraryIsReportedAndNothingIsBound) {
     setenv(kPmacLibraryVariable, "/nonexistent/libpelu_pmac.so", 1);
     EXPECT_EQ(ScanOpen(), 0);

@@ -27,6 +27,12 @@ TEST_F(ResourceLoadTest, AMissingFileIsReportedWithItsName) {
     EXPECT_NE(LastLoadError().find("not found"), std::string::npos);
 }
 
+std::string Columns(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += std::string(i ? ", " : "") + R"({ "label": "c" })";
+    return text;
+}
+
 TEST_F(ResourceLoadTest, MalformedFilesAreRefusedWithAReason) {
     struct Case {
         std::string json;
@@ -62,6 +68,16 @@ TEST_F(ResourceLoadTest, MalformedFilesAreRefusedWithAReason) {
          "#rrggbb"},
         {Panel(R"({ "id": 0, "name": "Z", "type": "command", "width": 1, "height": 1 })"),
          "\"id\" must be positive"},
+        // 100000 rows of 11 columns: a few hundred bytes asking for a million cells and more.
+        {Panel(R"({ "id": 1, "name": "G", "type": "table", "width": 1, "height": 1,
+                    "rows": 100000, "columns": [ )" + Columns(11) + " ] }"),
+         "more than 1000000 cells"},
+        // Tables within the limit one by one, but not together.
+        {Panel(R"({ "id": 1, "name": "G", "type": "table", "width": 1, "height": 1,
+                    "rows": 100000, "columns": [ )" + Columns(6) + R"( ] },
+                  { "id": 2, "name": "H", "type": "table", "width": 1, "height": 1,
+                    "rows": 100000, "columns": [ )" + Columns(6) + " ] }"),
+         "more than 1000000 cells"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Load(c.json), UIE_BAD_RESOURCE_FILE) << c.json;

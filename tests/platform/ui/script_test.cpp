@@ -180,6 +180,12 @@ TEST_F(ScriptTest, ErrorsNameTheLineAndWhatWentWrong) {
         {"tick MAIN.RUN", 1, "is not a timer"},
         {"menu NOTHING", 1, "no menu item named NOTHING"},
         {"wait soon", 1, "seconds must be a number"},
+        // Beyond a day: once overflowed the conversion to milliseconds.
+        {"timeout 1e300", 1, "seconds must be a number from 0 to 86400"},
+        {"wait 86400.5", 1, "seconds must be a number from 0 to 86400"},
+        {"timeout -1", 1, "seconds must be a number"},
+        {"wait nan", 1, "seconds must be a number"},
+        {"timeout inf", 1, "seconds must be a number"},
         {"timeout 0.2\nexpect status \"never written\"", 2, "never showed \"never written\""},
         {"timeout 0.2\nexpect value MAIN.EXPOSURE 3", 2, "shows \"1\", not \"3\""},
         {"answer popup maybe", 1, "answer popup takes yes or no"},
