@@ -36,6 +36,8 @@ double GratingStep() { return motion6k::Axis(1).encoder; }
 void InstallSolarScene() {
     const char* scene = std::getenv("PELU_SIM_SCENE");
     if (scene && std::strcmp(scene, "spectrum") == 0) return;
+    // A site's own cameras see the real Sun.
+    if (!camsim::SimulatorPresent()) return;
     camsim::Config config = camsim::ConfigFromEnvironment();
     config.light = std::make_shared<simsun::SolarSpectrumLight>(
         simsun::InstrumentProbes{StagePosition, GratingStep});
