@@ -37,36 +37,50 @@ std::string InWorkingDirectory(const std::string& path) {
     return os::WorkingDirectory() + "/" + path;
 }
 
-// The device's line of devices.ini: true when the file names a library for it.
+bool KnownKey(const std::string& key) {
+    for (const DeviceDescription* known : {&kCamera, &kScanner, &kMotors})
+        if (key == known->iniKey) return true;
+    return false;
+}
+
+// The device's line of devices.ini: true when the file names a library for
+// it, or when the file is faulty (choice->problem). A fault anywhere in the
+// file counts for every device: a site file that says something else than
+// its author meant must not quietly leave one device on the simulator.
 bool SiteFileEntry(const DeviceDescription& device, LibraryChoice* choice) {
     std::ifstream file(os::WorkingDirectory() + "/" + kSiteFileName);
     if (!file) return false;
-    std::string line;
-    for (int number = 1; std::getline(file, line); ++number) {
+    std::string line, path, problem;
+    int found = 0;
+    for (int number = 1; std::getline(file, line) && problem.empty(); ++number) {
         line = Trim(line);
         if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+        const std::string where = std::string(kSiteFileName) + " line " + std::to_string(number);
         const size_t equals = line.find('=');
-        const std::string key = Lower(Trim(line.substr(0, equals)));
         if (equals == std::string::npos) {
-            // A line without '=' cannot be attributed to a device safely;
-            // it is reported for every device rather than guessed.
-            choice->source = Source::SiteFile;
-            choice->problem = std::string(kSiteFileName) + " line " + std::to_string(number) +
-                              " is not \"device = path\": \"" + line + "\"";
-            return true;
+            problem = where + " is not \"device = path\": \"" + line + "\"";
+            break;
         }
-        if (key != device.iniKey) continue;
-        const std::string path = Trim(line.substr(equals + 1));
+        const std::string key = Lower(Trim(line.substr(0, equals)));
+        const std::string value = Trim(line.substr(equals + 1));
+        if (!KnownKey(key))
+            problem = where + " names no known device: \"" + key + "\" (camera, scanner, motors)";
+        else if (value.empty())
+            problem = where + " names no file for the " + key;
+        else if (key == device.iniKey && ++found > 1)
+            problem = where + " names the " + key + " a second time";
+        else if (key == device.iniKey)
+            path = value;
+    }
+    if (!problem.empty()) {
         choice->source = Source::SiteFile;
-        if (path.empty()) {
-            choice->problem = std::string(kSiteFileName) + " line " + std::to_string(number) +
-                              " names no file for the " + device.iniKey;
-            return true;
-        }
-        choice->path = InWorkingDirectory(path);
+        choice->problem = problem;
         return true;
     }
-    return false;
+    if (found == 0) return false;
+    choice->source = Source::SiteFile;
+    choice->path = InWorkingDirectory(path);
+    return true;
 }
 
 const char* SourceText(Source source) {

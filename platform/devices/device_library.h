@@ -8,7 +8,8 @@
 //        scanner = libsite_pmac.so        (relative: to the working directory)
 //        motors = /opt/site/lib/libsite_6k.so
 //      ('#' or ';' start a comment line; a device without a line keeps its
-//      simulator);
+//      simulator; a line that is not "key = path" with a known key, or a
+//      device named twice, makes the file unusable for every device);
 //   3. the simulator beside the programs.
 // A library is bound whole or not at all: every function the program calls
 // must be present, or nothing of it is used and the device stays off.

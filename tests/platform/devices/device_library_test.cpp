@@ -87,9 +87,20 @@ TEST_F(DeviceLibraryTest, MalformedSiteFileLinesAreRefusedNotGuessed) {
     auto choice = devices::ChooseLibrary(Device::Scanner);
     EXPECT_NE(choice.problem.find("devices.ini line 1 is not \"device = path\""),
               std::string::npos);
+    // Wherever the fault is, it counts for every device.
+    WriteSiteFile("scanner = /opt/site/libscan.so\nmotors =   \n");
+    choice = devices::ChooseLibrary(Device::Scanner);
+    EXPECT_NE(choice.problem.find("devices.ini line 2 names no file for the motors"),
+              std::string::npos)
+        << choice.problem;
+    // A misspelt device would otherwise leave it on the simulator unnoticed.
+    WriteSiteFile("cameras = /opt/site/libcam.so\n");
+    EXPECT_NE(devices::ChooseLibrary(Device::Camera).problem.find("names no known device"),
+              std::string::npos);
+    WriteSiteFile("motors = /a.so\nmotors = /b.so\n");
+    EXPECT_NE(devices::ChooseLibrary(Device::Motors).problem.find("names the motors a second time"),
+              std::string::npos);
     WriteSiteFile("motors =   \n");
-    choice = devices::ChooseLibrary(Device::Motors);
-    EXPECT_NE(choice.problem.find("names no file for the motors"), std::string::npos);
     OpenFn open = nullptr;
     devices::LoadedLibrary library;
     std::string message;
