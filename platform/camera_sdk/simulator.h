@@ -75,8 +75,9 @@ struct Config {
 
 // The simulator lives in its own shared library (libpelu_camsim.so); these
 // functions reach it there (simulator_client.cpp), in the library the
-// cameras would load or else the one beside the programs. False when there
-// is none: the functions below then do nothing.
+// cameras would load (a site's library only once it is loaded) or else the
+// one beside the programs. False when there is none: the functions below
+// then do nothing.
 bool SimulatorPresent();
 
 // Parses the environment variables above. Malformed entries are reported on

@@ -79,8 +79,9 @@ struct SimulatorConfig {
 
 // The simulator lives in its own shared library (libpelu_6k.so); these
 // functions reach it there (simulator_client.cpp), in the library the motors
-// would load or else the one beside the programs. False when there is none:
-// the functions below then do nothing.
+// would load (a site's library only once it is loaded) or else the one
+// beside the programs. False when there is none: the functions below then
+// do nothing.
 bool SimulatorPresent();
 
 // Powers the controller up afresh with `config`: link closed, axes at their

@@ -1,6 +1,6 @@
 // simulator.h's functions on the caller's side: each forwards to the
-// simulated controller in the library the motors would load (or, when that
-// is a site's own library, the simulator beside the programs). Without a
+// simulated controller in the library the motors would load (a site's library
+// only once it is loaded; else the simulator beside the programs). Without a
 // simulator they do nothing and report a controller at rest.
 #include <dlfcn.h>
 
@@ -14,8 +14,11 @@
 namespace motion6k {
 namespace {
 
-const SimulatorControl* ControlIn(const std::string& path) {
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+// The simulator's control table in the library at `path`; `mayLoad` false
+// only looks into a library that is loaded already.
+const SimulatorControl* ControlIn(const std::string& path, bool mayLoad) {
+    const int flags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE | (mayLoad ? 0 : RTLD_NOLOAD);
+    void* library = dlopen(path.c_str(), flags);
     if (library == nullptr) return nullptr;
     using ControlFn = const SimulatorControl* (*)();
     auto control = reinterpret_cast<ControlFn>(dlsym(library, kSimulatorControlEntry));
@@ -24,11 +27,17 @@ const SimulatorControl* ControlIn(const std::string& path) {
     return table;
 }
 
+// A site's library is looked into only once the program has loaded it:
+// looking must not load, and so start, a vendor's library.
 const SimulatorControl* Control() {
-    const std::string chosen = devices::ChooseLibrary(devices::Device::Motors).path;
-    if (const SimulatorControl* control = ControlIn(chosen)) return control;
+    const devices::LibraryChoice choice = devices::ChooseLibrary(devices::Device::Motors);
+    if (!choice.path.empty()) {
+        const bool simulator = choice.source == devices::Source::Simulator;
+        if (const SimulatorControl* control = ControlIn(choice.path, simulator)) return control;
+    }
     return ControlIn(os::ExecutableDirectory() + "/" +
-                     devices::Describe(devices::Device::Motors).simulatorFile);
+                         devices::Describe(devices::Device::Motors).simulatorFile,
+                     true);
 }
 
 }  // namespace
