@@ -42,6 +42,21 @@ TEST_F(ScannerTest, DevicesIniNamingAMissingFileIsRefusedWithTheReason) {
     EXPECT_EQ(state.Scanner_status, kDeviceNeverOpened);
 }
 
+TEST_F(ScannerTest, SiteLibraryNamedInDevicesIniServesTheScanner) {
+    // A copy of the simulator under the site's name is a controller of its own.
+    std::filesystem::copy_file(os::ExecutableDirectory() + "/libpelu_pmac.so",
+                               workDirectory / "libsite_pmac.so");
+    std::ofstream("devices.ini") << "scanner = libsite_pmac.so\n";
+    Open();
+    EXPECT_NE(Status().find("\nScanner library: " + (workDirectory / "libsite_pmac.so").string() +
+                            " (site library from devices.ini, version 1.0)\n"),
+              std::string::npos)
+        << Status();
+    EXPECT_NE(h_PmacLib, library);
+    // The simulator beside the program heard nothing.
+    EXPECT_TRUE(Trace().empty());
+}
+
 TEST_F(ScannerTest, SwitchOnNamesTheLibraryThatServesTheScanner) {
     Open();
     EXPECT_NE(Status().find("\nScanner library: " + PmacLibraryPath() +
