@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bound_devices.h"
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "platform/camera_sdk/simulator.h"
@@ -57,6 +58,7 @@ void Configure(int mode, int bin, int frames, float exposure, bool trace) {
 }  // namespace
 
 int main() {
+    BindSimulatedDevices();
     ui::InitRuntime();
     os::SetTimeScale(1.0);
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bound_devices.h"
 #include "data/fits_writer.h"
 #include "data/statistics.h"
 #include "platform/camera_sdk/atmcd.h"
@@ -88,6 +89,7 @@ print(times[len(times) // 2])
 }  // namespace
 
 int main(int argc, char** argv) {
+    BindSimulatedDevices();
     const fs::path folder = argc > 1 ? fs::path(argv[1])
                                      : fs::temp_directory_path() /
                                            ("pelu-bench-data-" + std::to_string(::getpid()));

@@ -48,6 +48,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bound_devices.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
 #include "control/scanner_controls.h"
@@ -573,6 +574,7 @@ double LoadAverage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    BindSimulatedDevices();
     using pelu::state;
     const int scans = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const double scanScale = argc > 2 ? std::atof(argv[2]) : 1.0;

@@ -7,6 +7,7 @@
 
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
+#include "platform/camera_sdk/binding.h"
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
 #include "scanner/scanner.h"
@@ -133,6 +134,15 @@ void CamerasOn(const CameraBringUp& bringUp) {
     int32_t count = 0;
     {
         CameraLock lock;
+        // The library is chosen again at every switch-on: a site may have
+        // edited devices.ini in between. A refused one leaves no camera.
+        std::string refusal;
+        if (!camera_sdk::BindLibrary(&refusal)) {
+            ShowStatus("\n" + refusal + "\n");
+            CameraPopup("Camera", refusal);
+            return;
+        }
+        ShowStatus("\n" + camera_sdk::LibraryLine() + "\n");
         Sdk(GetAvailableCameras(&count));
     }
     state.nNumberOfCameras = count;

@@ -9,7 +9,10 @@
 #include "data/display.h"
 #include "motors/grating_focus.h"
 #include "motors/wv_file.h"
+#include "platform/camera_sdk/binding.h"
+#include "platform/motion6k/binding.h"
 #include "platform/ui/ui.h"
+#include "scanner/runtime.h"
 #include "scanner/scanner.h"
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
@@ -174,6 +177,10 @@ void mnuAbout(int, int, void*, int) {
         ui::SetCtrlVal(state.aboutPanel, ABOUT_INFO,
                        Format("============CCD%d===========\n", i + 1) + report);
     }
+    // Which library serves each device: the simulator or the site's own.
+    ui::SetCtrlVal(state.aboutPanel, ABOUT_INFO,
+                   "============Devices===========\n" + camera_sdk::LibraryLine() + "\n" +
+                       PmacLibraryLine() + "\n" + motion6k::LibraryLine() + "\n");
 }
 
 void RegisterControlCallbacks() {

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/motion6k/binding.h"
 #include "platform/motion6k/motion6k.h"
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
@@ -188,6 +189,17 @@ std::string ArpSetF(const std::string& iniPath, const std::string& batchPath) {
 
 int MotorConnect() {
     if (g_edition.initialiseOleOnce && motorState.M_Open_status != 0) return 0;
+    if (motorState.M_Open_status == 0) {
+        // The library is chosen again at every switch-on: a site may have
+        // edited devices.ini in between.
+        std::string refusal;
+        if (!motion6k::BindLibrary(&refusal)) {
+            ShowStatus("\n" + refusal + "\n");
+            ui::MessagePopup("Motor", refusal);
+            return 1;
+        }
+        ShowStatus("\n" + motion6k::LibraryLine() + "\n");
+    }
     const std::string address = ArpSetF();
     if (g_edition.initialiseOleOnce && motorState.First_Open == 0) {
         OLE_Initialize_6KE();

@@ -2,19 +2,15 @@
 
 #include <dlfcn.h>
 
-#include <cstdlib>
-
+#include "platform/devices/device_library.h"
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
+#include "state/status.h"
 
 namespace pelu {
 namespace {
 
-template <typename Fn>
-bool Resolve(const char* name, Fn* pointer) {
-    *pointer = reinterpret_cast<Fn>(dlsym(h_PmacLib, name));
-    return *pointer != nullptr;
-}
+devices::LoadedLibrary g_library;
 
 void NullEntryPoints() {
     DeviceOpen = nullptr;
@@ -31,33 +27,36 @@ void NullEntryPoints() {
 
 }  // namespace
 
-std::string PmacLibraryPath() {
-    if (const char* path = std::getenv(kPmacLibraryVariable); path != nullptr && *path != '\0')
-        return path;
-    return os::ExecutableDirectory() + "/libpelu_pmac.so";
+std::string PmacLibraryPath() { return devices::ChooseLibrary(devices::Device::Scanner).path; }
+
+std::string PmacLibraryLine() {
+    return g_library.handle != nullptr ? devices::LibraryLine(devices::Device::Scanner, g_library)
+                                       : devices::ChoiceLine(devices::Device::Scanner);
 }
 
 bool RunLink() {
     FreeLink();
-    // The controller keeps its state (homed stage, downloaded program) while
-    // the programs release and load the library again, as the hardware does.
-    h_PmacLib = dlopen(PmacLibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    const bool bound =
-        h_PmacLib != nullptr && Resolve("OpenPmacDevice", &DeviceOpen) &&
-        Resolve("ClosePmacDevice", &DeviceClose) &&
-        Resolve("PmacGetRomVersionA", &DeviceGetRomVersion) &&
-        Resolve("PmacGetRomDateA", &DeviceGetRomDate) &&
-        Resolve("PmacGetResponseA", &DeviceGetResponse) &&
-        Resolve("PmacDownloadA", &DeviceDownload) &&
-        Resolve("PmacSetQuickGather", &DeviceSetQuickGather) &&
-        Resolve("PmacCollectGatherData", &DeviceCollectGatherData) &&
-        Resolve("PmacGetGatherSamples", &DeviceGetGatherSamples) &&
-        Resolve("PmacGetIVariableLong", &DeviceGetIVariableLong);
-    if (!bound) {
-        FreeLink();
+    using devices::Bind;
+    const std::vector<devices::Entry> entries = {
+        Bind("OpenPmacDevice", &DeviceOpen),
+        Bind("ClosePmacDevice", &DeviceClose),
+        Bind("PmacGetRomVersionA", &DeviceGetRomVersion),
+        Bind("PmacGetRomDateA", &DeviceGetRomDate),
+        Bind("PmacGetResponseA", &DeviceGetResponse),
+        Bind("PmacDownloadA", &DeviceDownload),
+        Bind("PmacSetQuickGather", &DeviceSetQuickGather),
+        Bind("PmacCollectGatherData", &DeviceCollectGatherData),
+        Bind("PmacGetGatherSamples", &DeviceGetGatherSamples),
+        Bind("PmacGetIVariableLong", &DeviceGetIVariableLong),
+    };
+    std::string message;
+    if (!devices::LoadLibrary(devices::Device::Scanner, entries, &g_library, &message)) {
+        ShowStatus("\n" + message + "\n");
         ui::MessagePopup("PMAC", "Error in loading PMAC library.");
         return false;
     }
+    h_PmacLib = g_library.handle;
+    ShowStatus("\n" + devices::LibraryLine(devices::Device::Scanner, g_library) + "\n");
     // A simulated controller runs its stage on the instrument's clock; a
     // vendor library has no such entry point.
     using TimeScaleFn = void (*)(double);
@@ -69,7 +68,7 @@ bool RunLink() {
 
 void FreeLink() {
     NullEntryPoints();
-    if (h_PmacLib != nullptr) dlclose(h_PmacLib);
+    devices::ReleaseLibrary(&g_library);
     h_PmacLib = nullptr;
 }
 

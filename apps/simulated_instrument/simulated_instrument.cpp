@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/camera_sdk/simulator.h"
+#include "platform/devices/device_library.h"
 #include "platform/motion6k/simulator.h"
 #include "platform/sim_instrument/scene_light.h"
 #include "scanner/runtime.h"
@@ -36,6 +37,10 @@ double GratingStep() { return motion6k::Axis(1).encoder; }
 void InstallSolarScene() {
     const char* scene = std::getenv("PELU_SIM_SCENE");
     if (scene && std::strcmp(scene, "spectrum") == 0) return;
+    // A site's own cameras see the real Sun; the scene belongs to the
+    // simulator beside the programs.
+    if (devices::ChooseLibrary(devices::Device::Camera).source != devices::Source::Simulator)
+        return;
     camsim::Config config = camsim::ConfigFromEnvironment();
     config.light = std::make_shared<simsun::SolarSpectrumLight>(
         simsun::InstrumentProbes{StagePosition, GratingStep});

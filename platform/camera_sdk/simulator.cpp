@@ -2,6 +2,7 @@
 // camera renders its frames on a worker thread of its own, as a real camera
 // reads out while the host polls its status.
 #include "platform/camera_sdk/simulator.h"
+#include "platform/camera_sdk/simulator_control.h"
 
 #include <algorithm>
 #include <atomic>
@@ -416,6 +417,14 @@ CameraModel DefaultCamera(int index) {
         m.sensor.darkRateAt20C = 60.0;
         m.sensor.readNoiseElectrons = 8.0;
     }
+#ifdef PELU_EXAMPLE_CAMERA
+    // The example site library: cameras of their own model with a smaller
+    // sensor and a higher bias, so that their frames cannot be mistaken for
+    // the simulator's.
+    m.headModel = index == 0 ? "EXAMPLE-256" : "EXAMPLE-256-B";
+    m.width = m.height = 256;
+    m.sensor.baselineAdu = 3000.0;
+#endif
     return m;
 }
 
@@ -1163,6 +1172,38 @@ unsigned int GetTemperature(int* temperature) {
         }
     }
     return s.Done(status);
+}
+
+}  // extern "C"
+
+// ---- the simulator's own entry points (absent from a vendor library) --------------------
+
+extern "C" {
+
+// The worked example of a site library (docs/devices.md) is this simulator
+// built again under another name; it says so in its version.
+#ifndef PELU_CAMERA_LIBRARY_VERSION
+#define PELU_CAMERA_LIBRARY_VERSION "1.0"
+#endif
+
+const char* PeluDeviceLibraryVersion(void) { return PELU_CAMERA_LIBRARY_VERSION; }
+
+const camsim::SimulatorControl* CameraSimulatorControl() {
+    static const camsim::SimulatorControl control{
+        camsim::DefaultCamera,
+        camsim::ConfigFromEnvironment,
+        camsim::ParseFaults,
+        [](const camsim::Config& config) { camsim::Reset(config); },
+        [] { camsim::Reset(); },
+        camsim::AddFault,
+        camsim::Trace,
+        camsim::TraceTexts,
+        camsim::ClearTrace,
+        camsim::HandleOfIndex,
+        camsim::Inspect,
+        camsim::SetSensorTemperature,
+    };
+    return &control;
 }
 
 }  // extern "C"

@@ -1,7 +1,7 @@
 // The simulated camera pair behind the camera SDK's C API (atmcd.h): its
 // configuration, the trace of every call it received, and a few handles for
 // tests. Programs never include this header; they only see atmcd.h, so a
-// vendor library with the same API can be linked instead of the simulator.
+// vendor library with the same API can be loaded instead of the simulator.
 //
 // Configuration from the environment (read when the library is first used,
 // and by Reset() without arguments):
@@ -72,6 +72,13 @@ struct Config {
     bool trace = true;                // keep the call trace (benchmarks switch it off)
     std::shared_ptr<const LightModel> light;  // null: a slit spectrum
 };
+
+// The simulator lives in its own shared library (libpelu_camsim.so); these
+// functions reach it there (simulator_client.cpp), in the library the
+// cameras would load (a site's library only once it is loaded) or else the
+// one beside the programs. False when there is none: the functions below
+// then do nothing.
+bool SimulatorPresent();
 
 // Parses the environment variables above. Malformed entries are reported on
 // stderr and skipped.

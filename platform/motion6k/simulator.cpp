@@ -3,6 +3,7 @@
 // a move remembers where it started, where it ends and when, and every query
 // computes where the axis is now.
 #include "platform/motion6k/simulator.h"
+#include "platform/motion6k/simulator_control.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -456,6 +457,25 @@ int16_t Close_6KE(void) {
     c.initialised = false;
     c.pendingReply.clear();
     return 1;
+}
+
+}  // extern "C"
+
+// ---- the simulator's own entry points (absent from a vendor library) --------------------
+
+extern "C" {
+
+const char* PeluDeviceLibraryVersion(void) { return "1.0"; }
+
+const motion6k::SimulatorControl* Motion6kSimulatorControl() {
+    static const motion6k::SimulatorControl control{
+        motion6k::Configure,     motion6k::Configuration, motion6k::Reset,
+        motion6k::OverrideReply, motion6k::ClearReplyOverrides,
+        motion6k::Commands,      motion6k::Calls,         motion6k::ClearTrace,
+        motion6k::Axis,          motion6k::Outputs,       motion6k::LinkOpen,
+        motion6k::LinkInitialised,
+    };
+    return &control;
 }
 
 }  // extern "C"

@@ -77,6 +77,13 @@ struct SimulatorConfig {
 //   PELU_6K_FAULT=LIST        comma-separated faults: open_fails, init_fails,
 //                             close_fails, silent, grating_never_stops.
 
+// The simulator lives in its own shared library (libpelu_6k.so); these
+// functions reach it there (simulator_client.cpp), in the library the motors
+// would load (a site's library only once it is loaded) or else the one
+// beside the programs. False when there is none: the functions below then
+// do nothing.
+bool SimulatorPresent();
+
 // Powers the controller up afresh with `config`: link closed, axes at their
 // start positions with drives off, outputs "0000", no reply pending. The
 // trace and the reply overrides are kept.

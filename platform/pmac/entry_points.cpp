@@ -116,6 +116,8 @@ PMAC_EXPORT int32_t PmacGetIVariableLong(uint32_t device, int number, int32_t de
     return value;
 }
 
+PMAC_EXPORT const char* PeluDeviceLibraryVersion(void) { return "1.0"; }
+
 PMAC_EXPORT void PmacSimulatorTimeScale(double scale) { Sim().SetTimeScale(scale); }
 
 PMAC_EXPORT int PmacSimulatorCommand(const char* command, char* reply, int size) {

@@ -40,6 +40,9 @@ int PmacGetGatherSamples(uint32_t device, int source, int32_t* count, double* va
 // Value of I-variable `number`, or defaultValue when it cannot be read.
 int32_t PmacGetIVariableLong(uint32_t device, int number, int32_t defaultValue);
 
+// The library's version text (optional in a site's library).
+const char* PeluDeviceLibraryVersion(void);
+
 // ---- the simulator's own entry points (absent from a vendor library) ----------
 
 // Runs the simulated stage on the instrument's clock: real seconds =

@@ -2,6 +2,8 @@
 // and the cameras' part of quitting, driven through PELU_dbg's panels.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -205,6 +207,69 @@ TEST_F(CameraControlsTest, AboutShowsBothReports) {
     EXPECT_NE(ccd1, std::string::npos);
     EXPECT_NE(ccd2, std::string::npos);
     EXPECT_LT(ccd1, ccd2);
+}
+
+TEST_F(CameraControlsTest, AboutNamesTheLibraryOfEveryDevice) {
+    Script("commit MAIN.CCD_TOGGLE\nmenu HELP.ABOUT\n");
+    const std::string info = GetText(state.aboutPanel, ABOUT_INFO);
+    const std::string here = os::ExecutableDirectory();
+    EXPECT_NE(info.find("============Devices===========\nCamera library: " + here +
+                        "/libpelu_camsim.so (simulator, version 1.0)\n"
+                        "Scanner library: " + here + "/libpelu_pmac.so (simulator, not loaded)\n"),
+              std::string::npos)
+        << info;
+    EXPECT_NE(info.find("Motor library: " + here + "/libpelu_6k.so (simulator"),
+              std::string::npos);
+}
+
+// A site's devices.ini for one test, in the working directory.
+class SiteFile {
+public:
+    explicit SiteFile(const std::string& text) { std::ofstream("devices.ini") << text; }
+    ~SiteFile() { std::remove("devices.ini"); }
+};
+
+TEST_F(CameraControlsTest, SiteCameraLibraryFromDevicesIniServesTheCameras) {
+    SiteFile site(std::string("# the site's cameras\ncamera = ") + EXAMPLE_CAMERA_LIBRARY + "\n");
+    camsim::Reset(camsim::Config{});  // the example library's cameras, fresh
+    Script("commit MAIN.CCD_TOGGLE\nmenu HELP.ABOUT\n");
+    EXPECT_NE(Status().find(std::string("\nCamera library: ") + EXAMPLE_CAMERA_LIBRARY +
+                            " (site library from devices.ini, version example 1.0)\n"),
+              std::string::npos)
+        << Status();
+    EXPECT_EQ(state.CCD_status, kDeviceOn);
+    EXPECT_EQ(state.g_nXPixels1, 256);
+    EXPECT_EQ(state.g_nYPixels2, 256);
+    const std::string info = GetText(state.aboutPanel, ABOUT_INFO);
+    EXPECT_NE(info.find("Head Model : EXAMPLE-256\n"), std::string::npos) << info;
+    EXPECT_TRUE(camsim::Inspect(0).initialized);
+    // The simulator beside the program was never asked.
+    setenv("PELU_CAMERA_LIBRARY", (os::ExecutableDirectory() + "/libpelu_camsim.so").c_str(), 1);
+    EXPECT_FALSE(camsim::Inspect(0).initialized);
+    unsetenv("PELU_CAMERA_LIBRARY");
+}
+
+TEST_F(CameraControlsTest, RefusedCameraLibraryLeavesTheCamerasOff) {
+    setenv("PELU_CAMERA_LIBRARY", INCOMPLETE_LIBRARY, 1);
+    Script("commit MAIN.CCD_TOGGLE\n");
+    unsetenv("PELU_CAMERA_LIBRARY");
+    const auto popups = frontEnd.Popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].title, "Camera");
+    EXPECT_NE(popups[0].text.find(std::string("Camera library ") + INCOMPLETE_LIBRARY +
+                                  " lacks the function GetAvailableCameras"),
+              std::string::npos)
+        << popups[0].text;
+    EXPECT_NE(Status().find("the cameras stay off"), std::string::npos);
+    EXPECT_NE(state.CCD_status, kDeviceOn);
+    EXPECT_EQ(state.nNumberOfCameras, 0);
+    // Nothing is bound: a camera call reaches no library.
+    int status = 0;
+    EXPECT_EQ(GetStatus(&status), DRV_NOT_INITIALIZED);
+    // The next switch-on, with the library fixed, binds the simulator again.
+    camsim::ClearTrace();
+    Script("commit MAIN.CCD_TOGGLE\n");
+    EXPECT_EQ(state.nNumberOfCameras, 2);
 }
 
 TEST_F(CameraControlsTest, QuitWarmsAndClosesTheCameras) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "camera/camera_lock.h"
+#include "platform/os/os.h"
 #include "tests/camera/camera_fixture.h"
 
 namespace pelu {
@@ -21,8 +22,11 @@ TEST_F(CameraTest, TwoCamerasOpenInOrderAndCameraOneStaysCurrent) {
     EXPECT_EQ(state.g_nYPixels2, 1002);
     EXPECT_EQ(state.CCD_status, kDeviceOn);
     EXPECT_EQ(state.colortable[200], 200 * 0x010101);
+    // The switch-on names the library that serves the cameras first.
+    const std::string library = "\nCamera library: " + os::ExecutableDirectory() +
+                                "/libpelu_camsim.so (simulator, version 1.0)\n";
     EXPECT_EQ(Status(),
-              "\n2 Two Cameras Detected!!\n\nCamera1 is Opening\n\nCamera1 Open Complete!!\n"
+              library + "\n2 Two Cameras Detected!!\n\nCamera1 is Opening\n\nCamera1 Open Complete!!\n"
               "\nCamera2 is Opening\n\nCamera2 Open Complete!!\n\nSet to Current Camera1\n");
     const auto trace = camsim::TraceTexts();
     const int init1 = Find(trace, "SetCurrentCamera(100)");
@@ -43,7 +47,9 @@ TEST_F(CameraTest, OneCameraLeavesCameraTwoUnsetAndNoneOpensNothing) {
     one.cameras = 1;
     Simulate(one);
     CamerasOn();
-    EXPECT_EQ(Status(), "\n1 Camera Detected!!\n\nCamera1 is Opening\n\nCamera1 Open Complete!!\n");
+    EXPECT_EQ(Status(), "\nCamera library: " + os::ExecutableDirectory() +
+                            "/libpelu_camsim.so (simulator, version 1.0)\n"
+                            "\n1 Camera Detected!!\n\nCamera1 is Opening\n\nCamera1 Open Complete!!\n");
     EXPECT_EQ(state.nCameraHandle2, 0);
     EXPECT_EQ(state.g_nXPixels1, 512);
     EXPECT_EQ(state.g_nXPixels2, 0);

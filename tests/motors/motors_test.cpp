@@ -264,6 +264,43 @@ TEST_F(MotorsTest, AFailedOpenLeavesTheLinkClosedAndSwitchingOffSendsNothing) {
     EXPECT_FALSE(Contains(Status(), "Disconnected"));
 }
 
+TEST_F(MotorsTest, SiteLibraryNamedInDevicesIniDrivesTheMotors) {
+    // A copy of the simulator under the site's own name is a library of its
+    // own: the one beside the program must stay untouched.
+    fs::copy_file(os::ExecutableDirectory() + "/libpelu_6k.so", dir / "libsite_6k.so");
+    std::ofstream(dir / "devices.ini") << "motors = libsite_6k.so\n";
+    SwitchOn();
+    EXPECT_TRUE(Contains(Status(), "\nMotor library: " + (dir / "libsite_6k.so").string() +
+                                       " (site library from devices.ini, version 1.0)\n"))
+        << Status();
+    EXPECT_TRUE(Contains(Status(), "------------Connected------------"));
+    EXPECT_TRUE(motion6k::LinkOpen());
+    setenv("PELU_6K_LIBRARY", (os::ExecutableDirectory() + "/libpelu_6k.so").c_str(), 1);
+    EXPECT_FALSE(motion6k::LinkOpen());
+    EXPECT_TRUE(motion6k::Calls().empty());
+    unsetenv("PELU_6K_LIBRARY");
+}
+
+TEST_F(MotorsTest, MissingLibraryIsRefusedAndTheMotorsStayOff) {
+    setenv("PELU_6K_LIBRARY", "/nonexistent/libsite_6k.so", 1);
+    Start();
+    Script("commit MAIN.MOTOR_TOGGLE\n");
+    unsetenv("PELU_6K_LIBRARY");
+    const auto popups = frontEnd.Popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].title, "Motor");
+    EXPECT_TRUE(Contains(popups[0].text, "Motor library /nonexistent/libsite_6k.so does not exist "
+                                         "(named by PELU_6K_LIBRARY)"))
+        << popups[0].text;
+    EXPECT_TRUE(Contains(popups[0].text, "Correct or unset PELU_6K_LIBRARY"));
+    EXPECT_FALSE(Contains(Status(), "Connected"));
+    // Nothing reached the simulator, and switching off sends nothing either.
+    EXPECT_TRUE(motion6k::Calls().empty());
+    Script("commit MAIN.MOTOR_TOGGLE\n");
+    EXPECT_TRUE(motion6k::Calls().empty());
+    EXPECT_EQ(Write_6KE("1GO:"), 0);
+}
+
 TEST_F(MotorsTest, BadAddressFilesAreRefusedAndNoBatchFileIsWritten) {
     struct Case {
         const char* content;

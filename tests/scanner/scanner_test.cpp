@@ -2,7 +2,9 @@
 // homing sequence, and the reads of the monitoring loop.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 #include "tests/scanner/scanner_fixture.h"
 
@@ -41,6 +43,44 @@ TEST_F(ScannerTest, MissingLibraryIsReportedAndNothingIsBound) {
     EXPECT_FALSE(ScannerConnected());
     getresponse("#1P");  // must not call into an unbound library
     EXPECT_NE(Status().find("Scanner is not connected."), std::string::npos);
+}
+
+TEST_F(ScannerTest, DevicesIniNamingAMissingFileIsRefusedWithTheReason) {
+    std::ofstream("devices.ini") << "scanner = /nonexistent/libsite_pmac.so\n";
+    EXPECT_EQ(ScanOpen(), 0);
+    std::remove("devices.ini");
+    auto popups = frontEnd.Popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].text, "Error in loading PMAC library.");
+    EXPECT_NE(Status().find("Scanner library /nonexistent/libsite_pmac.so does not exist (named "
+                            "by the scanner line of devices.ini"),
+              std::string::npos)
+        << Status();
+    EXPECT_EQ(h_PmacLib, nullptr);
+    EXPECT_EQ(state.Scanner_status, kDeviceNeverOpened);
+}
+
+TEST_F(ScannerTest, SiteLibraryNamedInDevicesIniServesTheScanner) {
+    // A copy of the simulator under the site's name is a controller of its own.
+    std::filesystem::copy_file(os::ExecutableDirectory() + "/libpelu_pmac.so",
+                               workDirectory / "libsite_pmac.so");
+    std::ofstream("devices.ini") << "scanner = libsite_pmac.so\n";
+    Open();
+    EXPECT_NE(Status().find("\nScanner library: " + (workDirectory / "libsite_pmac.so").string() +
+                            " (site library from devices.ini, version 1.0)\n"),
+              std::string::npos)
+        << Status();
+    EXPECT_NE(h_PmacLib, library);
+    // The simulator beside the program heard nothing.
+    EXPECT_TRUE(Trace().empty());
+}
+
+TEST_F(ScannerTest, SwitchOnNamesTheLibraryThatServesTheScanner) {
+    Open();
+    EXPECT_NE(Status().find("\nScanner library: " + PmacLibraryPath() +
+                            " (simulator, version 1.0)\n"),
+              std::string::npos)
+        << Status();
 }
 
 TEST_F(ScannerTest, NoControllerLeavesEveryFlagAsItWas) {

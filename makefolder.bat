@@ -1,0 +1,1 @@
+mkdir E:\DRAV_Data\20261209
