@@ -22,8 +22,15 @@ int Motor_TurnOnOff(int, int, int event, void*, int, int) {
     } else {
         ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT, "Motor On");
         ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 1);
-        MotorConnect();
-        // On whatever the connection gave: switching off again tidies up.
+        if (MotorConnect() == 0) {
+            // The connection has said what failed; the switch shows the truth.
+            ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_TOGGLE, 0);
+            ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT,
+                                 "Motor Off");
+            ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 0);
+            state.Motor_status = kDeviceOff;
+            return 0;
+        }
         state.Motor_status = kDeviceOn;
     }
     return 0;

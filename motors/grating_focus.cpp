@@ -180,17 +180,40 @@ std::string ArpSetF(const std::string& iniPath, const std::string& batchPath) {
 }
 
 int MotorConnect() {
-    if (g_edition.initialiseOleOnce && motorState.M_Open_status != 0) return 0;
+    if (g_edition.initialiseOleOnce && motorState.M_Open_status != 0) return 1;
     const std::string address = ArpSetF();
     if (g_edition.initialiseOleOnce && motorState.First_Open == 0) {
         OLE_Initialize_6KE();
         motorState.First_Open = 1;
     }
+    if (address.empty()) {
+        ShowSwitchOnFailure("motor controller",
+                            "no controller address: IPaddr.ini is missing or not usable",
+                            "Set the controller's IP and MAC address and the host's IP address "
+                            "in IPaddr.ini.",
+                            false);  // the reader of IPaddr.ini has shown its box
+        return 0;
+    }
     motorState.M_Open_status = Open_6KE(address.c_str());
-    if (motorState.M_Open_status == 0) return 1;
+    if (motorState.M_Open_status == 0) {
+        ShowSwitchOnFailure("motor controller", "opening the link to " + address + " failed",
+                            "Check the controller's address in IPaddr.ini, its power and its "
+                            "network cable.");
+        return 0;
+    }
     ShowStatus("\n------------Connected------------\n");
     motorState.M_Init_status = Initialize_6KE();
-    if (motorState.M_Init_status != 0) ShowStatus("Initialized  \n");
+    if (motorState.M_Init_status == 0) {
+        // A link without an initialised controller moves nothing: close it.
+        Close_6KE();
+        motorState.M_Open_status = 0;
+        ShowSwitchOnFailure("motor controller",
+                            "the controller at " + address + " did not initialise",
+                            "Check its power and its network cable, then switch the motor on "
+                            "again.");
+        return 0;
+    }
+    ShowStatus("Initialized  \n");
     DriveEnable();
     if (g_edition.loadWavelengths != nullptr) g_edition.loadWavelengths();
     InitMotor();
@@ -208,8 +231,14 @@ int MotorDisconnect() {
         ShowStatus("-----------Disconnected-----------\n");
         motorState.M_Open_status = 0;
         motorState.M_Init_status = 0;
+        return 1;
     }
-    return 1;
+    const std::string text =
+        "The motor controller did not confirm the close of its link. Switch the controller "
+        "off and on before the next use.";
+    ShowStatus("\n" + text + "\n");
+    ui::MessagePopup("Error", text);
+    return 0;
 }
 
 int DriveEnable() {

@@ -31,4 +31,11 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
+void ShowSwitchOnFailure(const std::string& device, const std::string& step,
+                         const std::string& check, bool popup) {
+    const std::string text = "The " + device + " was not switched on: " + step + ". " + check;
+    ShowStatus("\n" + text + "\n");
+    if (popup) ui::MessagePopup("Error", text);
+}
+
 }  // namespace pelu
