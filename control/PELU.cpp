@@ -10,10 +10,11 @@
 #include "motors/grating_focus.h"
 #include "motors/wv_file.h"
 #include "platform/ui/ui.h"
-#include "scanner/scanner.h"
 #include "resources/pelu_uir.h"
+#include "scanner/scanner.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -52,6 +53,7 @@ void Commit(ui::CtrlCallbackPtr callback) {
 
 int PELU_main() {
     if (ui::InitRuntime() < 0) return -1;
+    OpenObservingLog(state.data_directory);
     if (!Load(MAIN_RESOURCE, &state.mainPanel) || !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
         !Load(TEST_RESOURCE, &state.testpanel) || !Load(ABOUT_RESOURCE, &state.aboutPanel))
         return -1;
@@ -67,6 +69,7 @@ int PELU_main() {
     ui::SetCtrlAttribute(state.mainPanel, MAIN_SPLASH, ui::ATTR_VISIBLE, 0);
     ui::RunUserInterface();
     ui::DiscardPanel(state.mainPanel);
+    CloseObservingLog();
     return 0;
 }
 

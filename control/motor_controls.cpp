@@ -9,6 +9,7 @@
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 
 namespace pelu {
 
@@ -38,8 +39,10 @@ int Motor_TurnOnOff(int, int, int event, void*, int, int) {
 
 int Motor_Stop(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
-    Write_6KE("!S:");
-    Write_6KE("MC0000:");
+    for (const char* command : {"!S:", "MC0000:"}) {
+        Write_6KE(command);
+        LogControllerWrite("motor", command);
+    }
     return 0;
 }
 

@@ -20,6 +20,7 @@
 #include "scanner/scanner.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu::earlier {
@@ -117,12 +118,14 @@ void ApplyCameraSettings(int cameraPage) {
 
 int PELU_main() {
     if (ui::InitRuntime() < 0) return -1;
+    OpenObservingLog(state.data_directory);
     if (!Load(MAIN_RESOURCE, &state.mainPanel) || !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
         !Load(TEST_RESOURCE, &state.testpanel))
         return -1;
     ui::DisplayPanel(state.mainPanel);
     ui::RunUserInterface();
     ui::DiscardPanel(state.mainPanel);
+    CloseObservingLog();
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -33,7 +34,10 @@ constexpr int kParkDistance = -50000;
 
 MotorEdition g_edition;  // set before the link is opened
 
-void Send(const std::string& command) { Write_6KE(command.c_str()); }
+void Send(const std::string& command) {
+    Write_6KE(command.c_str());
+    LogControllerWrite("motor", command);
+}
 
 // A query and its reply, read after the settle time.
 std::string Query(const std::string& command) {
@@ -41,6 +45,8 @@ std::string Query(const std::string& command) {
     os::Delay(DelayTime);
     char reply[kMotion6kReplySize] = {};
     Read_HS(reply, sizeof reply);
+    reply[sizeof reply - 1] = '\0';
+    LogControllerCommand("motor", command, reply, reply[0] != '\0');
     return reply;
 }
 

@@ -13,6 +13,7 @@
 #include "scanner/runtime.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -93,9 +94,13 @@ bool PmacCommand(const std::string& command, std::string* reply) {
     const bool usable = WithController([&] {
         answered = DeviceGetResponse(dwDevice, buffer, kReplySize, command.c_str());
     });
-    if (!usable || answered <= 0) return false;
+    if (!usable || answered <= 0) {
+        LogControllerCommand("scanner", command, "", false);
+        return false;
+    }
     buffer[kReplySize] = '\0';
     *reply = buffer;
+    LogControllerCommand("scanner", command, *reply, true);
     return true;
 }
 

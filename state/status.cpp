@@ -7,11 +7,13 @@
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 
 namespace pelu {
 
 void ShowStatus(const std::string& text) {
     if (state.mainPanel > 0) ui::SetCtrlVal(state.mainPanel, MAIN_STATUS, text);
+    LogStatusText(text);
 }
 
 std::string Format(const char* format, ...) {
