@@ -103,11 +103,19 @@ bool Acquire(int handle, int frames) {
     return false;
 }
 
-void OpenCameraNumbered(int number, int handle, int (*open)(int handle)) {
+bool OpenCameraNumbered(int number, int handle, int (*open)(int handle)) {
     CameraSession session(handle);
     ShowStatus(Format("\nCamera%d is Opening\n", number));
-    open(handle);
+    if (open(handle) == 0) {
+        // The camera's own box has named the failed call.
+        ShowSwitchOnFailure("camera", Format("camera %d did not initialise", number),
+                            "Check that it is powered and its cable is connected, then switch "
+                            "the cameras on again.",
+                            false);
+        return false;
+    }
     ShowStatus(Format("\nCamera%d Open Complete!!\n", number));
+    return true;
 }
 
 }  // namespace
@@ -130,7 +138,7 @@ void ResetCameraGlobals() {
 
 // ---- discovery, opening, report, closing ---------------------------------------------
 
-void CamerasOn(const CameraBringUp& bringUp) {
+bool CamerasOn(const CameraBringUp& bringUp) {
     int32_t count = 0;
     {
         CameraLock lock;
@@ -140,18 +148,19 @@ void CamerasOn(const CameraBringUp& bringUp) {
         if (!camera_sdk::BindLibrary(&refusal)) {
             ShowStatus("\n" + refusal + "\n");
             CameraPopup("Camera", refusal);
-            return;
+            return false;
         }
         ShowStatus("\n" + camera_sdk::LibraryLine() + "\n");
         Sdk(GetAvailableCameras(&count));
     }
     state.nNumberOfCameras = count;
+    bool opened = false;
     if (count == 1) {
         ShowStatus("\n1 Camera Detected!!\n");
         int32_t handle = 0;
         Sdk(GetCameraHandle(0, &handle));
         state.nCameraHandle1 = handle;
-        OpenCameraNumbered(1, handle, bringUp.open);
+        opened = OpenCameraNumbered(1, handle, bringUp.open);
     } else if (count == 2) {
         ShowStatus(bringUp.twoCamerasMessage);
         int32_t handle1 = 0, handle2 = 0;
@@ -159,11 +168,22 @@ void CamerasOn(const CameraBringUp& bringUp) {
         Sdk(GetCameraHandle(1, &handle2));
         state.nCameraHandle1 = handle1;
         state.nCameraHandle2 = handle2;
-        OpenCameraNumbered(1, handle1, bringUp.open);
-        OpenCameraNumbered(2, handle2, bringUp.open);
+        const bool first = OpenCameraNumbered(1, handle1, bringUp.open);
+        const bool second = OpenCameraNumbered(2, handle2, bringUp.open);
+        opened = first && second;
         CameraSession session(handle1);
         ShowStatus("\nSet to Current Camera1\n");
+    } else {
+        ShowSwitchOnFailure("camera",
+                            count == 0 ? std::string("no camera was detected")
+                                       : Format("the camera library reports %d "
+                                                "cameras; this program drives one or two",
+                                                count),
+                            "Check that the cameras are powered and their cables are connected.");
     }
+    // On only when every camera found is ready.
+    if (!opened && state.CCD_status == kDeviceOn) state.CCD_status = kDeviceOff;
+    return opened && state.CCD_status == kDeviceOn;
 }
 
 void CamerasOff() {
@@ -189,7 +209,10 @@ int OpenCamera(int handle) {
     CameraLock lock;
     ccd.caps.ulSize = 48;
     std::snprintf(ccd.ccd_path, sizeof ccd.ccd_path, "%s", os::WorkingDirectory().c_str());
-    if (Sdk(Initialize(ccd.ccd_path)) != DRV_SUCCESS) CameraPopup("Error", "Initialize Error");
+    if (Sdk(Initialize(ccd.ccd_path)) != DRV_SUCCESS) {
+        CameraPopup("Error", "Initialize Error");
+        return 0;
+    }
     int width = 0, height = 0;
     if (handle != 0 && handle == state.nCameraHandle1) {
         Sdk(GetDetector(&width, &height));

@@ -41,7 +41,8 @@ inline unsigned Sdk(unsigned status) {
 
 // ---- discovery, opening, report, closing ------------------------------------------
 
-// Initialises the current camera and records its detector size. Returns 1.
+// Initialises the current camera and records its detector size. Returns 1,
+// or 0 when the camera did not initialise (it is then not on).
 int OpenCamera(int handle);
 // Capability report of the current camera (fills caps as it goes).
 std::string GetCameraInfo();
@@ -57,7 +58,9 @@ struct CameraBringUp {
 };
 
 // Counts the cameras and opens one or two of them (camera 1 current afterwards).
-void CamerasOn(const CameraBringUp& bringUp = {});
+// True when every camera found was opened; otherwise the failure has been
+// reported and the cameras are not on.
+bool CamerasOn(const CameraBringUp& bringUp = {});
 // Warms the cameras, then closes camera 1 and camera 2 in that order.
 void CamerasOff();
 // Closes the one camera, or camera 1 and then camera 2, each made current

@@ -13,10 +13,11 @@
 #include "platform/motion6k/binding.h"
 #include "platform/ui/ui.h"
 #include "scanner/runtime.h"
-#include "scanner/scanner.h"
 #include "resources/pelu_uir.h"
+#include "scanner/scanner.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -55,6 +56,7 @@ void Commit(ui::CtrlCallbackPtr callback) {
 
 int PELU_main() {
     if (ui::InitRuntime() < 0) return -1;
+    OpenObservingLog(state.data_directory);
     if (!Load(MAIN_RESOURCE, &state.mainPanel) || !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
         !Load(TEST_RESOURCE, &state.testpanel) || !Load(ABOUT_RESOURCE, &state.aboutPanel))
         return -1;
@@ -70,6 +72,7 @@ int PELU_main() {
     ui::SetCtrlAttribute(state.mainPanel, MAIN_SPLASH, ui::ATTR_VISIBLE, 0);
     ui::RunUserInterface();
     ui::DiscardPanel(state.mainPanel);
+    CloseObservingLog();
     return 0;
 }
 

@@ -45,7 +45,13 @@ int CCD_TurnOnOff(int, int, int event, void*, int, int) {
         ui::SetCtrlVal(main, MAIN_CCD_LED, 0);
     } else {
         ui::SetCtrlAttribute(main, MAIN_CCD_TOGGLE, ui::ATTR_LABEL_TEXT, "CCD On");
-        CamerasOn();
+        if (!CamerasOn()) {
+            // The failure has been reported; lamp and switch show the cameras off.
+            ui::SetCtrlVal(main, MAIN_CCD_TOGGLE, 0);
+            ui::SetCtrlAttribute(main, MAIN_CCD_TOGGLE, ui::ATTR_LABEL_TEXT, "CCD Off");
+            ui::SetCtrlVal(main, MAIN_CCD_LED, 0);
+            return 0;
+        }
         ui::SetCtrlVal(main, MAIN_CCD_LED, 1);
         DimCameraMenuItems(false);
         TempSet(1, 1, GetInt(state.testpanel, TEST_TEMP1), GetInt(state.testpanel, TEST_TEMP2));
@@ -72,7 +78,14 @@ int setCooler(int, int, int event, void*, int, int) {
     } else {
         AppendCooling("\nCamera 1,2 off!\n");
     }
-    TempSet(off1, off2, temperature1, temperature2);
+    if (TempSet(off1, off2, temperature1, temperature2) == 0) {
+        const std::string text =
+            "The cooler setting was not applied: a camera refused the cooler command, so the "
+            "coolers are not as the lines above say. Check that the cameras are on and answer.";
+        AppendCooling("\n" + text + "\n");
+        ShowStatus("\n" + text + "\n");
+        ui::MessagePopup("Error", text);
+    }
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 
 namespace pelu {
 
@@ -22,8 +23,15 @@ int Motor_TurnOnOff(int, int, int event, void*, int, int) {
     } else {
         ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT, "Motor On");
         ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 1);
-        MotorConnect();
-        // On whatever the connection gave: switching off again tidies up.
+        if (MotorConnect() == 0) {
+            // The connection has said what failed; the switch shows the truth.
+            ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_TOGGLE, 0);
+            ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT,
+                                 "Motor Off");
+            ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 0);
+            state.Motor_status = kDeviceOff;
+            return 0;
+        }
         state.Motor_status = kDeviceOn;
     }
     return 0;
@@ -31,8 +39,10 @@ int Motor_TurnOnOff(int, int, int event, void*, int, int) {
 
 int Motor_Stop(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
-    Write_6KE("!S:");
-    Write_6KE("MC0000:");
+    for (const char* command : {"!S:", "MC0000:"}) {
+        Write_6KE(command);
+        LogControllerWrite("motor", command);
+    }
     return 0;
 }
 

@@ -420,10 +420,38 @@ void FlatFieldRun() {
     Gratingtracking(2, base);
 }
 
+// Why a Run with these settings and devices would do nothing, in one line;
+// empty when it has work to do.
+std::string WhyRunCannotStart(int frames, int takeMode) {
+    if (state.CCD_status != kDeviceOn)
+        return "the cameras are off. Switch them on (CCD switch), then apply the settings (OK).";
+    if (frames < 0)
+        return Format("the settings hold %d frames. Set Frames on the Camera page and press OK.",
+                      frames);
+    if (frames >= 2 && state.Scanner_status != kDeviceOn && takeMode != 6)
+        return Format(
+            "a series of %d frames is taken at the scan steps and the scanner is off. "
+            "Switch the scanner on, or choose \"Frame transfer series\" on the Camera "
+            "page.",
+            frames);
+    return "";
+}
+
 }  // namespace
 
 int cmd_Run(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    {
+        int page = 0;
+        ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, CAMERA_PAGE_INDEX,
+                                      &page);
+        const std::string why =
+            WhyRunCannotStart(state.g_nFrameNumber1, GetInt(page, CAMERA_PAGE_TAKEMODE));
+        if (!why.empty()) {
+            ShowStatus("\nRun not started: " + why + "\n");
+            return 0;
+        }
+    }
     SetDimmed(state.mainPanel, MAIN_PICTURE, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD1, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, true);

@@ -12,6 +12,7 @@
 #include "scanner/scanner.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -149,6 +150,8 @@ int STR_Command(int, int, int event, void*, int eventData1, int) {
         ui::Delay(0.05);
         char reply[256] = {};
         Read_HS(reply, sizeof reply);
+        reply[sizeof reply - 1] = '\0';
+        LogControllerCommand("motor", command, reply, reply[0] != '\0');
         ui::SetCtrlVal(panel, TEST_REPLY, std::string(reply) + "\n");
     }
     return 0;

@@ -87,14 +87,14 @@ bool TakeModeReadsFrames(int takeMode) { return takeMode == 1 || takeMode == 5 |
 // changes: a binning below 1 divides by zero in the camera geometry, a
 // negative count sizes a buffer or a loop, and an imaging scan needs a speed
 // to divide by and a distance to cover. Returns the complaint, or "".
+// Text that is not a number within its field's range is refused too, rather
+// than read as 0: "ten" frames would turn a scan into a live view.
 std::string Refusal(const DialogValues& v) {
     if (state.CCD_status == kDeviceOn) {
-        if (TakeModeReadsFrames(v.takeMode) && TextToInt(v.framesText) < 0)
-            return "Frames per series must not be negative.";
-        if (v.binning == 4 && TextToInt(v.customHText) < 1)
-            return "Custom horizontal binning must be 1 or more.";
-        if (v.binning == 4 && TextToInt(v.customVText) < 1)
-            return "Custom vertical binning must be 1 or more.";
+        const std::string refusal =
+            CameraFieldsRefusal({TakeModeReadsFrames(v.takeMode), v.framesText, v.exposureText,
+                                 v.gainText, v.binning == 4, v.customHText, v.customVText});
+        if (!refusal.empty()) return refusal;
         if (v.repetitions < 0) return "Repetitions must not be negative.";
     }
     if (state.Scanner_status == kDeviceOn && v.scanMode == 1) {

@@ -20,6 +20,7 @@
 #include "scanner/scanner.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu::earlier {
@@ -73,6 +74,16 @@ constexpr CameraChoice kCameraChoices[] = {{false, "Set Current Camera 1\n"},
                                            {true, "Set Current Camera 2\n"},
                                            {false, "Usable Both Cameras\n"}};
 
+// Text that is not a number within its field's range is refused before
+// anything is applied, rather than read as 0.
+std::string CameraSettingsRefusal(int cameraPage) {
+    return CameraFieldsRefusal(
+        {GetInt(cameraPage, CAMERA_PAGE_TAKEMODE) == 1, GetText(cameraPage, CAMERA_PAGE_FRAMES),
+         GetText(cameraPage, CAMERA_PAGE_EXPOSURE), GetText(cameraPage, CAMERA_PAGE_GAIN),
+         GetInt(cameraPage, CAMERA_PAGE_BINNING) == 4, GetText(cameraPage, CAMERA_PAGE_HBIN),
+         GetText(cameraPage, CAMERA_PAGE_VBIN)});
+}
+
 void ApplyCameraSettings(int cameraPage) {
     state.threadparam = 1;
     const int camera = GetInt(cameraPage, CAMERA_PAGE_CAMERA);
@@ -107,12 +118,14 @@ void ApplyCameraSettings(int cameraPage) {
 
 int PELU_main() {
     if (ui::InitRuntime() < 0) return -1;
+    OpenObservingLog(state.data_directory);
     if (!Load(MAIN_RESOURCE, &state.mainPanel) || !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
         !Load(TEST_RESOURCE, &state.testpanel))
         return -1;
     ui::DisplayPanel(state.mainPanel);
     ui::RunUserInterface();
     ui::DiscardPanel(state.mainPanel);
+    CloseObservingLog();
     return 0;
 }
 
@@ -166,7 +179,13 @@ int PELU_setOK(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
     const int cameraPage = Page(CAMERA_PAGE_INDEX);
     const int scannerPage = Page(SCANNER_PAGE_INDEX);
-    if (state.CCD_status == kDeviceOn) ApplyCameraSettings(cameraPage);
+    if (state.CCD_status == kDeviceOn) {
+        if (std::string refusal = CameraSettingsRefusal(cameraPage); !refusal.empty()) {
+            ui::MessagePopup("Error", refusal + "\nThe previous settings are kept.");
+            return 0;
+        }
+        ApplyCameraSettings(cameraPage);
+    }
 
     const int frames = state.g_nFrameNumber1;
     ui::SetCtrlVal(scannerPage, SCANNER_PAGE_STEPS_SPEC, frames);
@@ -243,6 +262,12 @@ int cmdOK(int, int, int event, void*, int, int) {
 
 int cmd_Run(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    if (state.CCD_status != kDeviceOn) {
+        ShowStatus(
+            "\nRun not started: the camera is off. Switch it on (CCD switch), then apply "
+            "the settings (OK).\n");
+        return 0;
+    }
     const int current = CurrentCamera();
     // Without a finished scan there are no frames to save or show.
     if (ExecuteProgram() != 1) return 0;

@@ -41,7 +41,10 @@ int OpenCamera() {
     CameraLock lock;
     ccd.caps.ulSize = 44;
     std::snprintf(ccd.ccd_path, sizeof ccd.ccd_path, "%s", os::WorkingDirectory().c_str());
-    if (Sdk(Initialize(ccd.ccd_path)) != DRV_SUCCESS) CameraPopup("Error", "Initialize Error");
+    if (Sdk(Initialize(ccd.ccd_path)) != DRV_SUCCESS) {
+        CameraPopup("Error", "Initialize Error");
+        return 0;
+    }
     int width = 0, height = 0;
     if (Sdk(GetDetector(&width, &height)) != DRV_SUCCESS)
         CameraPopup("Error", "Get Detector information Error");
@@ -53,11 +56,11 @@ int OpenCamera() {
     return 1;
 }
 
-void CamerasOn() {
+bool CamerasOn() {
     CameraBringUp bringUp;
     bringUp.twoCamerasMessage = "\n2 Camera Detected!!\n";
     bringUp.open = [](int) { return OpenCamera(); };
-    pelu::CamerasOn(bringUp);
+    return pelu::CamerasOn(bringUp);
 }
 
 int CloseCamera(int handle) {
@@ -205,7 +208,10 @@ int CCD_TurnOnOff(int, int, int event, void*, int, int) {
         ui::SetCtrlVal(main, MAIN_CCD_LED, 0);
     } else {
         ui::SetCtrlAttribute(main, MAIN_CCD_TOGGLE, ui::ATTR_LABEL_TEXT, "CCD On");
-        CamerasOn();
+        if (!CamerasOn()) {
+            ui::SetCtrlVal(main, MAIN_CCD_TOGGLE, 0);
+            ui::SetCtrlAttribute(main, MAIN_CCD_TOGGLE, ui::ATTR_LABEL_TEXT, "CCD Off");
+        }
         ui::SetCtrlVal(main, MAIN_CCD_LED, state.CCD_status == kDeviceOn ? 1 : 0);
     }
     return 0;

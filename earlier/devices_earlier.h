@@ -7,7 +7,7 @@
 namespace pelu::earlier {
 
 // Counts the cameras and opens one or two (camera 1 current afterwards).
-void CamerasOn();
+bool CamerasOn();
 // Closes the one camera, or each of the two made current in turn; no warm-up.
 void CamerasOff();
 // Initialises the current camera and records its detector size. Returns 1.

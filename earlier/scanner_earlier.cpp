@@ -29,7 +29,6 @@ void UseEarlierScanner() {
     edition.scriptGenerated = "\nScript was generated.";
     edition.scanStarted = "\nScanning is started.";
     edition.scanFinished = "\nScanning is finished.";
-    edition.ampUnpoweredBox = true;
     edition.stepDisplayShowsFrames = true;
     edition.monitored = kMonitored;
     edition.monitoredCount = static_cast<int>(std::size(kMonitored));

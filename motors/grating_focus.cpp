@@ -17,6 +17,7 @@
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -34,7 +35,10 @@ constexpr int kParkDistance = -50000;
 
 MotorEdition g_edition;  // set before the link is opened
 
-void Send(const std::string& command) { Write_6KE(command.c_str()); }
+void Send(const std::string& command) {
+    Write_6KE(command.c_str());
+    LogControllerWrite("motor", command);
+}
 
 // A query and its reply, read after the settle time.
 std::string Query(const std::string& command) {
@@ -42,6 +46,8 @@ std::string Query(const std::string& command) {
     os::Delay(DelayTime);
     char reply[kMotion6kReplySize] = {};
     Read_HS(reply, sizeof reply);
+    reply[sizeof reply - 1] = '\0';
+    LogControllerCommand("motor", command, reply, reply[0] != '\0');
     return reply;
 }
 
@@ -188,7 +194,7 @@ std::string ArpSetF(const std::string& iniPath, const std::string& batchPath) {
 }
 
 int MotorConnect() {
-    if (g_edition.initialiseOleOnce && motorState.M_Open_status != 0) return 0;
+    if (g_edition.initialiseOleOnce && motorState.M_Open_status != 0) return 1;
     if (motorState.M_Open_status == 0) {
         // The library is chosen again at every switch-on: a site may have
         // edited devices.ini in between.
@@ -196,7 +202,7 @@ int MotorConnect() {
         if (!motion6k::BindLibrary(&refusal)) {
             ShowStatus("\n" + refusal + "\n");
             ui::MessagePopup("Motor", refusal);
-            return 1;
+            return 0;
         }
         ShowStatus("\n" + motion6k::LibraryLine() + "\n");
     }
@@ -205,11 +211,34 @@ int MotorConnect() {
         OLE_Initialize_6KE();
         motorState.First_Open = 1;
     }
+    if (address.empty()) {
+        ShowSwitchOnFailure("motor controller",
+                            "no controller address: IPaddr.ini is missing or not usable",
+                            "Set the controller's IP and MAC address and the host's IP address "
+                            "in IPaddr.ini.",
+                            false);  // the reader of IPaddr.ini has shown its box
+        return 0;
+    }
     motorState.M_Open_status = Open_6KE(address.c_str());
-    if (motorState.M_Open_status == 0) return 1;
+    if (motorState.M_Open_status == 0) {
+        ShowSwitchOnFailure("motor controller", "opening the link to " + address + " failed",
+                            "Check the controller's address in IPaddr.ini, its power and its "
+                            "network cable.");
+        return 0;
+    }
     ShowStatus("\n------------Connected------------\n");
     motorState.M_Init_status = Initialize_6KE();
-    if (motorState.M_Init_status != 0) ShowStatus("Initialized  \n");
+    if (motorState.M_Init_status == 0) {
+        // A link without an initialised controller moves nothing: close it.
+        Close_6KE();
+        motorState.M_Open_status = 0;
+        ShowSwitchOnFailure("motor controller",
+                            "the controller at " + address + " did not initialise",
+                            "Check its power and its network cable, then switch the motor on "
+                            "again.");
+        return 0;
+    }
+    ShowStatus("Initialized  \n");
     DriveEnable();
     if (g_edition.loadWavelengths != nullptr) g_edition.loadWavelengths();
     InitMotor();
@@ -227,8 +256,14 @@ int MotorDisconnect() {
         ShowStatus("-----------Disconnected-----------\n");
         motorState.M_Open_status = 0;
         motorState.M_Init_status = 0;
+        return 1;
     }
-    return 1;
+    const std::string text =
+        "The motor controller did not confirm the close of its link. Switch the controller "
+        "off and on before the next use.";
+    ShowStatus("\n" + text + "\n");
+    ui::MessagePopup("Error", text);
+    return 0;
 }
 
 int DriveEnable() {

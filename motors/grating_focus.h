@@ -59,7 +59,9 @@ std::string ArpSetF(const std::string& iniPath = kIpAddressFile,
                     const std::string& batchPath = kIpBatchFile);
 // Opens and prepares the controller: drives on, wavelength list loaded, axes
 // homed and zeroed, slit hatch open (as far as the edition has them).
-// Returns 1, or 0 when the edition keeps an open link and it is open.
+// Returns 1 when the controller is connected and initialised (or, where the
+// edition keeps an open link, when it was open already); 0 after a failure,
+// which has been reported.
 int MotorConnect();
 // Closes the hatch, stops, parks the grating, disables the drives and
 // closes the link. Sends nothing and returns 0 when the link is not open.

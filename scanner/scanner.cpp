@@ -16,6 +16,7 @@
 #include "scanner/runtime.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -117,21 +118,44 @@ bool PmacCommand(const std::string& command, std::string* reply) {
     const bool usable = WithController([&] {
         answered = DeviceGetResponse(dwDevice, buffer, kReplySize, command.c_str());
     });
-    if (!usable || answered <= 0) return false;
+    if (!usable || answered <= 0) {
+        LogControllerCommand("scanner", command, "", false);
+        return false;
+    }
     buffer[kReplySize] = '\0';
     *reply = buffer;
+    LogControllerCommand("scanner", command, *reply, true);
     return true;
 }
+
+namespace {
+
+// Closes what a switch-on opened before it found the controller unusable.
+void CloseLinkAfterFailedOpen() {
+    detail::g_linkUsable = false;
+    while (detail::g_callsInFlight.load() != 0) os::Sleep(0.1);
+    if (bDriverOpen != 0 && DeviceClose != nullptr) DeviceClose(dwDevice);
+    bDriverOpen = 0;
+    FreeLink();
+}
+
+}  // namespace
 
 int ScanOpen() {
     if (!RunLink()) {
         ShowStatus(Format("Device is NOT opened! %d \n ", 0));
+        ShowSwitchOnFailure("scanner controller",
+                            "its library " + PmacLibraryPath() + " could not be loaded",
+                            "Check that the file exists and is the controller library.",
+                            false);  // the loader has shown its box
         return 0;
     }
     bDriverOpen = DeviceOpen(dwDevice);
     if (bDriverOpen == 0) {
         ShowStatus(Format("Device is NOT opened! %d \n ", bDriverOpen.load()));
         FreeLink();
+        ShowSwitchOnFailure("scanner controller", Format("opening device #%u failed", dwDevice),
+                            "Check that the controller is powered and its cable is connected.");
         return 0;
     }
     ShowStatus(Format("Device is opened in device #%d", bDriverOpen.load()));
@@ -148,7 +172,15 @@ int ScanOpen() {
          {"i117=0.5", "i130=40000", "i131=1800", "i132=1800", "i133=40000", "i135=0"})
         Send(setting);
     std::string reply;
-    PmacCommand("i900", &reply);
+    if (!PmacCommand("i900", &reply) || reply.empty()) {
+        // Opened, but nothing answers: nothing sent to it can be trusted.
+        CloseLinkAfterFailedOpen();
+        ShowSwitchOnFailure("scanner controller",
+                            "the controller opened but does not answer (no reply to i900)",
+                            "Check that the controller is powered and its cable is connected, "
+                            "then switch the scanner on again.");
+        return 0;
+    }
     ShowStatus("\ni900=" + reply);
     PmacCommand("i125", &reply);
     ShowStatus("i125=" + reply);
@@ -166,6 +198,10 @@ void CloseDevice() {
     if (bDriverOpen != 0 && DeviceClose != nullptr) {
         bDriverOpen = DeviceClose(dwDevice) == 0 ? 1 : 0;
         ShowStatus(Format("Device is Closed! %d \n ", bDriverOpen.load()));
+        if (bDriverOpen != 0)
+            ShowStatus(
+                "\nThe scanner controller did not confirm the close; the program no "
+                "longer uses it. Switch the controller off and on before the next use.\n");
     }
     if (h_PmacLib != nullptr) FreeLink();
     state.Scanner_status = kDeviceOff;
@@ -185,9 +221,22 @@ void ampon_timer() {
             Send("m138->X:$3D,18");
             const char m139 = FirstOfReply("m139");
             const char m138 = FirstOfReply("m138");
+            if (m139 == '\0' || m138 == '\0') {  // no reply is no answer, not a powered amp
+                StopAmpTimer();
+                const std::string text =
+                    "The scanner controller did not answer the amplifier check (m139, m138): "
+                    "the stage is not homed. Check the controller's power and cable, then "
+                    "switch the scanner off and on again.";
+                ShowStatus("\n" + text + "\n");
+                ui::MessagePopup("Error", text);
+                break;
+            }
             if (m139 == '0' || m138 == '1') {  // the amplifier has no power
                 StopAmpTimer();
-                if (g_edition.ampUnpoweredBox) ui::MessagePopup("Error", "Amp is not powered.");
+                ShowStatus(
+                    "\nAmp is not powered: the stage cannot be homed and no scan can run. "
+                    "Check the amplifier's power switch and its cable to the stage.\n");
+                ui::MessagePopup("Error", "Amp is not powered.");
                 break;
             }
             ShowStatus("Amp is turned ON\n");

@@ -64,7 +64,6 @@ struct ScannerEdition {
     const char* scriptGenerated = "\nScript was generated.\n";
     const char* scanStarted = "\nStarting Scan.\n";
     const char* scanFinished = "\nScanning complete.\n";
-    bool ampUnpoweredBox = false;  // also show "Amp is not powered." in a box
     // Step scans show the frames requested so far instead of the program's
     // step counter.
     bool stepDisplayShowsFrames = false;

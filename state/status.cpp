@@ -7,11 +7,13 @@
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/instrument_state.h"
+#include "state/observing_log.h"
 
 namespace pelu {
 
 void ShowStatus(const std::string& text) {
     if (state.mainPanel > 0) ui::SetCtrlVal(state.mainPanel, MAIN_STATUS, text);
+    LogStatusText(text);
 }
 
 std::string Format(const char* format, ...) {
@@ -29,6 +31,13 @@ std::string Format(const char* format, ...) {
     }
     va_end(again);
     return text;
+}
+
+void ShowSwitchOnFailure(const std::string& device, const std::string& step,
+                         const std::string& check, bool popup) {
+    const std::string text = "The " + device + " was not switched on: " + step + ". " + check;
+    ShowStatus("\n" + text + "\n");
+    if (popup) ui::MessagePopup("Error", text);
 }
 
 }  // namespace pelu

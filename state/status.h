@@ -10,6 +10,13 @@ namespace pelu {
 // Appends `text` to the status box (nothing before the main panel exists).
 void ShowStatus(const std::string& text);
 
+// A device that could not be switched on: says in the status box which device
+// failed, at which step, and what the observer should check; with `popup`
+// (unless an earlier box of the same failure has been shown) also in an error
+// box.
+void ShowSwitchOnFailure(const std::string& device, const std::string& step,
+                         const std::string& check, bool popup = true);
+
 // printf-style formatting into a string, never longer than the result needs.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -125,6 +125,47 @@ TEST_F(CameraControlsTest, SwitchOnOpensBothCamerasLeavesCoolersOffAndSwitchOffC
     EXPECT_EQ(trace[size_t(shut2)].handle, camsim::HandleOfIndex(1));
 }
 
+// A switch-on that failed leaves lamp, label and flag at "off", says why in
+// the status box and in a box, and starts no cooling.
+TEST_F(CameraControlsTest, FailedSwitchOnShowsTheCamerasOffAndSaysWhy) {
+    const auto expectOff = [this] {
+        EXPECT_NE(state.CCD_status, kDeviceOn);
+        EXPECT_EQ(GetInt(state.mainPanel, MAIN_CCD_LED), 0);
+        EXPECT_EQ(GetInt(state.mainPanel, MAIN_CCD_TOGGLE), 0);
+        std::string label;
+        ui::GetCtrlAttribute(state.mainPanel, MAIN_CCD_TOGGLE, ui::ATTR_LABEL_TEXT, &label);
+        EXPECT_EQ(label, "CCD Off");
+        EXPECT_EQ(MenuDimmed(MENUBAR_FILE_SAVE), 1);
+    };
+    camsim::Config none;
+    none.cameras = 0;
+    camsim::Reset(none);
+    Script("commit MAIN.CCD_TOGGLE\n");
+    expectOff();
+    const std::string noCamera =
+        "The camera was not switched on: no camera was detected. Check that the cameras are "
+        "powered and their cables are connected.";
+    EXPECT_NE(Status().find("\n" + noCamera + "\n"), std::string::npos) << Status();
+    ASSERT_EQ(frontEnd.Popups().size(), 1u);
+    EXPECT_EQ(frontEnd.Popups()[0].title, "Error");
+    EXPECT_EQ(frontEnd.Popups()[0].text, noCamera);
+
+    // The second camera does not initialise: not "on" with one camera missing.
+    camsim::Reset(camsim::Config{});
+    camsim::Fault fault;
+    fault.call = "Initialize";
+    fault.after = 1;
+    camsim::AddFault(fault);
+    frontEnd.ClearPopups();
+    Script("commit MAIN.CCD_TOGGLE\n");
+    expectOff();
+    EXPECT_NE(Status().find("camera 2 did not initialise"), std::string::npos) << Status();
+    EXPECT_EQ(Status().find("\nCamera2 Open Complete!!\n"), std::string::npos);
+    ASSERT_FALSE(frontEnd.Popups().empty());
+    EXPECT_EQ(frontEnd.Popups()[0].text, "Initialize Error");
+    EXPECT_FALSE(camsim::Inspect(0).coolerOn);
+}
+
 TEST_F(CameraControlsTest, CoolingControlsWriteTheirLinesAndStartTheWatch) {
     Script(R"(
 commit MAIN.CCD_TOGGLE
@@ -154,6 +195,23 @@ expect status "CCD1: 20 C CCD2: 15 C"
     program.join();
     EXPECT_EQ(ccd.temp_thread, 1);
     EXPECT_FALSE(camsim::Inspect(1).initialized);
+}
+
+TEST_F(CameraControlsTest, ARefusedCoolerCommandIsSaidWhereTheCoolingLinesAre) {
+    Script("commit MAIN.CCD_TOGGLE\ncommit MAIN.TEST\n");
+    camsim::Fault fault;
+    fault.call = "CoolerON";
+    camsim::AddFault(fault);
+    frontEnd.ClearPopups();
+    Script(
+        "set TEST.COOLER1 \"Cooling on\"\nset TEST.COOLER2 \"Cooling on\"\ncommit "
+        "TEST.SETCOOLER\n");
+    const std::string cooling = GetText(state.testpanel, TEST_COOLSTATUS);
+    EXPECT_NE(cooling.find("The cooler setting was not applied"), std::string::npos) << cooling;
+    EXPECT_NE(Status().find("The cooler setting was not applied"), std::string::npos);
+    ASSERT_EQ(frontEnd.Popups().size(), 1u);
+    EXPECT_EQ(frontEnd.Popups()[0].title, "Error");
+    EXPECT_FALSE(camsim::Inspect(0).coolerOn);
 }
 
 TEST_F(CameraControlsTest, FlatFieldingChoiceClearsAndDimsTheTarget) {

@@ -122,16 +122,19 @@ TEST_F(CameraTest, ReportSearchesSpeedsAndSurvivesAFailedChannelCount) {
     EXPECT_EQ(PopupTexts(), std::vector<std::string>{"Error/Get number AD Channel Error\n"});
 }
 
-TEST_F(CameraTest, OpenReportsInitializeAndDetectorFailuresAndGoesOn) {
+TEST_F(CameraTest, ACameraThatDoesNotInitialiseIsNotOn) {
     camsim::Config config;
     config.faults = {{"Initialize", 0, DRV_ERROR_ACK, 0}};
     Simulate(config);
-    CamerasOn();
+    EXPECT_FALSE(CamerasOn());
     const auto popups = PopupTexts();
     EXPECT_EQ(std::count(popups.begin(), popups.end(), "Error/Initialize Error"), 2);
-    EXPECT_EQ(std::count(popups.begin(), popups.end(), "Error/Get Detector information Error"), 4);
-    EXPECT_EQ(state.CCD_status, kDeviceOn);  // still marked open
-    EXPECT_NE(Status().find("Camera2 Open Complete!!"), std::string::npos);
+    // Nothing more is asked of a camera that did not initialise.
+    EXPECT_EQ(std::count(popups.begin(), popups.end(), "Error/Get Detector information Error"), 0);
+    EXPECT_NE(state.CCD_status, kDeviceOn);
+    EXPECT_EQ(Status().find("Open Complete!!"), std::string::npos);
+    EXPECT_NE(Status().find("camera 1 did not initialise"), std::string::npos);
+    EXPECT_NE(Status().find("camera 2 did not initialise"), std::string::npos);
 }
 
 TEST_F(CameraTest, ClosingWarmsThenClosesCameraOneBeforeCameraTwo) {

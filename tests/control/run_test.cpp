@@ -134,6 +134,12 @@ set CAMERA_PAGE.EXPOSURE 0.01
     Script("commit MAIN.RUN\n");
     ASSERT_TRUE(RunHasEnded());
     EXPECT_TRUE(SeriesFiles().empty()) << "take mode 1 without the scanner acquires nothing";
+    EXPECT_TRUE(Eventually([] {
+        return GetText(state.mainPanel, MAIN_STATUS)
+                   .find(
+                       "\nRun not started: a series of 5 frames is taken at the scan steps and "
+                       "the scanner is off.") != std::string::npos;
+    }));
 
     Script(R"script(
 commit MAIN.SETUP
@@ -146,9 +152,11 @@ commit MAIN.STOP
     ASSERT_TRUE(Eventually([&] { return SeriesFiles().size() == 1; }));
 }
 
-TEST_F(RunTest, ARunWithoutCamerasOnlyEndsTheRun) {
-    Script("commit MAIN.SETUP\ncommit SETTINGS.OK\ncommit MAIN.RUN\n");
-    EXPECT_EQ(state.DataSource, 1);
+TEST_F(RunTest, ARunThatCannotDoAnythingSaysWhy) {
+    Script(
+        "commit MAIN.SETUP\ncommit SETTINGS.OK\ncommit MAIN.RUN\n"
+        "expect status \"Run not started: the cameras are off. Switch them on (CCD switch), "
+        "then apply the settings (OK).\"\n");
     EXPECT_TRUE(SeriesFiles().empty());
 }
 

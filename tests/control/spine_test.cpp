@@ -165,13 +165,22 @@ commit SETTINGS.OK
     Script(R"script(
 commit MAIN.SETUP
 set CAMERA_PAGE.TAKEMODE "Single scan"
-set CAMERA_PAGE.FRAMES many
-set CAMERA_PAGE.EXPOSURE soon
+set CAMERA_PAGE.FRAMES 7
 commit SETTINGS.OK
 )script");
-    // Text that is not a number is taken as 0, as it always was.
-    EXPECT_EQ(state.g_nFrameNumber1, 0);
-    EXPECT_FLOAT_EQ(state.g_fExpTime1, 0.0f);
+    EXPECT_EQ(state.g_nFrameNumber1, 7);
+    // Text that is not a number is refused, not read as 0 (which would make
+    // the next Run a live view).
+    frontEnd.ClearPopups();
+    Script(R"script(
+commit MAIN.SETUP
+set CAMERA_PAGE.FRAMES many
+commit SETTINGS.OK
+)script");
+    ASSERT_EQ(frontEnd.Popups().size(), 1u);
+    EXPECT_NE(frontEnd.Popups()[0].text.find("Frames (scan steps): \"many\" is not a whole number"),
+              std::string::npos);
+    EXPECT_EQ(state.g_nFrameNumber1, 7);
 }
 
 TEST_F(SpineTest, BinningTableAndCustomBinning) {
@@ -216,15 +225,29 @@ commit SETTINGS.OK
         std::string popup;
     } cases[] = {
         {"set CAMERA_PAGE.BINNING Custom\ncommit CAMERA_PAGE.BINNING\nset CAMERA_PAGE.HBIN 0",
-         "Custom horizontal binning must be 1 or more."},
+         "Custom horizontal binning: 0 is out of range; allowed: 1 to 2048."},
         {"set CAMERA_PAGE.BINNING Custom\ncommit CAMERA_PAGE.BINNING\nset CAMERA_PAGE.HBIN 1\n"
          "set CAMERA_PAGE.VBIN x",
-         "Custom vertical binning must be 1 or more."},
-        {"set CAMERA_PAGE.BINNING \"1 x 1\"\nset CAMERA_PAGE.FRAMES -5", "Frames per series must not be negative."},
-        {"set CAMERA_PAGE.FRAMES 10\nset SCANNER_PAGE.SCANMODE \"Imaging (continuous)\"\n"
+         "Custom vertical binning: \"x\" is not a whole number; allowed: 1 to 2048."},
+        {"set CAMERA_PAGE.BINNING \"1 x 1\"\nset CAMERA_PAGE.FRAMES -5",
+         "Frames (scan steps): -5 is out of range; allowed: 0 to 100000."},
+        // Text that is not a number is refused, never read as 0.
+        {"set CAMERA_PAGE.FRAMES ten", "Frames (scan steps): \"ten\" is not a whole number"},
+        {"set CAMERA_PAGE.FRAMES 2.5", "Frames (scan steps): \"2.5\" is not a whole number"},
+        {"set CAMERA_PAGE.FRAMES 10\nset CAMERA_PAGE.EXPOSURE -1",
+         "Exposure (s): -1 is out of range; allowed: 0 to 3600."},
+        {"set CAMERA_PAGE.EXPOSURE fast", "Exposure (s): \"fast\" is not a number"},
+        {"set CAMERA_PAGE.EXPOSURE nan", "Exposure (s): \"nan\" is not a number"},
+        {"set CAMERA_PAGE.EXPOSURE 0.25\nset CAMERA_PAGE.GAIN 256",
+         "Gain: 256 is out of range; allowed: 0 to 255."},
+        {"set CAMERA_PAGE.GAIN 10\nset CAMERA_PAGE.EXPOSURE 1e999",
+         "Exposure (s): \"1e999\" is not a number"},
+        {"set CAMERA_PAGE.EXPOSURE 0.25\nset CAMERA_PAGE.FRAMES 10\nset SCANNER_PAGE.SCANMODE "
+         "\"Imaging (continuous)\"\n"
          "commit SCANNER_PAGE.SCANMODE\nset SCANNER_PAGE.SPEED 0",
          "Imaging speed must be above 0 um/s."},
-        {"set SCANNER_PAGE.SPEED 50\nset SCANNER_PAGE.DISTANCE -1", "Imaging distance must be above 0 mm."},
+        {"set SCANNER_PAGE.SPEED 50\nset SCANNER_PAGE.DISTANCE -1",
+         "Imaging distance must be above 0 mm."},
     };
     for (const Case& c : cases) {
         frontEnd.ClearPopups();

@@ -35,7 +35,16 @@ def main():
         check(run.returncode == 0, "PELU_dbg failed: %s" % run.stderr)
         check("frames stored 100 of 100" in run.stdout, "a scan lost frames")
 
-        day = glob.glob(os.path.join(work, "E", "DRAV_Data", "*"))
+        # The observing log beside the data: the status lines and the commands
+        # to both controllers with their replies.
+        logs = glob.glob(os.path.join(work, "E", "DRAV_Data", "ObservingLog_*.txt"))
+        check(len(logs) == 1, "one observing log expected, found %s" % logs)
+        log = open(logs[0]).read()
+        for text in ("status  Starting Scan.", "scanner> i900 -> \"3", "motor> SETUP:",
+                     "scanner> m180 -> "):
+            check(text in log, "the observing log lacks %r" % text)
+
+        day = [p for p in glob.glob(os.path.join(work, "E", "DRAV_Data", "*")) if os.path.isdir(p)]
         check(len(day) == 1, "one day folder expected, found %s" % day)
         # Observation series: ..._A.fts, ..._B.fts (or ..._A_1.fts when a name was taken).
         series = sorted(p for p in glob.glob(os.path.join(day[0], "raw", "sunspot", "*.fts"))

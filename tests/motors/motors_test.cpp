@@ -232,36 +232,63 @@ TEST_F(MotorsTest, SwitchingOffClosesTheHatchParksTheGratingAndCloses) {
     EXPECT_EQ(Lamp(state.mainPanel, MAIN_MOTOR_LED), 0);
 }
 
-TEST_F(MotorsTest, AFailedOpenLeavesTheLinkClosedAndSwitchingOffSendsNothing) {
+// A switch that failed shows "off" in its lamp, label and flag, and the
+// status box and an error box say which step failed and what to check.
+TEST_F(MotorsTest, FailedSwitchingOnAndOffSaysWhichStepFailedAndShowsTheTruth) {
+    const auto expectOff = [this] {
+        EXPECT_EQ(state.Motor_status, kDeviceOff);
+        EXPECT_EQ(Lamp(state.mainPanel, MAIN_MOTOR_LED), 0);
+        EXPECT_EQ(GetInt(state.mainPanel, MAIN_MOTOR_TOGGLE), 0);
+        std::string label;
+        ui::GetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT, &label);
+        EXPECT_EQ(label, "Motor Off");
+    };
     motion6k::SimulatorConfig config;
     config.openFails = true;
     motion6k::Configure(config);
     Start();
     Script("commit MAIN.MOTOR_TOGGLE\n");
     EXPECT_EQ(motion6k::Calls(), (Commands{"Open_6KE 127.0.0.60"}));
-    EXPECT_EQ(state.Motor_status, kDeviceOn);  // on whatever the connection gave
+    expectOff();
+    const std::string openFailed =
+        "The motor controller was not switched on: opening the link to 127.0.0.60 failed. "
+        "Check the controller's address in IPaddr.ini, its power and its network cable.";
+    EXPECT_TRUE(Contains(Status(), "\n" + openFailed + "\n")) << Status();
+    ASSERT_EQ(frontEnd.Popups().size(), 1u);
+    EXPECT_EQ(frontEnd.Popups()[0].title, "Error");
+    EXPECT_EQ(frontEnd.Popups()[0].text, openFailed);
     EXPECT_FALSE(Contains(Status(), "Connected"));
-    motion6k::ClearTrace();
-    Script("commit MAIN.MOTOR_TOGGLE\n");
-    EXPECT_TRUE(motion6k::Calls().empty());
-    EXPECT_EQ(state.Motor_status, kDeviceOff);
 
-    // An initialisation that fails still prepares the axes, without its line.
+    // A controller that opens but does not initialise is closed again and
+    // nothing is sent to its axes.
     config.openFails = false;
     config.initialiseFails = true;
     motion6k::Configure(config);
+    motion6k::ClearTrace();
     Script("commit MAIN.MOTOR_TOGGLE\n");
-    EXPECT_TRUE(Contains(Status(), "Connected"));
+    expectOff();
+    EXPECT_FALSE(motion6k::LinkOpen());
+    EXPECT_EQ(motorState.M_Open_status, 0);
+    EXPECT_TRUE(Contains(Status(), "the controller at 127.0.0.60 did not initialise"));
     EXPECT_FALSE(Contains(Status(), "Initialized"));
-    EXPECT_EQ(motion6k::Outputs(), "0010");
+    for (const std::string& command : motion6k::Commands())
+        EXPECT_EQ(command.rfind("DRIVE", 0), std::string::npos) << command;
 
-    // A close that fails keeps the link flags and writes no "Disconnected".
+    // A close that fails is said, and keeps the link flags.
+    config.initialiseFails = false;
+    motion6k::Configure(config);
+    Script("commit MAIN.MOTOR_TOGGLE\n");
+    ASSERT_EQ(state.Motor_status, kDeviceOn);
+    EXPECT_EQ(Lamp(state.mainPanel, MAIN_MOTOR_LED), 1);
     config.closeFails = true;
     motion6k::Configure(config);
-    ASSERT_NE(Open_6KE("127.0.0.60"), 0);
+    frontEnd.ClearPopups();
     Script("commit MAIN.MOTOR_TOGGLE\n");
     EXPECT_NE(motorState.M_Open_status, 0);
     EXPECT_FALSE(Contains(Status(), "Disconnected"));
+    EXPECT_TRUE(Contains(Status(), "The motor controller did not confirm the close of its link."));
+    ASSERT_EQ(frontEnd.Popups().size(), 1u);
+    EXPECT_EQ(state.Motor_status, kDeviceOff);
 }
 
 TEST_F(MotorsTest, SiteLibraryNamedInDevicesIniDrivesTheMotors) {
@@ -342,7 +369,10 @@ TEST_F(MotorsTest, BadAddressFilesAreRefusedAndNoBatchFileIsWritten) {
     EXPECT_EQ(popups[0].text,
               "IPaddr.ini file is not exist.\n Please Set the IP address and Mac address.");
     EXPECT_FALSE(fs::exists(dir / "IPaddr.bat"));
-    EXPECT_EQ(motion6k::Calls(), (Commands{"Open_6KE "}));
+    // Without an address nothing is opened, and the switch stays off.
+    EXPECT_TRUE(motion6k::Calls().empty());
+    EXPECT_EQ(state.Motor_status, kDeviceOff);
+    EXPECT_TRUE(Contains(Status(), "no controller address: IPaddr.ini is missing or not usable"));
 }
 
 TEST_F(MotorsTest, SettingsOkMovesTheGratingToTheChosenWavelengthAndStoresTheChoice) {

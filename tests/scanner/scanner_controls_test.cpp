@@ -14,6 +14,13 @@ TEST_F(ScannerTest, SwitchWithoutControllerStopsAfterTheMessage) {
     Sim("fault no_controller");
     Script("commit MAIN.SCAN_TOGGLE\n");
     EXPECT_TRUE(StatusHas("Device is NOT opened! 0 \n "));
+    const std::string failed =
+        "The scanner controller was not switched on: opening device #0 failed. Check that the "
+        "controller is powered and its cable is connected.";
+    EXPECT_TRUE(StatusHas("\n" + failed + "\n"));
+    ASSERT_EQ(frontEnd.Popups().size(), 1u);
+    EXPECT_EQ(frontEnd.Popups()[0].title, "Error");
+    EXPECT_EQ(frontEnd.Popups()[0].text, failed);
     EXPECT_EQ(GetInt(state.mainPanel, MAIN_SCAN_LED), 0);
     EXPECT_EQ(GetInt(state.mainPanel, MAIN_SCAN_TOGGLE), 0);
     EXPECT_FALSE(TimerEnabled());
@@ -27,6 +34,39 @@ TEST_F(ScannerTest, SwitchWithoutControllerStopsAfterTheMessage) {
     EXPECT_EQ(g_nJogPosition, 0);
     EXPECT_EQ(Trace(), std::vector<std::string>{"<open>"});
     EXPECT_TRUE(StatusHas("Scanner is not connected."));
+}
+
+TEST_F(ScannerTest, AControllerThatNeverAnswersIsNotSwitchedOn) {
+    Sim("fault no_reply");
+    Script("commit MAIN.SCAN_TOGGLE\n");
+    EXPECT_TRUE(StatusHas("the controller opened but does not answer (no reply to i900)"));
+    EXPECT_FALSE(StatusHas("Amp is turned ON"));
+    EXPECT_FALSE(StatusHas("\ni900="));
+    ASSERT_EQ(frontEnd.Popups().size(), 1u);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_SCAN_LED), 0);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_SCAN_TOGGLE), 0);
+    EXPECT_FALSE(TimerEnabled());
+    EXPECT_NE(state.Scanner_status, kDeviceOn);
+    EXPECT_EQ(state.PmacAccessible, 0);
+    EXPECT_FALSE(ScannerConnected());
+    // The link was closed: the library holds no open device.
+    EXPECT_EQ(Trace().back(), "<close>");
+}
+
+TEST_F(ScannerTest, AnUnpoweredAmplifierIsSaidAtSwitchOn) {
+    Sim("fault amp_unpowered");
+    ui::PostEvent(state.mainPanel, MAIN_SCAN_TOGGLE, ui::EVENT_COMMIT);
+    ASSERT_TRUE(Eventually([this] { return state.PmacAccessible == 1 && TimerEnabled(); }));
+    for (int tick = 0; tick < 2000 && TimerEnabled(); ++tick) {
+        Script("tick MAIN.AMP_TIMER\n");
+        os::Sleep(5);
+    }
+    EXPECT_NE(g_nAmpOnSeq, 30);  // never homed
+    EXPECT_TRUE(StatusHas("\nAmp is not powered: the stage cannot be homed and no scan can run."));
+    EXPECT_FALSE(StatusHas("Amp is turned ON"));
+    Script("expect popup \"Amp is not powered.\"\n");
+    Script("commit MAIN.SCAN_TOGGLE\n");
+    EXPECT_TRUE(Eventually([] { return state.Scanner_status == kDeviceOff; }));
 }
 
 TEST_F(ScannerTest, JogStepsAndZero) {
