@@ -321,11 +321,12 @@ TEST_F(MotorsTest, MissingLibraryIsRefusedAndTheMotorsStayOff) {
         << popups[0].text;
     EXPECT_TRUE(Contains(popups[0].text, "Correct or unset PELU_6K_LIBRARY"));
     EXPECT_FALSE(Contains(Status(), "Connected"));
-    // Nothing reached the simulator, and switching off sends nothing either.
-    EXPECT_TRUE(motion6k::Calls().empty());
-    Script("commit MAIN.MOTOR_TOGGLE\n");
+    // Nothing reached the simulator, no call is bound, and the switch shows off.
     EXPECT_TRUE(motion6k::Calls().empty());
     EXPECT_EQ(Write_6KE("1GO:"), 0);
+    EXPECT_EQ(state.Motor_status, kDeviceOff);
+    EXPECT_EQ(Lamp(state.mainPanel, MAIN_MOTOR_LED), 0);
+    EXPECT_EQ(GetInt(state.mainPanel, MAIN_MOTOR_TOGGLE), 0);
 }
 
 TEST_F(MotorsTest, BadAddressFilesAreRefusedAndNoBatchFileIsWritten) {
