@@ -10,6 +10,7 @@
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
 #include "scanner/scanner.h"
+#include "state/camera_slot.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
 
@@ -307,7 +308,10 @@ int CloseCamera(int handle) {
     if (shutter != DRV_SUCCESS) CameraPopup("Error", "Shutter Error");
     Sdk(SetFanMode(2));
     if (Sdk(ShutDown()) != DRV_SUCCESS) CameraPopup("Error", "Error shutting down");
-    if (Buffer<uint16_t>* raw = RawBuffer(handle)) raw->Free();
+    if (const CameraSlot camera = CameraSlotOfHandle(handle); camera.known()) {
+        camera.raw->Free();
+        camera.frames->Start(0);
+    }
     state.pusFitsData.Free();
     state.pFitsData.Free();
     state.planeDataCCD.Release();
@@ -356,6 +360,7 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
         std::fflush(stdout);
         return;
     }
+    (camera1 ? state.frames1 : state.frames2).Start(frames > 0 ? frames : 1);
 
     if (acquisitionMode == 1) {
         Sdk(SetFrameTransferMode(0));
@@ -419,70 +424,117 @@ void ApplyReadoutSettings(const ReadoutSettings& r) {
 
 // ---- acquisition --------------------------------------------------------------------------
 
-bool TakeImage(int width, int height, int handle, int frameIndex) {
-    CameraLock lock;
-    if (!FrameSlot(width, height, handle, frameIndex, 1)) return false;
-    if (!Acquire(handle, 1)) return false;
-    DataDump(width, height, handle, frameIndex);
-    return true;
+namespace {
+
+// A record of the frame about to be taken into slot `frameIndex`.
+FrameRecord NewRecord(const CameraSlot& camera, int width, int height, int frameIndex,
+                      const ScanRequest& request) {
+    FrameRecord record;
+    record.camera = camera.number;
+    record.index = frameIndex;
+    record.width = width;
+    record.height = height;
+    record.scanStep = request.step;
+    record.positionRequested = request.step > 0 ? request.positionRequested : state.scanpos.load();
+    record.late = request.late;
+    return record;
 }
 
-void DataDump(int width, int height, int handle, int frameIndex) {
+}  // namespace
+
+bool TakeImage(int width, int height, int handle, int frameIndex, const ScanRequest& request) {
+    CameraLock lock;
+    const CameraSlot camera = CameraSlotOfHandle(handle);
+    if (!FrameSlot(width, height, handle, frameIndex, 1)) return false;
+    FrameRecord record = NewRecord(camera, width, height, frameIndex, request);
+    record.startUtcUs = UtcMicroseconds();
+    record.read = Acquire(handle, 1) && DataDump(width, height, handle, frameIndex);
+    record.endUtcUs = UtcMicroseconds();
+    record.positionEnded = state.scanpos;
+    camera.frames->Add(record);
+    return record.read;
+}
+
+bool DataDump(int width, int height, int handle, int frameIndex) {
     CameraLock lock;
     uint16_t* slot = FrameSlot(width, height, handle, frameIndex, 1);
-    if (!slot) return;
-    Sdk(GetAcquiredData16(slot, uint32_t(size_t(width) * size_t(height))));
+    if (!slot) return false;
+    const bool read = Sdk(GetAcquiredData16(slot, uint32_t(size_t(width) * size_t(height)))) == DRV_SUCCESS;
     state.DataSource = 1;
+    return read;
 }
 
 bool TakeImage_FTmode(int width, int height, int frames, int handle) {
     CameraLock lock;
+    const CameraSlot camera = CameraSlotOfHandle(handle);
     uint16_t* start = FrameSlot(width, height, handle, 0, frames);
     if (!start) return false;
-    if (!Acquire(handle, frames)) return false;
+    const int64_t startUs = UtcMicroseconds();
+    if (!Acquire(handle, frames)) {
+        const int64_t endUs = UtcMicroseconds();
+        for (int f = 0; f < frames; ++f) {
+            FrameRecord record = NewRecord(camera, width, height, f, {});
+            record.startUtcUs = startUs;
+            record.endUtcUs = endUs;
+            camera.frames->Add(record);
+        }
+        return false;
+    }
+    const int64_t endUs = UtcMicroseconds();
     const size_t total = size_t(width) * size_t(height) * size_t(frames);
-    if (total > UINT32_MAX || Sdk(GetAcquiredData16(start, uint32_t(total))) != DRV_SUCCESS)
+    const bool read = total <= UINT32_MAX && Sdk(GetAcquiredData16(start, uint32_t(total))) == DRV_SUCCESS;
+    if (!read)
         ShowStatus(Format("\nCamera %d: the series could not be read (error %u)\n",
-                          CameraNumber(handle), ccd.errorValue.load()));
+                          camera.number, ccd.errorValue.load()));
+    // The camera reports the series as a whole; each frame gets its share of
+    // the acquisition's span, in order.
+    const int64_t span = endUs - startUs;
+    for (int f = 0; f < frames; ++f) {
+        FrameRecord record = NewRecord(camera, width, height, f, {});
+        record.read = read;
+        record.startUtcUs = startUs + span * f / frames;
+        record.endUtcUs = startUs + span * (f + 1) / frames;
+        record.positionEnded = record.positionRequested;
+        camera.frames->Add(record);
+    }
     state.DataSource = 1;
     return true;
 }
 
-void ServeTakeRequest() {
-    if (state.take == 1 && state.pelu_take_mode == 0) {
-        {
-            CameraLock lock;
-            int32_t current = 0;
-            Sdk(GetCurrentCamera(&current));
-            ccd.nUnknownCameraHandle = current;
-            const int frame = state.Scanpos_CCDframe - 1;
-            if (current != 0 && current == state.nCameraHandle1)
-                TakeImage(state.nhDim1, state.nvDim1, current, frame);
-            else if (current != 0 && current == state.nCameraHandle2)
-                TakeImage(state.nhDim2, state.nvDim2, current, frame);
+int ServeTakeRequest() {
+    if (state.take != 1) return -1;
+    const int frame = state.Scanpos_CCDframe - 1;
+    const ScanRequest request{frame + 1, state.Scanpos_requested.load(), state.Scanpos_late != 0};
+    if (state.pelu_take_mode == 0) {
+        CameraLock lock;
+        int32_t current = 0;
+        Sdk(GetCurrentCamera(&current));
+        ccd.nUnknownCameraHandle = current;
+        const CameraSlot camera = CameraSlotOfHandle(current);
+        if (camera.known()) TakeImage(camera.width(), camera.height(), current, frame, request);
+    } else if (state.pelu_take_mode == 1) {
+        for (int number : {1, 2}) {
+            const CameraSlot camera = CameraSlotNumbered(number);
+            if (number == 2 && camera.handle == 0) continue;  // a single camera has no second half
+            CameraSession session(camera.handle);
+            TakeImage(camera.width(), camera.height(), camera.handle, frame, request);
         }
-        state.take = 0;
     }
-    if (state.take == 1 && state.pelu_take_mode == 1) {
-        const int frame = state.Scanpos_CCDframe - 1;
-        {
-            CameraSession session(state.nCameraHandle1);
-            TakeImage(state.nhDim1, state.nvDim1, state.nCameraHandle1, frame);
-        }
-        if (state.nCameraHandle2 != 0) {  // a single camera has no second half
-            CameraSession session(state.nCameraHandle2);
-            TakeImage(state.nhDim2, state.nvDim2, state.nCameraHandle2, frame);
-        }
-        state.take = 0;
-    }
+    state.take = 0;
+    return frame;
 }
 
 int MonitoringThreadFunction() {
+    int served = -1;  // frame whose end position the next reading gives
     while (state.PmacAccessible != 0) {
         // The scanner reads come first in every pass and set the loop's pace.
         ReadPosition();
+        if (served >= 0) {
+            state.frames1.SetEndPosition(served, state.scanpos);
+            state.frames2.SetEndPosition(served, state.scanpos);
+        }
         Monitor();
-        ServeTakeRequest();
+        served = ServeTakeRequest();
     }
     return 1;
 }

@@ -40,13 +40,14 @@ struct RunCamera {
     int width;
     int height;
     Buffer<uint16_t>* raw;
+    FrameLog* frames;
     size_t Plane() const { return size_t(width) * size_t(height); }
 };
 
 RunCamera Camera(int number) {
     if (number == 2)
-        return {2, state.nCameraHandle2, state.nhDim2, state.nvDim2, &state.g_pRawData2};
-    return {1, state.nCameraHandle1, state.nhDim1, state.nvDim1, &state.g_pRawData};
+        return {2, state.nCameraHandle2, state.nhDim2, state.nvDim2, &state.g_pRawData2, &state.frames2};
+    return {1, state.nCameraHandle1, state.nhDim1, state.nvDim1, &state.g_pRawData, &state.frames1};
 }
 
 // Start and end texts of the last acquisition and the elapsed seconds per camera.
@@ -101,28 +102,19 @@ void Save(const RunCamera& camera, int frames, const Timing& timing) {
              timing.end, timing.elapsed[camera.number], state.entire_directory);
 }
 
-// Frames of the series that hold data: a frame that was never taken stays
-// as the run cleared it.
-int FramesStored(const RunCamera& camera, int frames) {
-    const size_t plane = camera.Plane();
-    int stored = 0;
-    for (int f = 0; f < frames; ++f) {
-        const uint16_t* p = camera.raw->get() + plane * size_t(f);
-        for (size_t i = 0; i < plane; ++i)
-            if (p[i] != 0) {
-                ++stored;
-                break;
-            }
-    }
-    return stored;
-}
-
 // Tells the observer how much of the planned series each camera stored; a
-// short series is never reported as complete.
+// short series is never reported as complete. A frame counts when its
+// record says the camera delivered it.
 void ReportFrames(const RunCamera& camera, int frames) {
-    const int stored = FramesStored(camera, frames);
+    const int stored = camera.frames->Stored(frames);
     ShowStatus(Format("\nCCD %d: frames stored %d of %d%s\n", camera.number, stored, frames,
                       stored < frames ? " - FRAMES MISSING" : ""));
+}
+
+// A fresh series: no frame of the last one stays in the buffer or its records.
+void StartSeries(const RunCamera& camera, int frames) {
+    camera.raw->Clear(camera.Plane() * size_t(frames));
+    camera.frames->Start(frames);
 }
 
 // The stage must stand at home (strictly within +-0.3 and in position)
@@ -184,8 +176,8 @@ void SingleFrames() {
     if (!SeriesReady(first, 1) || (both && !SeriesReady(second, 1))) return;
     Timing timing;
     for (int i = 0; i < state.sequential_number; ++i) {
-        first.raw->Clear(first.Plane());
-        if (both) second.raw->Clear(second.Plane());
+        StartSeries(first, 1);
+        if (both) StartSeries(second, 1);
         ShowCounter(i + 1);
         if (!TakeFrame(first, 0, &timing)) break;
         if (both && !TakeFrame(second, 0, &timing)) break;
@@ -260,7 +252,7 @@ void FrameTransferSeries() {
     Timing timing;
     for (int i = 0; i < state.sequential_number; ++i) {
         ShowCounter(i + 1);
-        camera.raw->Clear(camera.Plane() * frames);
+        StartSeries(camera, frames);
         marktime_start(timing.start);
         bool ok;
         {
@@ -293,7 +285,7 @@ void ScanningSequence() {
         if (!SeriesReady(camera, frames)) return;
         state.pelu_take_mode = 0;
         for (int i = 0; i < state.sequential_number; ++i) {
-            camera.raw->Clear(camera.Plane() * frames);
+            StartSeries(camera, frames);
             ShowCounter(i + 1);
             if (!Scan(camera, 0, &timing)) break;
             Save(camera, frames, timing);
@@ -311,8 +303,8 @@ void ScanningSequence() {
     // Both cameras: one scan each (2) or both in every step (3).
     if (!SeriesReady(one, frames) || !SeriesReady(two, frames)) return;
     for (int i = 0; i < state.sequential_number; ++i) {
-        one.raw->Clear(one.Plane() * frames);
-        two.raw->Clear(two.Plane() * frames);
+        StartSeries(one, frames);
+        StartSeries(two, frames);
         ShowCounter(i + 1);
         if (selection == kBothCameras) {
             state.pelu_take_mode = 0;
@@ -367,11 +359,17 @@ void AccumulateFlat(const RunCamera& camera, int frames, int position) {
     const uint16_t* biasDark = (one ? state.BiasDark1 : state.BiasDark2).get();
     const size_t plane = camera.Plane();
     const uint16_t* raw = camera.raw->get();
-    for (int f = 0; f < frames; ++f)
-        for (size_t i = 0; i < plane; ++i) flat[i] += raw[plane * size_t(f) + i];
+    // Only the frames the camera delivered go into the average.
+    int averaged = 0;
+    for (const FrameRecord& record : camera.frames->Records()) {
+        if (!record.read || record.index >= frames) continue;
+        ++averaged;
+        for (size_t i = 0; i < plane; ++i) flat[i] += raw[plane * size_t(record.index) + i];
+    }
+    const float divisor = static_cast<float>(averaged > 0 ? averaged : frames);
     float* target = cube + plane * size_t(position);
     for (size_t i = 0; i < plane; ++i) {
-        flat[i] = flat[i] / frames - biasDark[i];
+        flat[i] = flat[i] / divisor - biasDark[i];
         target[i] = flat[i];
     }
 }
@@ -394,8 +392,8 @@ void FlatFieldRun() {
         ShowStatus(Format("%d th Grating Position : %d\n", p + 1, step));
         ShowCounter(p + 1);
         state.pelu_take_mode = 1;
-        one.raw->Clear(one.Plane() * frames);
-        two.raw->Clear(two.Plane() * frames);
+        StartSeries(one, frames);
+        StartSeries(two, frames);
         state.flatdata1.Clear(one.Plane());
         state.flatdata2.Clear(two.Plane());
         if (!Scan(one, 1, &timing)) {

@@ -114,6 +114,8 @@ private:
     bool Room() const { return state.take == 0 && (frames_ <= 0 || signalled_ < frames_); }
     void Raise(int frame, bool late) {
         state.Scanpos_CCDframe = frame;
+        state.Scanpos_late = late ? 1 : 0;
+        state.Scanpos_requested = static_cast<float>(position / kCountsPerUnit);
         state.take = 1;
         signalled_ = frame;
         late_ += late ? 1 : 0;
