@@ -19,21 +19,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The raw series buffer of a camera handle; null for a handle that is
-// neither camera's (0 included: a camera that was never found).
-Buffer<uint16_t>* RawBuffer(int handle) {
-    if (handle == 0) return nullptr;
-    if (handle == state.nCameraHandle1) return &state.g_pRawData;
-    if (handle == state.nCameraHandle2) return &state.g_pRawData2;
-    return nullptr;
-}
-
-int CameraNumber(int handle) { return handle != 0 && handle == state.nCameraHandle2 ? 2 : 1; }
+// Camera 1 for a handle that is neither camera's, as the messages name it.
+int CameraNumber(int handle) { return CameraSlotOfHandle(handle).number == 2 ? 2 : 1; }
 
 // Start of `frames` frames of width x height from frame `frameIndex` on in
 // the camera's buffer, or null (with a status line) when they would not fit.
 uint16_t* FrameSlot(int width, int height, int handle, int frameIndex, int frames) {
-    Buffer<uint16_t>* buffer = RawBuffer(handle);
+    Buffer<uint16_t>* buffer = CameraSlotOfHandle(handle).raw;
     const size_t frameSize = width > 0 && height > 0 ? size_t(width) * size_t(height) : 0;
     const bool fits = buffer && *buffer && frameSize > 0 && frameIndex >= 0 && frames >= 1 &&
                       (size_t(frameIndex) + size_t(frames)) * frameSize <= buffer->size();
@@ -57,7 +49,7 @@ constexpr double kIdlePollPauseMs = 0.1;
 // camera counts as hung: twice its cycle time as reported at configuration
 // (or exposure plus a second when it was not configured), plus 5 s.
 double AcquisitionTimeout(int handle, int frames) {
-    double cycle = handle == state.nCameraHandle2 ? ccd.frameSeconds2.load() : ccd.frameSeconds1.load();
+    double cycle = CameraSlotOfHandle(handle).number == 2 ? ccd.frameSeconds2.load() : ccd.frameSeconds1.load();
     if (!(cycle > 0)) cycle = state.g_fExpTime1 + 1.0;
     return 5.0 + 2.0 * std::max(frames, 1) * cycle;
 }
@@ -181,15 +173,11 @@ int OpenCamera(int handle) {
     ccd.caps.ulSize = 48;
     std::snprintf(ccd.ccd_path, sizeof ccd.ccd_path, "%s", os::WorkingDirectory().c_str());
     if (Sdk(Initialize(ccd.ccd_path)) != DRV_SUCCESS) CameraPopup("Error", "Initialize Error");
-    int width = 0, height = 0;
-    if (handle != 0 && handle == state.nCameraHandle1) {
+    if (const CameraSlot camera = CameraSlotOfHandle(handle); camera.known()) {
+        int width = 0, height = 0;
         Sdk(GetDetector(&width, &height));
-        state.g_nXPixels1 = width;
-        state.g_nYPixels1 = height;
-    } else if (handle != 0 && handle == state.nCameraHandle2) {
-        Sdk(GetDetector(&width, &height));
-        state.g_nXPixels2 = width;
-        state.g_nYPixels2 = height;
+        *camera.detectorWidth = width;
+        *camera.detectorHeight = height;
     }
     if (ccd.errorValue != DRV_SUCCESS) CameraPopup("Error", "Get Detector information Error");
     for (int i = 0; i < 256; ++i) state.colortable[i] = i * 0x010101;
@@ -327,9 +315,8 @@ int CloseCamera(int handle) {
 void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain, int hbin,
                     int vbin, float exposure, int shutterMode, int fanMode, int frames,
                     int handle) {
-    const bool camera1 = handle != 0 && handle == state.nCameraHandle1;
-    const bool camera2 = handle != 0 && handle == state.nCameraHandle2;
-    if (!camera1 && !camera2) {
+    const CameraSlot camera = CameraSlotOfHandle(handle);
+    if (!camera.known()) {
         ShowStatus(Format("\nNo camera with handle %d to configure\n", handle));
         return;
     }
@@ -338,8 +325,8 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
         return;
     }
     CameraLock lock;
-    const int x = camera1 ? state.g_nXPixels1 : state.g_nXPixels2;
-    const int y = camera1 ? state.g_nYPixels1 : state.g_nYPixels2;
+    const int x = *camera.detectorWidth;
+    const int y = *camera.detectorHeight;
 
     // The wide sensor is read with doubled binning and without its last two rows.
     const bool wide = x > 1000;
@@ -348,19 +335,18 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
     const int height = wide ? ((y - 2) / vbin) / 2 : y / vbin;
     ccd.nhDim = width;
     ccd.nvDim = height;
-    (camera1 ? state.nhDim1 : state.nhDim2) = width;
-    (camera1 ? state.nvDim1 : state.nvDim2) = height;
+    *camera.imageWidth = width;
+    *camera.imageHeight = height;
 
     const size_t frameSize = size_t(std::max(width, 0)) * size_t(std::max(height, 0));
     const size_t count = frames > 0 ? frameSize * size_t(frames) : frameSize;
-    Buffer<uint16_t>& raw = camera1 ? state.g_pRawData : state.g_pRawData2;
-    if (!raw.Allocate(count)) {
-        std::printf(camera1 ? "Not Allocate the memory for g_pRawData\n"
-                            : "Not Allocate the memory for g_pRawData2\n");
+    if (!camera.raw->Allocate(count)) {
+        std::printf(camera.number == 1 ? "Not Allocate the memory for g_pRawData\n"
+                                       : "Not Allocate the memory for g_pRawData2\n");
         std::fflush(stdout);
         return;
     }
-    (camera1 ? state.frames1 : state.frames2).Start(frames > 0 ? frames : 1);
+    camera.frames->Start(frames > 0 ? frames : 1);
 
     if (acquisitionMode == 1) {
         Sdk(SetFrameTransferMode(0));
@@ -391,7 +377,7 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
 
 void ApplyReadoutSettings(const ReadoutSettings& r) {
     CameraLock lock;
-    const bool camera1 = r.handle != 0 && r.handle == state.nCameraHandle1;
+    const bool camera1 = CameraSlotOfHandle(r.handle).number == 1;
     if (Sdk(SetReadMode(r.readMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Read Mode Error");
     Sdk(SetVSSpeed(r.vsIndex));
     Sdk(SetADChannel(0));
