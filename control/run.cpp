@@ -7,6 +7,7 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "control/save_products.h"
 #include "data/display.h"
 #include "data/fits_writer.h"
 #include "data/statistics.h"
@@ -83,9 +84,34 @@ bool TakeFrame(const CameraSlot& camera, int frame, Timing* timing) {
     return ok;
 }
 
-void Save(const CameraSlot& camera, int frames, const Timing& timing) {
-    SaveFits(camera.width(), camera.height(), frames, state.g_fExpTime1, camera.handle, timing.start,
-             timing.end, timing.elapsed[camera.number], state.entire_directory);
+// A product that did not reach the disk: the observer is told which file,
+// and its frames stay in memory (the run stops before the next series would
+// overwrite them).
+bool Saved(const SaveResult& result, const char* what, int camera) {
+    if (result.written) return true;
+    ShowStatus(Format("\nRun ended: the %s of CCD %d was not saved%s%s; its data stay in memory.\n",
+                      what, camera, result.path.empty() ? "" : " to ", result.path.c_str()));
+    return false;
+}
+
+bool Save(const CameraSlot& camera, int frames, const Timing& timing) {
+    const ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
+                                                     timing.end, timing.elapsed[camera.number]);
+    return Saved(SaveFits(header, SeriesData(camera, frames), state.entire_directory), "series",
+                 camera.number);
+}
+
+// The flat planes are the only copy of the flat run: released once they are
+// on disk, kept when the file could not be written.
+bool SaveFlat(const CameraSlot& camera, const Timing& timing) {
+    const ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
+                                                     timing.end, timing.elapsed[camera.number]);
+    const SaveResult result =
+        SaveFlatFits(header, FlatData(camera, kFlatPositions), state.entire_directory);
+    if (!Saved(result, "flat file", camera.number)) return false;
+    camera.flat->Free();
+    camera.flatCube->Free();
+    return true;
 }
 
 // Tells the observer how much of the planned series each camera stored; a
@@ -167,8 +193,8 @@ void SingleFrames() {
         ShowCounter(i + 1);
         if (!TakeFrame(first, 0, &timing)) break;
         if (both && !TakeFrame(second, 0, &timing)) break;
-        Save(first, 1, timing);
-        if (both) Save(second, 1, timing);
+        if (!Save(first, 1, timing)) break;
+        if (both && !Save(second, 1, timing)) break;
         ui::Delay(1.0);
         if (StopRequested()) break;
     }
@@ -251,7 +277,7 @@ void FrameTransferSeries() {
             ShowStatus(Format("\nRun ended: CCD %d did not deliver its series.\n", camera.number));
             break;
         }
-        Save(camera, frames, timing);
+        if (!Save(camera, frames, timing)) break;
         ReportFrames(camera, frames);
         DisplayCCDImage(camera.width(), camera.height(), frames, camera.handle);
         ShowCameraViews(camera.number == 1, camera.number == 2);
@@ -274,7 +300,7 @@ void ScanningSequence() {
             StartSeries(camera, frames);
             ShowCounter(i + 1);
             if (!Scan(camera, 0, &timing)) break;
-            Save(camera, frames, timing);
+            if (!Save(camera, frames, timing)) break;
             ReportFrames(camera, frames);
             ShowSliceOfNewSeries(camera);
             if (StopRequested()) break;
@@ -301,8 +327,8 @@ void ScanningSequence() {
             if (!Scan(one, 1, &timing)) break;
             timing.elapsed[2] = timing.elapsed[1];
         }
-        Save(one, frames, timing);
-        Save(two, frames, timing);
+        const bool savedOne = Save(one, frames, timing);
+        if (!Save(two, frames, timing) || !savedOne) break;
         ReportFrames(one, frames);
         ReportFrames(two, frames);
         { CameraSession session(one.handle); }
@@ -392,10 +418,8 @@ void FlatFieldRun() {
         DisplayCCDImage(one.width(), one.height(), frames, one.handle);
     }
     if (complete) {
-        SaveFlatFits(one.width(), one.height(), kFlatPositions, state.g_fExpTime1, one.handle,
-                     timing.start, timing.end, timing.elapsed[1], state.entire_directory);
-        SaveFlatFits(two.width(), two.height(), kFlatPositions, state.g_fExpTime1, two.handle,
-                     timing.start, timing.end, timing.elapsed[2], state.entire_directory);
+        SaveFlat(one, timing);
+        SaveFlat(two, timing);
     } else {
         ShowStatus("\nThe flat-field run was not completed: no flat file was written.\n");
     }
