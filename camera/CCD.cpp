@@ -60,7 +60,9 @@ double AcquisitionTimeout(int handle, int frames) {
 // need. A camera that never becomes idle (run till abort, a hung head) is
 // given up after `timeout` instrument seconds, and never before five seconds
 // of host time so that a slow host does not abort a healthy acquisition.
-Poll PollUntilIdle(double timeout) {
+// The pauses let go of the camera lock; `handle` is made current again after
+// each.
+Poll PollUntilIdle(int handle, double timeout) {
     const auto scaled = std::chrono::duration<double>(timeout * os::TimeScale());
     const auto deadline = Clock::now() + std::max<Clock::duration>(
         std::chrono::duration_cast<Clock::duration>(scaled), std::chrono::seconds(5));
@@ -69,9 +71,30 @@ Poll PollUntilIdle(double timeout) {
         if (Sdk(GetStatus(&status)) != DRV_SUCCESS) return Poll::Failed;
         if (status == int(DRV_IDLE)) return Poll::Idle;
         if (Clock::now() > deadline) return Poll::TimedOut;
-        if (poll >= kIdlePollsWithoutPause) os::Sleep(kIdlePollPauseMs);
+        if (poll >= kIdlePollsWithoutPause) CameraPause(handle, kIdlePollPauseMs);
     }
 }
+
+// A camera's acquisition from its start to its read-out. Its waits let go
+// of the camera lock, so another thread that wants the same camera (a live
+// view and the monitoring loop) waits here for its turn instead of starting
+// a second acquisition on it.
+class CameraInUse {
+public:
+    explicit CameraInUse(int handle) : flag_(InUse(handle)) {
+        while (flag_.exchange(true)) CameraPause(handle, kIdlePollPauseMs);
+    }
+    ~CameraInUse() { flag_ = false; }
+    CameraInUse(const CameraInUse&) = delete;
+    CameraInUse& operator=(const CameraInUse&) = delete;
+
+private:
+    static std::atomic<bool>& InUse(int handle) {
+        static std::atomic<bool> inUse[3];  // by camera number; 0 for an unknown handle
+        return inUse[CameraSlotOfHandle(handle).number];
+    }
+    std::atomic<bool>& flag_;
+};
 
 // Starts an acquisition and waits for it. False after a failure, which has
 // been reported.
@@ -82,7 +105,7 @@ bool Acquire(int handle, int frames) {
         return false;
     }
     const double timeout = AcquisitionTimeout(handle, frames);
-    switch (PollUntilIdle(timeout)) {
+    switch (PollUntilIdle(handle, timeout)) {
         case Poll::Idle: return true;
         case Poll::Failed: CameraPopup("Status", "System not initialized"); return false;
         case Poll::TimedOut:
@@ -286,7 +309,7 @@ std::string GetCameraInfo() {
 int CloseCamera(int handle) {
     CameraLock lock;
     const int frames = std::max(1, state.g_nFrameNumber1.load());
-    switch (PollUntilIdle(AcquisitionTimeout(handle, frames))) {
+    switch (PollUntilIdle(handle, AcquisitionTimeout(handle, frames))) {
         case Poll::Idle: break;
         case Poll::Failed: CameraPopup("Status", "System not initialized1"); return 0;
         case Poll::TimedOut: Sdk(AbortAcquisition()); break;  // a camera stuck acquiring still closes
@@ -390,9 +413,9 @@ void ApplyReadoutSettings(const ReadoutSettings& r) {
     ShowStatus("Set PreAmpGain is 2-4.4X\n");
     if (preAmp != DRV_SUCCESS) CameraPopup("Error", "Set PreAmpGain Error");
     if (Sdk(SetEMCCDGain(r.gain)) != DRV_SUCCESS) CameraPopup("Error", "EMCCD Gain error");
-    // The head settles before the image area is set; the camera stays ours
-    // meanwhile, so no other thread may make another camera current.
-    os::Delay(0.25);
+    // The head settles before the image area is set. Other threads may use
+    // the cameras meanwhile; this one is made current again afterwards.
+    CameraPause(r.handle, 250.0);
     Sdk(SetImage(r.hbin, r.vbin, 1, r.columns, 1, r.rows));
     if (Sdk(SetTriggerMode(r.triggerMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Trigger Mode Error");
     ShowStatus(Format("\nsetting exposute time is %f\n", r.exposure));
@@ -432,6 +455,7 @@ bool TakeImage(int width, int height, int handle, int frameIndex, const ScanRequ
     CameraLock lock;
     const CameraSlot camera = CameraSlotOfHandle(handle);
     if (!FrameSlot(width, height, handle, frameIndex, 1)) return false;
+    CameraInUse inUse(handle);
     FrameRecord record = NewRecord(camera, width, height, frameIndex, request);
     record.startUtcUs = UtcMicroseconds();
     record.read = Acquire(handle, 1) && DataDump(width, height, handle, frameIndex);
@@ -455,6 +479,7 @@ bool TakeImage_FTmode(int width, int height, int frames, int handle) {
     const CameraSlot camera = CameraSlotOfHandle(handle);
     uint16_t* start = FrameSlot(width, height, handle, 0, frames);
     if (!start) return false;
+    CameraInUse inUse(handle);
     const int64_t startUs = UtcMicroseconds();
     if (!Acquire(handle, frames)) {
         const int64_t endUs = UtcMicroseconds();

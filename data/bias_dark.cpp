@@ -65,7 +65,7 @@ double InstrumentSeconds() {
 
 // Polls until the camera is idle. False (after the popup) on a failed poll
 // or a camera that never finishes.
-bool WaitForSeries(float exposureSeconds) {
+bool WaitForSeries(int handle, float exposureSeconds) {
     const double deadline = InstrumentSeconds() + SeriesTimeoutSeconds(exposureSeconds);
     // Read-out and transfer take real time whatever the time scale: a camera
     // counts as hung only after a few real seconds as well.
@@ -82,7 +82,7 @@ bool WaitForSeries(float exposureSeconds) {
             CameraPopup("Error", "The bias/dark series did not finish; it was aborted.");
             return false;
         }
-        if (status != static_cast<int>(DRV_IDLE)) os::Sleep(1);
+        if (status != static_cast<int>(DRV_IDLE)) CameraPause(handle, 1.0);
     }
     return true;
 }
@@ -128,7 +128,8 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
         return;
     }
 
-    // The camera is current already; nothing may switch it until the series is in.
+    // The camera is current already; the pauses below let other threads use
+    // the cameras and make this one current again.
     CameraLock lock;
     SetAcquisitionMode(6);
     SetFrameTransferMode(1);
@@ -141,7 +142,7 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
     SetFanMode(0);
     SetPreAmpGain(2);
     SetEMCCDGain(gain);
-    os::Sleep(250);
+    CameraPause(handle, 250.0);
     SetImage(g.hbin, g.vbin, 1, g.columns, 1, g.rows);
     SetTriggerMode(0);
     ShowStatus(Format("\nsetting exposute time is %f\n", exposureSeconds));
@@ -156,7 +157,7 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
         AbortAcquisition();
         return;
     }
-    if (!WaitForSeries(exposureSeconds)) return;
+    if (!WaitForSeries(handle, exposureSeconds)) return;
     if (GetAcquiredData16(series.get(), static_cast<uint32_t>(series.size())) != DRV_SUCCESS) {
         ShowStatus(Format("\nThe bias/dark series of camera %d could not be read\n", camera.number));
         return;

@@ -1,6 +1,8 @@
 // Discovery, report, closing, configuration and acquisition of the camera
 // subsystem, driven against the simulated camera pair.
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "camera/camera_lock.h"
 #include "tests/camera/camera_fixture.h"
@@ -410,6 +412,39 @@ TEST_F(CameraTest, ACameraThatNeverBecomesIdleIsAbortedAfterItsTimeOut) {
     EXPECT_NE(popups[0].find("did not finish its acquisition"), std::string::npos);
     const auto trace = camsim::TraceTexts();
     EXPECT_EQ(trace.back(), "AbortAcquisition()");
+    EXPECT_FALSE(camsim::Inspect(0).acquiring);
+}
+
+TEST_F(CameraTest, AnExposureBeingWaitedForLeavesTheCamerasToOtherThreads) {
+    camsim::Config config;
+    config.hangAcquisition = true;  // the wait lasts until the acquisition is given up
+    Simulate(config);
+    Configure(1, 2, 2);
+    camsim::ClearTrace();
+    const int one = state.nCameraHandle1, two = state.nCameraHandle2;
+    std::atomic<int> taken{-1};
+    std::thread exposure([&] {
+        CameraSession session(one);
+        taken = TakeImage(256, 256, one, 0) ? 1 : 0;
+    });
+    ASSERT_TRUE(ui::testing::Eventually([] { return camsim::Inspect(0).acquiring; },
+                                        std::chrono::seconds(60)));
+    {
+        // Obtained while camera 1 is still exposing, not once it is done.
+        CameraSession other(two);
+        EXPECT_TRUE(camsim::Inspect(0).acquiring);
+        EXPECT_EQ(taken, -1);
+    }
+    exposure.join();
+    EXPECT_EQ(taken, 0);
+    // Camera 1 was made current again before its wait went on: the abort
+    // reached camera 1, not camera 2 that this thread had selected.
+    const auto trace = camsim::TraceTexts();
+    const int switched = Find(trace, "SetCurrentCamera(" + std::to_string(two) + ")");
+    ASSERT_GE(switched, 0);
+    EXPECT_GT(Find(trace, "SetCurrentCamera(" + std::to_string(one) + ")", switched), switched);
+    EXPECT_EQ(Find(camsim::TraceTexts(two), "AbortAcquisition()"), -1);
+    EXPECT_GE(Find(camsim::TraceTexts(one), "AbortAcquisition()"), 0);
     EXPECT_FALSE(camsim::Inspect(0).acquiring);
 }
 
