@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "control/monitoring.h"
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "platform/camera_sdk/simulator.h"

@@ -1,5 +1,5 @@
 // Camera control: discovery and opening of the camera pair, the capability
-// report, configuration, acquisition, the monitoring loop and cooling.
+// report, configuration, acquisition and cooling.
 // Camera 1 and camera 2 are the cameras at library index 0 and 1; the
 // functions take a camera handle and compare it with nCameraHandle1 and
 // nCameraHandle2 to choose which camera's variables and buffer to use.
@@ -107,11 +107,6 @@ bool DataDump(int width, int height, int handle, int frameIndex);
 // One acquisition of a series of `frames` frames into the whole buffer; a
 // record for each frame.
 bool TakeImage_FTmode(int width, int height, int frames, int handle);
-// Serves the frame requests of a scan while the scanner connection is open. Returns 1.
-int MonitoringThreadFunction();
-// One pass of the monitoring loop's request handling (take = 1). Returns
-// the frame slot it served, -1 when there was no request.
-int ServeTakeRequest();
 
 // ---- cooling ---------------------------------------------------------------------------------
 

@@ -130,12 +130,8 @@ private:
 // Waits until the monitoring thread has served the pending request. False
 // when it does not within the limit or the connection ends.
 bool WaitForFrameTaken() {
-    const double pauseMs = 0.5;
-    for (double waited = 0; state.take != 0; waited += pauseMs) {
-        if (state.PmacAccessible == 0 || waited > kLastFrameWaitSeconds * 1000.0) return false;
-        os::Sleep(pauseMs);
-    }
-    return true;
+    return state.take.WaitFor(0, kLastFrameWaitSeconds * 1000.0,
+                              [] { return state.PmacAccessible == 0; });
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/os/waitable.h"
 #include "state/buffer.h"
 #include "state/frame_record.h"
 
@@ -58,7 +59,9 @@ struct InstrumentState {
     float scan_stroke = 0.0f;    // imaging mode, millimetres
 
     // ---- run handshake and live view
-    std::atomic<int> take{0};              // 1: the scanner reached the next step
+    // 1: the scanner reached the next step; the monitoring loop sets it back
+    // to 0 once the frame is in, which wakes the scan waiting for it.
+    os::WaitableInt take{0};
     std::atomic<int> Scanpos_CCDframe{0};  // 1-based frame the pending request fills
     std::atomic<int> Scanpos_late{0};      // 1: that request came after the stage had left
     std::atomic<float> Scanpos_requested{0.0f};  // stage position when it was made
