@@ -47,7 +47,8 @@ constexpr double kIdlePollPauseMs = 0.1;
 // camera counts as hung: twice its cycle time as reported at configuration
 // (or exposure plus a second when it was not configured), plus 5 s.
 double AcquisitionTimeout(int handle, int frames) {
-    double cycle = CameraSlotOfHandle(handle).number == 2 ? ccd.frameSeconds2.load() : ccd.frameSeconds1.load();
+    const bool second = CameraSlotOfHandle(handle).number == 2;
+    double cycle = second ? ccd.frameSeconds2.load() : ccd.frameSeconds1.load();
     if (!(cycle > 0)) cycle = state.g_fExpTime1 + 1.0;
     return 5.0 + 2.0 * std::max(frames, 1) * cycle;
 }
@@ -467,7 +468,8 @@ bool DataDump(int width, int height, int handle, int frameIndex) {
     CameraLock lock;
     uint16_t* slot = FrameSlot(width, height, handle, frameIndex, 1);
     if (!slot) return false;
-    const bool read = Sdk(GetAcquiredData16(slot, uint32_t(size_t(width) * size_t(height)))) == DRV_SUCCESS;
+    const uint32_t count = uint32_t(size_t(width) * size_t(height));
+    const bool read = Sdk(GetAcquiredData16(slot, count)) == DRV_SUCCESS;
     state.DataSource = 1;
     return read;
 }
@@ -491,7 +493,8 @@ bool TakeImage_FTmode(int width, int height, int frames, int handle) {
     }
     const int64_t endUs = UtcMicroseconds();
     const size_t total = size_t(width) * size_t(height) * size_t(frames);
-    const bool read = total <= UINT32_MAX && Sdk(GetAcquiredData16(start, uint32_t(total))) == DRV_SUCCESS;
+    const bool read =
+        total <= UINT32_MAX && Sdk(GetAcquiredData16(start, uint32_t(total))) == DRV_SUCCESS;
     if (!read)
         ShowStatus(Format("\nCamera %d: the series could not be read (error %u)\n",
                           camera.number, ccd.errorValue.load()));

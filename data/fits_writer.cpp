@@ -117,7 +117,8 @@ template <class T, class Body>
 SaveResult Save(const Product& product, const ProductHeader& header, const ProductData<T>& data,
                 const std::string& directory, Body body) {
     SaveResult result;
-    if (!Acceptable(product.what, data.camera, data.naxis1, data.naxis2, data.naxis3)) return result;
+    if (!Acceptable(product.what, data.camera, data.naxis1, data.naxis2, data.naxis3))
+        return result;
     const CameraLine& line = kLines[data.camera - 1];
     const size_t count = size_t(data.naxis1) * size_t(data.naxis2) * size_t(data.naxis3);
 
@@ -143,7 +144,8 @@ SaveResult Save(const Product& product, const ProductHeader& header, const Produ
 
 SaveResult SaveFits(const ProductHeader& header, const ProductData<uint16_t>& frames,
                     const std::string& directory) {
-    const Product product{"Observation file", "", SHORT_IMG, " holds", "pixels", "no frames written"};
+    const Product product{"Observation file", "", SHORT_IMG,
+                          " holds",           "pixels", "no frames written"};
     return Save(product, header, frames, directory,
                 [&](FitsOutput& file, const CameraLine& line, size_t count) {
                     ModeCards(file, header);
