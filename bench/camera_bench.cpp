@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/bound_devices.h"
+#include "control/monitoring.h"
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "platform/camera_sdk/simulator.h"

@@ -114,13 +114,33 @@ int main(int argc, char** argv) {
     uint16_t* raw = pelu::state.g_pRawData.get();
     for (size_t i = 0; i < count; ++i) raw[i] = static_cast<uint16_t>((i * 2654435761u) >> 7);
 
+    pelu::ProductHeader header;
+    header.exposureSeconds = 0.1f;
+    header.detectorWidth = kWidth;
+    header.detectorHeight = kHeight;
+    {
+        // What the camera reports at save time, as the run asks it.
+        char model[64] = {};
+        GetTemperature(&header.temperature);
+        GetHeadModel(model);
+        header.headModel = model;
+    }
+
     // Alternate the two writes so that both see the same state of the disk.
     std::vector<double> plain, writer;
     const fs::path rawFile = hostFolder / "plain.raw";
     for (int run = 0; run < kRuns; ++run) {
         plain.push_back(PlainWrite(rawFile, raw, count * sizeof(uint16_t)));
         const auto start = Clock::now();
-        pelu::SaveFits(kWidth, kHeight, kFrames, 0.1f, handle, "", "", 0.0f, directory);
+        // The header values are gathered by the run before the save, not timed here.
+        pelu::ProductData<uint16_t> frames;
+        frames.camera = 1;
+        frames.naxis1 = kWidth;
+        frames.naxis2 = kHeight;
+        frames.naxis3 = kFrames;
+        frames.data = raw;
+        frames.available = count;
+        pelu::SaveFits(header, frames, directory);
         writer.push_back(Seconds(start));
         RemoveProducts(hostFolder);
     }

@@ -1,6 +1,5 @@
 // Camera discovery, opening, capability report and closing; configuration;
-// acquisition into the raw series buffers and the monitoring loop that
-// serves the scan's frame requests.
+// acquisition into the raw series buffers.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,7 +9,7 @@
 #include "platform/camera_sdk/binding.h"
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
-#include "scanner/scanner.h"
+#include "state/camera_slot.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
 
@@ -19,21 +18,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The raw series buffer of a camera handle; null for a handle that is
-// neither camera's (0 included: a camera that was never found).
-Buffer<uint16_t>* RawBuffer(int handle) {
-    if (handle == 0) return nullptr;
-    if (handle == state.nCameraHandle1) return &state.g_pRawData;
-    if (handle == state.nCameraHandle2) return &state.g_pRawData2;
-    return nullptr;
-}
-
-int CameraNumber(int handle) { return handle != 0 && handle == state.nCameraHandle2 ? 2 : 1; }
+// Camera 1 for a handle that is neither camera's, as the messages name it.
+int CameraNumber(int handle) { return CameraSlotOfHandle(handle).number == 2 ? 2 : 1; }
 
 // Start of `frames` frames of width x height from frame `frameIndex` on in
 // the camera's buffer, or null (with a status line) when they would not fit.
 uint16_t* FrameSlot(int width, int height, int handle, int frameIndex, int frames) {
-    Buffer<uint16_t>* buffer = RawBuffer(handle);
+    Buffer<uint16_t>* buffer = CameraSlotOfHandle(handle).raw;
     const size_t frameSize = width > 0 && height > 0 ? size_t(width) * size_t(height) : 0;
     const bool fits = buffer && *buffer && frameSize > 0 && frameIndex >= 0 && frames >= 1 &&
                       (size_t(frameIndex) + size_t(frames)) * frameSize <= buffer->size();
@@ -57,7 +48,8 @@ constexpr double kIdlePollPauseMs = 0.1;
 // camera counts as hung: twice its cycle time as reported at configuration
 // (or exposure plus a second when it was not configured), plus 5 s.
 double AcquisitionTimeout(int handle, int frames) {
-    double cycle = handle == state.nCameraHandle2 ? ccd.frameSeconds2.load() : ccd.frameSeconds1.load();
+    const bool second = CameraSlotOfHandle(handle).number == 2;
+    double cycle = second ? ccd.frameSeconds2.load() : ccd.frameSeconds1.load();
     if (!(cycle > 0)) cycle = state.g_fExpTime1 + 1.0;
     return 5.0 + 2.0 * std::max(frames, 1) * cycle;
 }
@@ -68,7 +60,9 @@ double AcquisitionTimeout(int handle, int frames) {
 // need. A camera that never becomes idle (run till abort, a hung head) is
 // given up after `timeout` instrument seconds, and never before five seconds
 // of host time so that a slow host does not abort a healthy acquisition.
-Poll PollUntilIdle(double timeout) {
+// The pauses let go of the camera lock; `handle` is made current again after
+// each.
+Poll PollUntilIdle(int handle, double timeout) {
     const auto scaled = std::chrono::duration<double>(timeout * os::TimeScale());
     const auto deadline = Clock::now() + std::max<Clock::duration>(
         std::chrono::duration_cast<Clock::duration>(scaled), std::chrono::seconds(5));
@@ -77,9 +71,30 @@ Poll PollUntilIdle(double timeout) {
         if (Sdk(GetStatus(&status)) != DRV_SUCCESS) return Poll::Failed;
         if (status == int(DRV_IDLE)) return Poll::Idle;
         if (Clock::now() > deadline) return Poll::TimedOut;
-        if (poll >= kIdlePollsWithoutPause) os::Sleep(kIdlePollPauseMs);
+        if (poll >= kIdlePollsWithoutPause) CameraPause(handle, kIdlePollPauseMs);
     }
 }
+
+// A camera's acquisition from its start to its read-out. Its waits let go
+// of the camera lock, so another thread that wants the same camera (a live
+// view and the monitoring loop) waits here for its turn instead of starting
+// a second acquisition on it.
+class CameraInUse {
+public:
+    explicit CameraInUse(int handle) : flag_(InUse(handle)) {
+        while (flag_.exchange(true)) CameraPause(handle, kIdlePollPauseMs);
+    }
+    ~CameraInUse() { flag_ = false; }
+    CameraInUse(const CameraInUse&) = delete;
+    CameraInUse& operator=(const CameraInUse&) = delete;
+
+private:
+    static std::atomic<bool>& InUse(int handle) {
+        static std::atomic<bool> inUse[3];  // by camera number; 0 for an unknown handle
+        return inUse[CameraSlotOfHandle(handle).number];
+    }
+    std::atomic<bool>& flag_;
+};
 
 // Starts an acquisition and waits for it. False after a failure, which has
 // been reported.
@@ -90,7 +105,7 @@ bool Acquire(int handle, int frames) {
         return false;
     }
     const double timeout = AcquisitionTimeout(handle, frames);
-    switch (PollUntilIdle(timeout)) {
+    switch (PollUntilIdle(handle, timeout)) {
         case Poll::Idle: return true;
         case Poll::Failed: CameraPopup("Status", "System not initialized"); return false;
         case Poll::TimedOut:
@@ -213,15 +228,11 @@ int OpenCamera(int handle) {
         CameraPopup("Error", "Initialize Error");
         return 0;
     }
-    int width = 0, height = 0;
-    if (handle != 0 && handle == state.nCameraHandle1) {
+    if (const CameraSlot camera = CameraSlotOfHandle(handle); camera.known()) {
+        int width = 0, height = 0;
         Sdk(GetDetector(&width, &height));
-        state.g_nXPixels1 = width;
-        state.g_nYPixels1 = height;
-    } else if (handle != 0 && handle == state.nCameraHandle2) {
-        Sdk(GetDetector(&width, &height));
-        state.g_nXPixels2 = width;
-        state.g_nYPixels2 = height;
+        *camera.detectorWidth = width;
+        *camera.detectorHeight = height;
     }
     if (ccd.errorValue != DRV_SUCCESS) CameraPopup("Error", "Get Detector information Error");
     for (int i = 0; i < 256; ++i) state.colortable[i] = i * 0x010101;
@@ -330,7 +341,7 @@ std::string GetCameraInfo() {
 int CloseCamera(int handle) {
     CameraLock lock;
     const int frames = std::max(1, state.g_nFrameNumber1.load());
-    switch (PollUntilIdle(AcquisitionTimeout(handle, frames))) {
+    switch (PollUntilIdle(handle, AcquisitionTimeout(handle, frames))) {
         case Poll::Idle: break;
         case Poll::Failed: CameraPopup("Status", "System not initialized1"); return 0;
         case Poll::TimedOut: Sdk(AbortAcquisition()); break;  // a camera stuck acquiring still closes
@@ -340,7 +351,10 @@ int CloseCamera(int handle) {
     if (shutter != DRV_SUCCESS) CameraPopup("Error", "Shutter Error");
     Sdk(SetFanMode(2));
     if (Sdk(ShutDown()) != DRV_SUCCESS) CameraPopup("Error", "Error shutting down");
-    if (Buffer<uint16_t>* raw = RawBuffer(handle)) raw->Free();
+    if (const CameraSlot camera = CameraSlotOfHandle(handle); camera.known()) {
+        camera.raw->Free();
+        camera.frames->Start(0);
+    }
     state.pusFitsData.Free();
     state.pFitsData.Free();
     state.planeDataCCD.Release();
@@ -356,9 +370,8 @@ int CloseCamera(int handle) {
 void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain, int hbin,
                     int vbin, float exposure, int shutterMode, int fanMode, int frames,
                     int handle) {
-    const bool camera1 = handle != 0 && handle == state.nCameraHandle1;
-    const bool camera2 = handle != 0 && handle == state.nCameraHandle2;
-    if (!camera1 && !camera2) {
+    const CameraSlot camera = CameraSlotOfHandle(handle);
+    if (!camera.known()) {
         ShowStatus(Format("\nNo camera with handle %d to configure\n", handle));
         return;
     }
@@ -367,8 +380,8 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
         return;
     }
     CameraLock lock;
-    const int x = camera1 ? state.g_nXPixels1 : state.g_nXPixels2;
-    const int y = camera1 ? state.g_nYPixels1 : state.g_nYPixels2;
+    const int x = *camera.detectorWidth;
+    const int y = *camera.detectorHeight;
 
     // The wide sensor is read with doubled binning and without its last two rows.
     const bool wide = x > 1000;
@@ -377,18 +390,18 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
     const int height = wide ? ((y - 2) / vbin) / 2 : y / vbin;
     ccd.nhDim = width;
     ccd.nvDim = height;
-    (camera1 ? state.nhDim1 : state.nhDim2) = width;
-    (camera1 ? state.nvDim1 : state.nvDim2) = height;
+    *camera.imageWidth = width;
+    *camera.imageHeight = height;
 
     const size_t frameSize = size_t(std::max(width, 0)) * size_t(std::max(height, 0));
     const size_t count = frames > 0 ? frameSize * size_t(frames) : frameSize;
-    Buffer<uint16_t>& raw = camera1 ? state.g_pRawData : state.g_pRawData2;
-    if (!raw.Allocate(count)) {
-        std::printf(camera1 ? "Not Allocate the memory for g_pRawData\n"
-                            : "Not Allocate the memory for g_pRawData2\n");
+    if (!camera.raw->Allocate(count)) {
+        std::printf(camera.number == 1 ? "Not Allocate the memory for g_pRawData\n"
+                                       : "Not Allocate the memory for g_pRawData2\n");
         std::fflush(stdout);
         return;
     }
+    camera.frames->Start(frames > 0 ? frames : 1);
 
     if (acquisitionMode == 1) {
         Sdk(SetFrameTransferMode(0));
@@ -419,7 +432,7 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
 
 void ApplyReadoutSettings(const ReadoutSettings& r) {
     CameraLock lock;
-    const bool camera1 = r.handle != 0 && r.handle == state.nCameraHandle1;
+    const bool camera1 = CameraSlotOfHandle(r.handle).number == 1;
     if (Sdk(SetReadMode(r.readMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Read Mode Error");
     Sdk(SetVSSpeed(r.vsIndex));
     Sdk(SetADChannel(0));
@@ -432,9 +445,9 @@ void ApplyReadoutSettings(const ReadoutSettings& r) {
     ShowStatus("Set PreAmpGain is 2-4.4X\n");
     if (preAmp != DRV_SUCCESS) CameraPopup("Error", "Set PreAmpGain Error");
     if (Sdk(SetEMCCDGain(r.gain)) != DRV_SUCCESS) CameraPopup("Error", "EMCCD Gain error");
-    // The head settles before the image area is set; the camera stays ours
-    // meanwhile, so no other thread may make another camera current.
-    os::Delay(0.25);
+    // The head settles before the image area is set. Other threads may use
+    // the cameras meanwhile; this one is made current again afterwards.
+    CameraPause(r.handle, 250.0);
     Sdk(SetImage(r.hbin, r.vbin, 1, r.columns, 1, r.rows));
     if (Sdk(SetTriggerMode(r.triggerMode)) != DRV_SUCCESS) CameraPopup("Error", "Set Trigger Mode Error");
     ShowStatus(Format("\nsetting exposute time is %f\n", r.exposure));
@@ -452,72 +465,85 @@ void ApplyReadoutSettings(const ReadoutSettings& r) {
 
 // ---- acquisition --------------------------------------------------------------------------
 
-bool TakeImage(int width, int height, int handle, int frameIndex) {
-    CameraLock lock;
-    if (!FrameSlot(width, height, handle, frameIndex, 1)) return false;
-    if (!Acquire(handle, 1)) return false;
-    DataDump(width, height, handle, frameIndex);
-    return true;
+namespace {
+
+// A record of the frame about to be taken into slot `frameIndex`.
+FrameRecord NewRecord(const CameraSlot& camera, int width, int height, int frameIndex,
+                      const ScanRequest& request) {
+    FrameRecord record;
+    record.camera = camera.number;
+    record.index = frameIndex;
+    record.width = width;
+    record.height = height;
+    record.scanStep = request.step;
+    record.positionRequested = request.step > 0 ? request.positionRequested : state.scanpos.load();
+    record.late = request.late;
+    return record;
 }
 
-void DataDump(int width, int height, int handle, int frameIndex) {
+}  // namespace
+
+bool TakeImage(int width, int height, int handle, int frameIndex, const ScanRequest& request) {
+    CameraLock lock;
+    const CameraSlot camera = CameraSlotOfHandle(handle);
+    if (!FrameSlot(width, height, handle, frameIndex, 1)) return false;
+    CameraInUse inUse(handle);
+    FrameRecord record = NewRecord(camera, width, height, frameIndex, request);
+    record.startUtcUs = UtcMicroseconds();
+    record.read = Acquire(handle, 1) && DataDump(width, height, handle, frameIndex);
+    record.endUtcUs = UtcMicroseconds();
+    record.positionEnded = state.scanpos;
+    camera.frames->Add(record);
+    return record.read;
+}
+
+bool DataDump(int width, int height, int handle, int frameIndex) {
     CameraLock lock;
     uint16_t* slot = FrameSlot(width, height, handle, frameIndex, 1);
-    if (!slot) return;
-    Sdk(GetAcquiredData16(slot, uint32_t(size_t(width) * size_t(height))));
+    if (!slot) return false;
+    const uint32_t count = uint32_t(size_t(width) * size_t(height));
+    const bool read = Sdk(GetAcquiredData16(slot, count)) == DRV_SUCCESS;
     state.DataSource = 1;
+    return read;
 }
 
 bool TakeImage_FTmode(int width, int height, int frames, int handle) {
     CameraLock lock;
+    const CameraSlot camera = CameraSlotOfHandle(handle);
     uint16_t* start = FrameSlot(width, height, handle, 0, frames);
     if (!start) return false;
-    if (!Acquire(handle, frames)) return false;
+    CameraInUse inUse(handle);
+    const int64_t startUs = UtcMicroseconds();
+    if (!Acquire(handle, frames)) {
+        const int64_t endUs = UtcMicroseconds();
+        for (int f = 0; f < frames; ++f) {
+            FrameRecord record = NewRecord(camera, width, height, f, {});
+            record.startUtcUs = startUs;
+            record.endUtcUs = endUs;
+            camera.frames->Add(record);
+        }
+        return false;
+    }
+    const int64_t endUs = UtcMicroseconds();
     const size_t total = size_t(width) * size_t(height) * size_t(frames);
-    if (total > UINT32_MAX || Sdk(GetAcquiredData16(start, uint32_t(total))) != DRV_SUCCESS)
+    const bool read =
+        total <= UINT32_MAX && Sdk(GetAcquiredData16(start, uint32_t(total))) == DRV_SUCCESS;
+    if (!read)
         ShowStatus(Format("\nCamera %d: the series could not be read (error %u)\n",
-                          CameraNumber(handle), ccd.errorValue.load()));
+                          camera.number, ccd.errorValue.load()));
+    // The camera reports the series as a whole; each frame gets its share of
+    // the acquisition's span, in order.
+    const int64_t span = endUs - startUs;
+    for (int f = 0; f < frames; ++f) {
+        FrameRecord record = NewRecord(camera, width, height, f, {});
+        record.read = read;
+        record.startUtcUs = startUs + span * f / frames;
+        record.endUtcUs = startUs + span * (f + 1) / frames;
+        record.positionEnded = record.positionRequested;
+        camera.frames->Add(record);
+    }
     state.DataSource = 1;
     return true;
-}
-
-void ServeTakeRequest() {
-    if (state.take == 1 && state.pelu_take_mode == 0) {
-        {
-            CameraLock lock;
-            int32_t current = 0;
-            Sdk(GetCurrentCamera(&current));
-            ccd.nUnknownCameraHandle = current;
-            const int frame = state.Scanpos_CCDframe - 1;
-            if (current != 0 && current == state.nCameraHandle1)
-                TakeImage(state.nhDim1, state.nvDim1, current, frame);
-            else if (current != 0 && current == state.nCameraHandle2)
-                TakeImage(state.nhDim2, state.nvDim2, current, frame);
-        }
-        state.take = 0;
-    }
-    if (state.take == 1 && state.pelu_take_mode == 1) {
-        const int frame = state.Scanpos_CCDframe - 1;
-        {
-            CameraSession session(state.nCameraHandle1);
-            TakeImage(state.nhDim1, state.nvDim1, state.nCameraHandle1, frame);
-        }
-        if (state.nCameraHandle2 != 0) {  // a single camera has no second half
-            CameraSession session(state.nCameraHandle2);
-            TakeImage(state.nhDim2, state.nvDim2, state.nCameraHandle2, frame);
-        }
-        state.take = 0;
-    }
-}
-
-int MonitoringThreadFunction() {
-    while (state.PmacAccessible != 0) {
-        // The scanner reads come first in every pass and set the loop's pace.
-        ReadPosition();
-        Monitor();
-        ServeTakeRequest();
-    }
-    return 1;
 }
 
 }  // namespace pelu

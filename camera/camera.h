@@ -1,5 +1,5 @@
 // Camera control: discovery and opening of the camera pair, the capability
-// report, configuration, acquisition, the monitoring loop and cooling.
+// report, configuration, acquisition and cooling.
 // Camera 1 and camera 2 are the cameras at library index 0 and 1; the
 // functions take a camera handle and compare it with nCameraHandle1 and
 // nCameraHandle2 to choose which camera's variables and buffer to use.
@@ -93,17 +93,23 @@ void ApplyReadoutSettings(const ReadoutSettings& settings);
 
 // ---- acquisition -------------------------------------------------------------------------
 
+// The scan request a frame answers: its step (from 1), the stage position
+// when it was requested and whether it came late. Step 0: no scan.
+struct ScanRequest {
+    int step = 0;
+    float positionRequested = 0.0f;
+    bool late = false;
+};
+
 // One acquisition of the current camera into frame `frameIndex` of the
-// buffer of camera `handle`. False when it was refused or failed.
-bool TakeImage(int width, int height, int handle, int frameIndex);
-// Reads the acquired frame into that slot.
-void DataDump(int width, int height, int handle, int frameIndex);
-// One acquisition of a series of `frames` frames into the whole buffer.
+// buffer of camera `handle`, recorded in that camera's frame log. False when
+// it was refused (no record: the slot does not exist) or failed.
+bool TakeImage(int width, int height, int handle, int frameIndex, const ScanRequest& request = {});
+// Reads the acquired frame into that slot. False when nothing was read.
+bool DataDump(int width, int height, int handle, int frameIndex);
+// One acquisition of a series of `frames` frames into the whole buffer; a
+// record for each frame.
 bool TakeImage_FTmode(int width, int height, int frames, int handle);
-// Serves the frame requests of a scan while the scanner connection is open. Returns 1.
-int MonitoringThreadFunction();
-// One pass of the monitoring loop's request handling (take = 1).
-void ServeTakeRequest();
 
 // ---- cooling ---------------------------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "control/save_products.h"
 #include "data/display.h"
 #include "data/fits_writer.h"
 #include "data/statistics.h"
@@ -18,6 +19,7 @@
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "scanner/scanner.h"
+#include "state/camera_slot.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
@@ -33,21 +35,7 @@ constexpr int kFlatPositions = 7;
 // the run gives up (instrument seconds).
 constexpr double kHomeTimeoutSeconds = 120.0;
 
-// One camera of the pair as a run sees it.
-struct RunCamera {
-    int number;  // 1 or 2
-    int handle;
-    int width;
-    int height;
-    Buffer<uint16_t>* raw;
-    size_t Plane() const { return size_t(width) * size_t(height); }
-};
-
-RunCamera Camera(int number) {
-    if (number == 2)
-        return {2, state.nCameraHandle2, state.nhDim2, state.nvDim2, &state.g_pRawData2};
-    return {1, state.nCameraHandle1, state.nhDim1, state.nvDim1, &state.g_pRawData};
-}
+CameraSlot Camera(int number) { return CameraSlotNumbered(number); }
 
 // Start and end texts of the last acquisition and the elapsed seconds per camera.
 struct Timing {
@@ -73,7 +61,7 @@ bool StopRequested() {
 // A run needs the buffers its pattern fills, sized for the series. They can
 // be missing after a Cancel, a camera switch-off, or a camera choice changed
 // without OK.
-bool SeriesReady(const RunCamera& camera, int frames) {
+bool SeriesReady(const CameraSlot& camera, int frames) {
     const size_t need = camera.Plane() * size_t(frames < 1 ? 1 : frames);
     if (camera.handle != 0 && need > 0 && camera.raw->size() >= need) return true;
     ShowStatus(Format("\nRun refused: no frame buffer for CCD %d with these settings; "
@@ -83,12 +71,12 @@ bool SeriesReady(const RunCamera& camera, int frames) {
 }
 
 // One frame of `camera` into slot `frame` of its buffer, timed.
-bool TakeFrame(const RunCamera& camera, int frame, Timing* timing) {
+bool TakeFrame(const CameraSlot& camera, int frame, Timing* timing) {
     marktime_start(timing->start);
     bool ok;
     {
         CameraSession session(camera.handle);
-        ok = TakeImage(camera.width, camera.height, camera.handle, frame);
+        ok = TakeImage(camera.width(), camera.height(), camera.handle, frame);
     }
     marktime_end(timing->end);
     timing->elapsed[camera.number] = time_difference();
@@ -96,33 +84,49 @@ bool TakeFrame(const RunCamera& camera, int frame, Timing* timing) {
     return ok;
 }
 
-void Save(const RunCamera& camera, int frames, const Timing& timing) {
-    SaveFits(camera.width, camera.height, frames, state.g_fExpTime1, camera.handle, timing.start,
-             timing.end, timing.elapsed[camera.number], state.entire_directory);
+// A product that did not reach the disk: the observer is told which file,
+// and its frames stay in memory (the run stops before the next series would
+// overwrite them).
+bool Saved(const SaveResult& result, const char* what, int camera) {
+    if (result.written) return true;
+    ShowStatus(Format("\nRun ended: the %s of CCD %d was not saved%s%s; its data stay in memory.\n",
+                      what, camera, result.path.empty() ? "" : " to ", result.path.c_str()));
+    return false;
 }
 
-// Frames of the series that hold data: a frame that was never taken stays
-// as the run cleared it.
-int FramesStored(const RunCamera& camera, int frames) {
-    const size_t plane = camera.Plane();
-    int stored = 0;
-    for (int f = 0; f < frames; ++f) {
-        const uint16_t* p = camera.raw->get() + plane * size_t(f);
-        for (size_t i = 0; i < plane; ++i)
-            if (p[i] != 0) {
-                ++stored;
-                break;
-            }
-    }
-    return stored;
+bool Save(const CameraSlot& camera, int frames, const Timing& timing) {
+    const ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
+                                                     timing.end, timing.elapsed[camera.number]);
+    return Saved(SaveFits(header, SeriesData(camera, frames), state.entire_directory), "series",
+                 camera.number);
+}
+
+// The flat planes are the only copy of the flat run: released once they are
+// on disk, kept when the file could not be written.
+bool SaveFlat(const CameraSlot& camera, const Timing& timing) {
+    const ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
+                                                     timing.end, timing.elapsed[camera.number]);
+    const SaveResult result =
+        SaveFlatFits(header, FlatData(camera, kFlatPositions), state.entire_directory);
+    if (!Saved(result, "flat file", camera.number)) return false;
+    camera.flat->Free();
+    camera.flatCube->Free();
+    return true;
 }
 
 // Tells the observer how much of the planned series each camera stored; a
-// short series is never reported as complete.
-void ReportFrames(const RunCamera& camera, int frames) {
-    const int stored = FramesStored(camera, frames);
+// short series is never reported as complete. A frame counts when its
+// record says the camera delivered it.
+void ReportFrames(const CameraSlot& camera, int frames) {
+    const int stored = camera.frames->Stored(frames);
     ShowStatus(Format("\nCCD %d: frames stored %d of %d%s\n", camera.number, stored, frames,
                       stored < frames ? " - FRAMES MISSING" : ""));
+}
+
+// A fresh series: no frame of the last one stays in the buffer or its records.
+void StartSeries(const CameraSlot& camera, int frames) {
+    camera.raw->Clear(camera.Plane() * size_t(frames));
+    camera.frames->Start(frames);
 }
 
 // The stage must stand at home (strictly within +-0.3 and in position)
@@ -148,7 +152,7 @@ bool WaitForHome() {
 }
 
 // One scan with the stored program; frames are taken by the monitoring thread.
-bool Scan(const RunCamera& camera, int takeMode, Timing* timing) {
+bool Scan(const CameraSlot& camera, int takeMode, Timing* timing) {
     if (!WaitForHome()) return false;
     marktime_start(timing->start);
     { CameraSession session(camera.handle); }
@@ -167,9 +171,9 @@ void SeriesDisplaySetUp(int frames) {
     ui::SetCtrlVal(state.mainPanel, MAIN_FRAME, 0);
 }
 
-void ShowSliceOfNewSeries(const RunCamera& camera) {
+void ShowSliceOfNewSeries(const CameraSlot& camera) {
     int max = 0, min = 0;
-    Display3D_CCD(1, camera.width / 2, &max, &min, camera.handle);
+    Display3D_CCD(1, camera.width() / 2, &max, &min, camera.handle);
 }
 
 // ---- single frames -------------------------------------------------------------------------
@@ -179,24 +183,24 @@ void SingleFrames() {
     const int selection = state.ccd_camera;
     if (selection == kFlatFielding) return;
     const bool both = selection == kBothCameras || selection == kBothCamerasEachStep;
-    const RunCamera first = Camera(selection == kCameraTwo ? 2 : 1);
-    const RunCamera second = Camera(2);
+    const CameraSlot first = Camera(selection == kCameraTwo ? 2 : 1);
+    const CameraSlot second = Camera(2);
     if (!SeriesReady(first, 1) || (both && !SeriesReady(second, 1))) return;
     Timing timing;
     for (int i = 0; i < state.sequential_number; ++i) {
-        first.raw->Clear(first.Plane());
-        if (both) second.raw->Clear(second.Plane());
+        StartSeries(first, 1);
+        if (both) StartSeries(second, 1);
         ShowCounter(i + 1);
         if (!TakeFrame(first, 0, &timing)) break;
         if (both && !TakeFrame(second, 0, &timing)) break;
-        Save(first, 1, timing);
-        if (both) Save(second, 1, timing);
+        if (!Save(first, 1, timing)) break;
+        if (both && !Save(second, 1, timing)) break;
         ui::Delay(1.0);
         if (StopRequested()) break;
     }
     SetDimmed(state.mainPanel, MAIN_PICTURE, false);
     if (both) ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
-    DisplayCCDImage(first.width, first.height, 1, first.handle);
+    DisplayCCDImage(first.width(), first.height(), 1, first.handle);
     { CameraSession session(first.handle); }
     ShowCameraViews(first.number == 1, first.number == 2);
 }
@@ -209,8 +213,8 @@ int LiveViewThreadFunction() {
         CameraLock lock;
         GetCurrentCamera(&current);
     }
-    const RunCamera camera = Camera(current == state.nCameraHandle2 && current != 0 ? 2 : 1);
-    const bool known = current != 0 && current == camera.handle;
+    const CameraSlot camera = CameraSlotOfHandle(current);
+    const bool known = camera.known();
     while (state.threadparam == 0) {
         if (!known || camera.raw->size() < camera.Plane() || camera.Plane() == 0) {
             os::Sleep(10);
@@ -218,9 +222,9 @@ int LiveViewThreadFunction() {
         }
         {
             CameraSession session(camera.handle);
-            TakeImage(camera.width, camera.height, camera.handle, 0);
+            TakeImage(camera.width(), camera.height(), camera.handle, 0);
         }
-        DisplayCCDImage(camera.width, camera.height, 1, camera.handle);
+        DisplayCCDImage(camera.width(), camera.height(), 1, camera.handle);
     }
     return 0;
 }
@@ -255,17 +259,17 @@ void FrameTransferSeries() {
         }
         return;
     }
-    const RunCamera camera = Camera(selection == kCameraTwo ? 2 : 1);
+    const CameraSlot camera = Camera(selection == kCameraTwo ? 2 : 1);
     if (!SeriesReady(camera, frames)) return;
     Timing timing;
     for (int i = 0; i < state.sequential_number; ++i) {
         ShowCounter(i + 1);
-        camera.raw->Clear(camera.Plane() * frames);
+        StartSeries(camera, frames);
         marktime_start(timing.start);
         bool ok;
         {
             CameraSession session(camera.handle);
-            ok = TakeImage_FTmode(camera.width, camera.height, frames, camera.handle);
+            ok = TakeImage_FTmode(camera.width(), camera.height(), frames, camera.handle);
         }
         marktime_end(timing.end);
         timing.elapsed[camera.number] = time_difference();
@@ -273,9 +277,9 @@ void FrameTransferSeries() {
             ShowStatus(Format("\nRun ended: CCD %d did not deliver its series.\n", camera.number));
             break;
         }
-        Save(camera, frames, timing);
+        if (!Save(camera, frames, timing)) break;
         ReportFrames(camera, frames);
-        DisplayCCDImage(camera.width, camera.height, frames, camera.handle);
+        DisplayCCDImage(camera.width(), camera.height(), frames, camera.handle);
         ShowCameraViews(camera.number == 1, camera.number == 2);
         if (StopRequested()) break;
     }
@@ -286,24 +290,24 @@ void FrameTransferSeries() {
 void ScanningSequence() {
     const int frames = state.g_nFrameNumber1;
     const int selection = state.ccd_camera;
-    const RunCamera one = Camera(1), two = Camera(2);
+    const CameraSlot one = Camera(1), two = Camera(2);
     Timing timing;
     if (selection == kCameraOne || selection == kCameraTwo) {
-        const RunCamera camera = selection == kCameraTwo ? two : one;
+        const CameraSlot camera = selection == kCameraTwo ? two : one;
         if (!SeriesReady(camera, frames)) return;
         state.pelu_take_mode = 0;
         for (int i = 0; i < state.sequential_number; ++i) {
-            camera.raw->Clear(camera.Plane() * frames);
+            StartSeries(camera, frames);
             ShowCounter(i + 1);
             if (!Scan(camera, 0, &timing)) break;
-            Save(camera, frames, timing);
+            if (!Save(camera, frames, timing)) break;
             ReportFrames(camera, frames);
             ShowSliceOfNewSeries(camera);
             if (StopRequested()) break;
         }
         SetDimmed(state.mainPanel, MAIN_PICTURE, false);
         ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
-        DisplayCCDImage(camera.width, camera.height, frames, camera.handle);
+        DisplayCCDImage(camera.width(), camera.height(), frames, camera.handle);
         { CameraSession session(camera.handle); }
         ShowCameraViews(camera.number == 1, camera.number == 2);
         return;
@@ -311,8 +315,8 @@ void ScanningSequence() {
     // Both cameras: one scan each (2) or both in every step (3).
     if (!SeriesReady(one, frames) || !SeriesReady(two, frames)) return;
     for (int i = 0; i < state.sequential_number; ++i) {
-        one.raw->Clear(one.Plane() * frames);
-        two.raw->Clear(two.Plane() * frames);
+        StartSeries(one, frames);
+        StartSeries(two, frames);
         ShowCounter(i + 1);
         if (selection == kBothCameras) {
             state.pelu_take_mode = 0;
@@ -323,8 +327,8 @@ void ScanningSequence() {
             if (!Scan(one, 1, &timing)) break;
             timing.elapsed[2] = timing.elapsed[1];
         }
-        Save(one, frames, timing);
-        Save(two, frames, timing);
+        const bool savedOne = Save(one, frames, timing);
+        if (!Save(two, frames, timing) || !savedOne) break;
         ReportFrames(one, frames);
         ReportFrames(two, frames);
         { CameraSession session(one.handle); }
@@ -334,7 +338,7 @@ void ScanningSequence() {
     }
     SetDimmed(state.mainPanel, MAIN_PICTURE, false);
     { CameraSession session(one.handle); }
-    DisplayCCDImage(one.width, one.height, frames, one.handle);
+    DisplayCCDImage(one.width(), one.height(), frames, one.handle);
     ShowCameraViews(true, false);
 }
 
@@ -343,12 +347,11 @@ void ScanningSequence() {
 // The flat run reads the flat buffers and the bias/dark frames the settings
 // OK prepared; the flat save releases them, and opening the dialog discards
 // the bias/dark frames.
-bool FlatBuffersReady(const RunCamera& camera, int frames) {
+bool FlatBuffersReady(const CameraSlot& camera, int frames) {
     const size_t plane = camera.Plane();
-    const bool one = camera.number == 1;
-    const Buffer<float>& flat = one ? state.flatdata1 : state.flatdata2;
-    const Buffer<float>& cube = one ? state.flatcube1 : state.flatcube2;
-    const Buffer<uint16_t>& biasDark = one ? state.BiasDark1 : state.BiasDark2;
+    const Buffer<float>& flat = *camera.flat;
+    const Buffer<float>& cube = *camera.flatCube;
+    const Buffer<uint16_t>& biasDark = *camera.biasDark;
     if (SeriesReady(camera, frames) && plane > 0 && flat.size() >= plane &&
         cube.size() >= kFlatPositions * plane && biasDark.size() >= plane)
         return true;
@@ -360,25 +363,30 @@ bool FlatBuffersReady(const RunCamera& camera, int frames) {
 
 // Averages the series into the accumulator, subtracts the bias/dark frame and
 // stores the result as plane `position` of the flat cube.
-void AccumulateFlat(const RunCamera& camera, int frames, int position) {
-    const bool one = camera.number == 1;
-    float* flat = (one ? state.flatdata1 : state.flatdata2).get();
-    float* cube = (one ? state.flatcube1 : state.flatcube2).get();
-    const uint16_t* biasDark = (one ? state.BiasDark1 : state.BiasDark2).get();
+void AccumulateFlat(const CameraSlot& camera, int frames, int position) {
+    float* flat = camera.flat->get();
+    float* cube = camera.flatCube->get();
+    const uint16_t* biasDark = camera.biasDark->get();
     const size_t plane = camera.Plane();
     const uint16_t* raw = camera.raw->get();
-    for (int f = 0; f < frames; ++f)
-        for (size_t i = 0; i < plane; ++i) flat[i] += raw[plane * size_t(f) + i];
+    // Only the frames the camera delivered go into the average.
+    int averaged = 0;
+    for (const FrameRecord& record : camera.frames->Records()) {
+        if (!record.read || record.index >= frames) continue;
+        ++averaged;
+        for (size_t i = 0; i < plane; ++i) flat[i] += raw[plane * size_t(record.index) + i];
+    }
+    const float divisor = static_cast<float>(averaged > 0 ? averaged : frames);
     float* target = cube + plane * size_t(position);
     for (size_t i = 0; i < plane; ++i) {
-        flat[i] = flat[i] / frames - biasDark[i];
+        flat[i] = flat[i] / divisor - biasDark[i];
         target[i] = flat[i];
     }
 }
 
 void FlatFieldRun() {
     const int frames = state.g_nFrameNumber1;
-    const RunCamera one = Camera(1), two = Camera(2);
+    const CameraSlot one = Camera(1), two = Camera(2);
     if (!FlatBuffersReady(one, frames) || !FlatBuffersReady(two, frames)) return;
     if (wvTable.nWV_FileIO < 1) {
         ShowStatus("\nFlat-field run refused: the wavelength table is empty.\n");
@@ -394,10 +402,10 @@ void FlatFieldRun() {
         ShowStatus(Format("%d th Grating Position : %d\n", p + 1, step));
         ShowCounter(p + 1);
         state.pelu_take_mode = 1;
-        one.raw->Clear(one.Plane() * frames);
-        two.raw->Clear(two.Plane() * frames);
-        state.flatdata1.Clear(one.Plane());
-        state.flatdata2.Clear(two.Plane());
+        StartSeries(one, frames);
+        StartSeries(two, frames);
+        one.flat->Clear(one.Plane());
+        two.flat->Clear(two.Plane());
         if (!Scan(one, 1, &timing)) {
             complete = false;
             break;
@@ -407,13 +415,11 @@ void FlatFieldRun() {
         ReportFrames(two, frames);
         AccumulateFlat(one, frames, p);
         AccumulateFlat(two, frames, p);
-        DisplayCCDImage(one.width, one.height, frames, one.handle);
+        DisplayCCDImage(one.width(), one.height(), frames, one.handle);
     }
     if (complete) {
-        SaveFlatFits(one.width, one.height, kFlatPositions, state.g_fExpTime1, one.handle,
-                     timing.start, timing.end, timing.elapsed[1], state.entire_directory);
-        SaveFlatFits(two.width, two.height, kFlatPositions, state.g_fExpTime1, two.handle,
-                     timing.start, timing.end, timing.elapsed[2], state.entire_directory);
+        SaveFlat(one, timing);
+        SaveFlat(two, timing);
     } else {
         ShowStatus("\nThe flat-field run was not completed: no flat file was written.\n");
     }

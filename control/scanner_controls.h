@@ -3,7 +3,7 @@
 // panel. All run on the dispatch thread.
 #pragma once
 
-#include "camera/camera.h"
+#include "control/monitoring.h"
 #include "scanner/scanner.h"
 
 namespace pelu {

@@ -108,7 +108,9 @@ std::string Refusal(const DialogValues& v) {
 void ApplyCameraSettings(const DialogValues& v) {
     StopLiveView();
     // While the buffers are replaced and the cameras configured, no other
-    // thread (the monitoring loop, the temperature watch) addresses a camera.
+    // thread (the monitoring loop, the temperature watch) addresses a camera
+    // between two calls; the settle and exposure pauses inside let go of the
+    // lock and make the camera being configured current again.
     CameraLock cameras;
     FreeFrameBuffers();
 

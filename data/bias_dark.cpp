@@ -12,6 +12,7 @@
 #include "data/save_timer.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/os/os.h"
+#include "state/camera_slot.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
 
@@ -64,7 +65,7 @@ double InstrumentSeconds() {
 
 // Polls until the camera is idle. False (after the popup) on a failed poll
 // or a camera that never finishes.
-bool WaitForSeries(float exposureSeconds) {
+bool WaitForSeries(int handle, float exposureSeconds) {
     const double deadline = InstrumentSeconds() + SeriesTimeoutSeconds(exposureSeconds);
     // Read-out and transfer take real time whatever the time scale: a camera
     // counts as hung only after a few real seconds as well.
@@ -81,7 +82,7 @@ bool WaitForSeries(float exposureSeconds) {
             CameraPopup("Error", "The bias/dark series did not finish; it was aborted.");
             return false;
         }
-        if (status != static_cast<int>(DRV_IDLE)) os::Sleep(1);
+        if (status != static_cast<int>(DRV_IDLE)) CameraPause(handle, 1.0);
     }
     return true;
 }
@@ -99,8 +100,8 @@ void AverageFrames(const uint16_t* series, size_t plane, int frames, uint16_t* m
 
 void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handle,
                   const std::string& directory) {
-    const bool first = handle == state.nCameraHandle1;
-    if (!first && handle != state.nCameraHandle2) {
+    const CameraSlot camera = CameraSlotOfHandle(handle);
+    if (!camera.known()) {
         ShowStatus(Format("\nNo bias/dark frame: handle %d is neither camera\n", handle));
         return;
     }
@@ -108,28 +109,28 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
         ShowStatus(Format("\nNo bias/dark frame: binning %d x %d\n", hbin, vbin));
         return;
     }
-    const Geometry g = first ? GeometryFor(state.g_nXPixels1, state.g_nYPixels1, hbin, vbin)
-                             : GeometryFor(state.g_nXPixels2, state.g_nYPixels2, hbin, vbin);
-    (first ? state.nhDim1 : state.nhDim2) = g.width;
-    (first ? state.nvDim1 : state.nvDim2) = g.height;
+    const Geometry g = GeometryFor(*camera.detectorWidth, *camera.detectorHeight, hbin, vbin);
+    *camera.imageWidth = g.width;
+    *camera.imageHeight = g.height;
 
     if (g.width < 1 || g.height < 1) {
         ShowStatus(Format("\nNo bias/dark frame for camera %d: image %d x %d (is it open?)\n",
-                          first ? 1 : 2, g.width, g.height));
+                          camera.number, g.width, g.height));
         return;
     }
-    Buffer<uint16_t>& master = first ? state.BiasDark1 : state.BiasDark2;
+    Buffer<uint16_t>& master = *camera.biasDark;
     const size_t plane = g.width > 0 && g.height > 0 ? size_t(g.width) * size_t(g.height) : 0;
     Buffer<uint16_t> series;
     if (!master.Allocate(plane) || !series.Allocate(plane * kBiasDarkFrames)) {
         master.Free();
         ShowStatus(Format("\nNo bias/dark frame for camera %d: no memory for %d x %d x %d pixels\n",
-                          first ? 1 : 2, g.width, g.height, kBiasDarkFrames));
+                          camera.number, g.width, g.height, kBiasDarkFrames));
         return;
     }
 
-    // The camera is current already; nothing may switch it until the series is in.
-    CameraLock camera;
+    // The camera is current already; the pauses below let other threads use
+    // the cameras and make this one current again.
+    CameraLock lock;
     SetAcquisitionMode(6);
     SetFrameTransferMode(1);
     SetNumberKinetics(kBiasDarkFrames);
@@ -141,7 +142,7 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
     SetFanMode(0);
     SetPreAmpGain(2);
     SetEMCCDGain(gain);
-    os::Sleep(250);
+    CameraPause(handle, 250.0);
     SetImage(g.hbin, g.vbin, 1, g.columns, 1, g.rows);
     SetTriggerMode(0);
     ShowStatus(Format("\nsetting exposute time is %f\n", exposureSeconds));
@@ -156,9 +157,9 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
         AbortAcquisition();
         return;
     }
-    if (!WaitForSeries(exposureSeconds)) return;
+    if (!WaitForSeries(handle, exposureSeconds)) return;
     if (GetAcquiredData16(series.get(), static_cast<uint32_t>(series.size())) != DRV_SUCCESS) {
-        ShowStatus(Format("\nThe bias/dark series of camera %d could not be read\n", first ? 1 : 2));
+        ShowStatus(Format("\nThe bias/dark series of camera %d could not be read\n", camera.number));
         return;
     }
 
@@ -170,23 +171,23 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
 
 int SaveBiasDark(int width, int height, int, float exposureSeconds, int handle,
                  const std::string& directory) {
-    const bool first = handle == state.nCameraHandle1;
-    if (!first && handle != state.nCameraHandle2) {
+    const CameraSlot camera = CameraSlotOfHandle(handle);
+    if (!camera.known()) {
         ShowStatus(Format("\nBias/dark file not written: handle %d is neither camera\n", handle));
         return 1;
     }
-    Buffer<uint16_t>& master = first ? state.BiasDark1 : state.BiasDark2;
+    Buffer<uint16_t>& master = *camera.biasDark;
     const size_t count = width > 0 && height > 0 ? size_t(width) * size_t(height) : 0;
     if (count == 0 || master.size() < count) {
         ShowStatus(Format("\nBias/dark file of camera %d not written: no %d x %d master frame\n",
-                          first ? 1 : 2, width, height));
+                          camera.number, width, height));
         return 1;
     }
 
     SaveTimer timer;
     FitsOutput file;
     const os::UtcTime now = os::UtcNow();
-    file.Create(directory, ProductFileName(now, first ? 'A' : 'B', "_BiasDark"));
+    file.Create(directory, ProductFileName(now, camera.letter(), "_BiasDark"));
     file.CreateImage(SHORT_IMG, width, height, 1);
     file.Date();
     file.Float("EXPTIME", exposureSeconds, "Second");
@@ -205,11 +206,11 @@ int SaveBiasDark(int width, int height, int, float exposureSeconds, int handle,
 }
 
 void BiasDarkCorrection(int width, int height, int handle, int frameIndex) {
-    const bool first = handle == state.nCameraHandle1;
-    if (!first && handle != state.nCameraHandle2) return;
+    const CameraSlot camera = CameraSlotOfHandle(handle);
+    if (!camera.known()) return;
     if (width < 1 || height < 1 || frameIndex < 0) return;
-    Buffer<uint16_t>& raw = first ? state.g_pRawData : state.g_pRawData2;
-    const Buffer<uint16_t>& master = first ? state.BiasDark1 : state.BiasDark2;
+    Buffer<uint16_t>& raw = *camera.raw;
+    const Buffer<uint16_t>& master = *camera.biasDark;
     const size_t n = size_t(width) * size_t(height);
     const size_t offset = n * size_t(frameIndex);
     if (master.size() < n || raw.size() < offset + n) return;

@@ -10,6 +10,7 @@
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
+#include "state/camera_slot.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
 
@@ -279,25 +280,20 @@ void ShowPlane(int width, int height, const uint16_t* data, int* min, int* max) 
 
 // ---- cameras -------------------------------------------------------------------------------
 
-int DisplayedCameraNumber(int cameraHandle) {
-    if (cameraHandle == 0) return 0;  // a camera that was never found
-    if (cameraHandle == state.nCameraHandle1) return 1;
-    if (cameraHandle == state.nCameraHandle2) return 2;
-    return 0;
-}
+int DisplayedCameraNumber(int cameraHandle) { return CameraSlotOfHandle(cameraHandle).number; }
 
 bool SeriesOfCamera(int camera, CameraSeries* series) {
     if (camera != 1 && camera != 2) return false;
-    const bool first = camera == 1;
+    const CameraSlot slot = CameraSlotNumbered(camera);
     CameraSeries s;
-    s.handle = first ? state.nCameraHandle1 : state.nCameraHandle2;
-    s.width = first ? state.nhDim1 : state.nhDim2;
-    s.height = first ? state.nvDim1 : state.nvDim2;
+    s.handle = slot.handle;
+    s.width = slot.width();
+    s.height = slot.height();
     s.frames = std::max(1, state.g_nFrameNumber1.load());
     if (s.width <= 0 || s.height <= 0) return false;
     const size_t plane = size_t(s.width) * size_t(s.height);
-    const Buffer<uint16_t>& raw = first ? state.g_pRawData : state.g_pRawData2;
-    const Buffer<uint16_t>& biasDark = first ? state.BiasDark1 : state.BiasDark2;
+    const Buffer<uint16_t>& raw = *slot.raw;
+    const Buffer<uint16_t>& biasDark = *slot.biasDark;
     if (raw && raw.size() >= plane * size_t(s.frames)) s.raw = raw.get();
     if (biasDark && biasDark.size() >= plane) s.biasDark = biasDark.get();
     *series = s;

@@ -271,10 +271,11 @@ void FitsOutput::Words(const uint16_t* data, size_t count) {
     if (status_) Report(status_, "writing the image data");
 }
 
-void FitsOutput::Floats(float* data, size_t count) {
+void FitsOutput::Floats(const float* data, size_t count) {
     if (!ok()) return;
     long first[3] = {1, 1, 1};
-    if (ffppx(fptr_, TFLOAT, first, static_cast<LONGLONG>(count), data, &status_))
+    // CFITSIO only reads the array (its byte order is restored after the write).
+    if (ffppx(fptr_, TFLOAT, first, static_cast<LONGLONG>(count), const_cast<float*>(data), &status_))
         Report(status_, "writing the image data");
 }
 

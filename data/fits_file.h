@@ -52,7 +52,7 @@ public:
     // a scratch buffer of 1 MiB and written from there.
     void Words(const uint16_t* data, size_t count);
     // 32-bit float pixels.
-    void Floats(float* data, size_t count);
+    void Floats(const float* data, size_t count);
 
     // Closes the file. False (reported) when anything failed on the way.
     bool Close();

@@ -4,13 +4,9 @@
 
 #include <array>
 
-#include "data/camera_facts.h"
 #include "data/fits_file.h"
 #include "data/save_timer.h"
 #include "platform/os/os.h"
-#include "platform/ui/ui.h"
-#include "resources/pelu_uir.h"
-#include "state/controls.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
 
@@ -25,183 +21,159 @@ constexpr std::array<const char*, 8> kTargetNames = {
     "Near Disk Center", "Close to or on the Limb", "Quiet Region", "Active Region",
     "Corona Hole",      "Sunspot",                 "Filament",     "Prominence"};
 
-// Which camera a handle is, its file letter, buffer and header values.
-struct CameraOfHandle {
-    int number = 0;  // 1 or 2; 0 for a handle that is neither camera
-    char letter = 0;
-    int detectorWidth = 0, detectorHeight = 0;
-    const char* wavelength = "";
-    const char* wavelengthComment = "";
+// The line each camera observes, for its WAVELEN card.
+struct CameraLine {
+    char letter;
+    const char* wavelength;
+    const char* comment;
 };
-
-CameraOfHandle Camera(int handle) {
-    CameraOfHandle c;
-    if (handle == state.nCameraHandle1) {
-        c = {1, 'A', state.g_nXPixels1, state.g_nYPixels1, "6562.8", "CCD1 Wavenength(angstrom)"};
-    } else if (handle == state.nCameraHandle2) {
-        c = {2, 'B', state.g_nXPixels2, state.g_nYPixels2, "8542", "CCD2 Wavenength(angstrom)"};
-    }
-    return c;
-}
+constexpr CameraLine kLines[2] = {{'A', "6562.8", "CCD1 Wavenength(angstrom)"},
+                                  {'B', "8542", "CCD2 Wavenength(angstrom)"}};
 
 // Refuses what cannot make an image; reports it. True when the save can go on.
-bool Acceptable(const char* what, int naxis1, int naxis2, int naxis3, const CameraOfHandle& camera,
-                int handle) {
-    if (camera.number == 0) {
-        ShowStatus(Format("\n%s not written: handle %d is neither camera\n", what, handle));
+bool Acceptable(const char* what, int camera, int naxis1, int naxis2, int naxis3) {
+    if (camera != 1 && camera != 2) {
+        ShowStatus(Format("\n%s not written: camera %d is neither camera\n", what, camera));
         return false;
     }
     if (naxis1 < 1 || naxis2 < 1 || naxis3 < 1) {
-        ShowStatus(Format("\n%s of camera %d not written: image size %d x %d x %d\n", what,
-                          camera.number, naxis1, naxis2, naxis3));
+        ShowStatus(Format("\n%s of camera %d not written: image size %d x %d x %d\n", what, camera,
+                          naxis1, naxis2, naxis3));
         return false;
     }
     return true;
 }
 
-size_t ElementCount(int naxis1, int naxis2, int naxis3) {
-    return size_t(naxis1) * size_t(naxis2) * size_t(naxis3);
-}
-
 // The cards every product shares, after DATE: exposure, binning, gain and the
 // scan's times.
-void SettingsCards(FitsOutput& file, float exposureSeconds, const std::string& startTime,
-                   const std::string& endTime, float elapsedSeconds) {
-    file.Float("EXPTIME", exposureSeconds, "Second");
-    file.Unsigned("HBINNING", static_cast<unsigned>(state.ccd_HBin), "");
-    file.Unsigned("VBINNING", static_cast<unsigned>(state.ccd_VBin), "");
-    file.Unsigned("GAIN", static_cast<unsigned>(state.ccd_Gain), "Value Range: 0-255");
-    file.String("STRTIME", startTime, "Scan Start Time");
-    file.String("ENDTIME", endTime, "Scan Finish Time");
-    file.Float("ELAPTIME", elapsedSeconds, "Elapse Time During Scanning(Second)");
+void SettingsCards(FitsOutput& file, const ProductHeader& h) {
+    file.Float("EXPTIME", h.exposureSeconds, "Second");
+    file.Unsigned("HBINNING", static_cast<unsigned>(h.hbin), "");
+    file.Unsigned("VBINNING", static_cast<unsigned>(h.vbin), "");
+    file.Unsigned("GAIN", static_cast<unsigned>(h.gain), "Value Range: 0-255");
+    file.String("STRTIME", h.startTime, "Scan Start Time");
+    file.String("ENDTIME", h.endTime, "Scan Finish Time");
+    file.Float("ELAPTIME", h.elapsedSeconds, "Elapse Time During Scanning(Second)");
 }
 
-void ModeCards(FitsOutput& file) {
-    const int scanner = state.Scanner_status;
-    if (scanner == kDeviceOff) {
+void ModeCards(FitsOutput& file, const ProductHeader& h) {
+    if (h.scannerStatus == kDeviceOff) {
         file.String("PELUMODE", "None(Only CCD)", "PELU Mode");
         return;
     }
-    if (scanner != kDeviceOn) return;
-    switch (state.scan_mode) {
-        case 0: {
-            const float stepSize = static_cast<float>(static_cast<int>(2.0 * state.scan_size));
+    if (h.scannerStatus != kDeviceOn) return;
+    switch (h.scanMode) {
+        case 0:
             file.String("PELUMODE", "Spectrograph", "PELU Mode");
-            file.Float("STEPTIME", state.scan_duration, "1 Step Duration time(millisecond)");
-            file.Float("STEPSIZE", stepSize, "1 step size to move scanner(micrometer)");
+            file.Float("STEPTIME", h.stepTimeMs, "1 Step Duration time(millisecond)");
+            file.Float("STEPSIZE", h.stepSize, "1 step size to move scanner(micrometer)");
             break;
-        }
         case 1:
             file.String("PELUMODE", "Imaging", "PELU Mode");
-            file.Float("SCNSPEED", state.scan_speed, "Scan Speed(micrometer/second)");
-            file.Float("SCANDIST", state.scan_stroke, "Distance to Scan(millimeter)");
+            file.Float("SCNSPEED", h.scanSpeed, "Scan Speed(micrometer/second)");
+            file.Float("SCANDIST", h.scanDistance, "Distance to Scan(millimeter)");
             break;
         case -1: file.String("PELUMODE", "None(Only CCD)", "PELU Mode"); break;
         default: break;
     }
 }
 
-void CameraCards(FitsOutput& file, int handle, const CameraOfHandle& camera) {
-    const CameraFacts facts = ReadCameraFacts(handle);
-    file.Int("CCDTEMP", facts.temperature, "Cooling Temperature of CCD");
-    file.String("CCDNAME", facts.headModel, "Productname of CCD");
-    file.String("WAVELEN", camera.wavelength, camera.wavelengthComment);
-    file.Unsigned("CCD_XPIX", static_cast<unsigned>(camera.detectorWidth), "Full Pixel Size of X");
-    file.Unsigned("CCD_YPIX", static_cast<unsigned>(camera.detectorHeight), "Full Pixel Size of Y");
+void CameraCards(FitsOutput& file, const ProductHeader& h, const CameraLine& line) {
+    file.Int("CCDTEMP", h.temperature, "Cooling Temperature of CCD");
+    file.String("CCDNAME", h.headModel, "Productname of CCD");
+    file.String("WAVELEN", line.wavelength, line.comment);
+    file.Unsigned("CCD_XPIX", static_cast<unsigned>(h.detectorWidth), "Full Pixel Size of X");
+    file.Unsigned("CCD_YPIX", static_cast<unsigned>(h.detectorHeight), "Full Pixel Size of Y");
 }
 
-// Observer, target and telescope position, read from the observation page
-// now, not when the settings were applied.
-void ObservationCards(FitsOutput& file) {
-    int page = 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, OBS_PAGE_INDEX, &page);
-    file.String("OBSERVER", GetText(page, OBS_PAGE_OBSERVER), "The Name of Main Observer");
-    const int target = GetInt(page, OBS_PAGE_TARGET);
-    if (target == -1) {
+void ObservationCards(FitsOutput& file, const ProductHeader& h) {
+    file.String("OBSERVER", h.observer, "The Name of Main Observer");
+    if (h.target == -1) {
         file.String("TARGET", "NONE", "NONE");
-    } else if (target >= 0 && target < static_cast<int>(kTargetNames.size())) {
-        file.String("TARGET", kTargetNames[target], "Observation Target");
-        if (target == kActiveRegion)
-            file.String("ARNUMBER", GetText(page, OBS_PAGE_ARNUMBER), "Active Region Number");
-    } else if (target == kOtherTarget) {
-        file.String("TARGET", GetText(page, OBS_PAGE_OTHER_TARGET), "Observation Target");
+    } else if (h.target >= 0 && h.target < static_cast<int>(kTargetNames.size())) {
+        file.String("TARGET", kTargetNames[size_t(h.target)], "Observation Target");
+        if (h.target == kActiveRegion)
+            file.String("ARNUMBER", h.activeRegion, "Active Region Number");
+    } else if (h.target == kOtherTarget) {
+        file.String("TARGET", h.otherTarget, "Observation Target");
     }
-    file.Int("TEL_XPOS", GetInt(page, OBS_PAGE_TEL_X), "X position of Telescope on the Sun");
-    file.Int("TEL_YPOS", GetInt(page, OBS_PAGE_TEL_Y), "Y position of Telescope on the Sun");
+    file.Int("TEL_XPOS", h.telescopeX, "X position of Telescope on the Sun");
+    file.Int("TEL_YPOS", h.telescopeY, "Y position of Telescope on the Sun");
+}
+
+// What makes an observation file and a flat file differ.
+struct Product {
+    const char* what;     // for the messages
+    const char* suffix;   // of the file name
+    int bitpix;
+    const char* holds;    // "holds 12 pixels, not 20; no frames written"
+    const char* values;
+    const char* nothing;
+};
+
+// The skeleton both products share: checks, file, primary header, then the
+// product's own cards and data (`body`), close and save time.
+template <class T, class Body>
+SaveResult Save(const Product& product, const ProductHeader& header, const ProductData<T>& data,
+                const std::string& directory, Body body) {
+    SaveResult result;
+    if (!Acceptable(product.what, data.camera, data.naxis1, data.naxis2, data.naxis3))
+        return result;
+    const CameraLine& line = kLines[data.camera - 1];
+    const size_t count = size_t(data.naxis1) * size_t(data.naxis2) * size_t(data.naxis3);
+
+    SaveTimer timer;
+    FitsOutput file;
+    file.Create(directory, ProductFileName(os::UtcNow(), line.letter, product.suffix));
+    result.path = file.path();
+    file.CreateImage(product.bitpix, data.naxis1, data.naxis2, data.naxis3);
+    file.Date();
+    SettingsCards(file, header);
+    bool complete = data.data != nullptr && data.available >= count;
+    if (!complete && file.ok())
+        ShowStatus(Format("\nFITS file %s: camera %d%s %zu %s, not %zu; %s\n", file.path().c_str(),
+                          data.camera, product.holds, data.data ? data.available : 0,
+                          product.values, count, product.nothing));
+    body(file, line, complete ? count : 0);
+    result.written = file.Close() && complete;
+    timer.ShowOnMainPanel();
+    return result;
 }
 
 }  // namespace
 
-int SaveFits(int naxis1, int naxis2, int naxis3, float exposureSeconds, int handle,
-             const std::string& startTime, const std::string& endTime, float elapsedSeconds,
-             const std::string& directory) {
-    const CameraOfHandle camera = Camera(handle);
-    if (!Acceptable("Observation file", naxis1, naxis2, naxis3, camera, handle)) return 1;
-    Buffer<uint16_t>& raw = camera.number == 1 ? state.g_pRawData : state.g_pRawData2;
-    const size_t count = ElementCount(naxis1, naxis2, naxis3);
-
-    SaveTimer timer;
-    FitsOutput file;
-    file.Create(directory, ProductFileName(os::UtcNow(), camera.letter, ""));
-    file.CreateImage(SHORT_IMG, naxis1, naxis2, naxis3);
-    file.Date();
-    SettingsCards(file, exposureSeconds, startTime, endTime, elapsedSeconds);
-    ModeCards(file);
-    CameraCards(file, handle, camera);
-    file.Delete("COMMENT");
-    file.Delete("COMMENT");
-    file.Delete("EXTEND");
-    ObservationCards(file);
-    // The frames go last, once the header is complete and cannot move them.
-    if (raw.size() >= count) {
-        file.Words(raw.get(), count);
-    } else if (file.ok()) {
-        ShowStatus(Format("\nFITS file %s: camera %d holds %zu pixels, not %zu; no frames written\n",
-                          file.path().c_str(), camera.number, raw.size(), count));
-    }
-    file.Close();
-    timer.ShowOnMainPanel();
-    return 1;
+SaveResult SaveFits(const ProductHeader& header, const ProductData<uint16_t>& frames,
+                    const std::string& directory) {
+    const Product product{"Observation file", "", SHORT_IMG,
+                          " holds",           "pixels", "no frames written"};
+    return Save(product, header, frames, directory,
+                [&](FitsOutput& file, const CameraLine& line, size_t count) {
+                    ModeCards(file, header);
+                    CameraCards(file, header, line);
+                    file.Delete("COMMENT");
+                    file.Delete("COMMENT");
+                    file.Delete("EXTEND");
+                    ObservationCards(file, header);
+                    // The frames go last, once the header is complete and cannot move them.
+                    if (count > 0) file.Words(frames.data, count);
+                });
 }
 
-int SaveFlatFits(int naxis1, int naxis2, int naxis3, float exposureSeconds, int handle,
-                 const std::string& startTime, const std::string& endTime, float elapsedSeconds,
-                 const std::string& directory) {
-    const CameraOfHandle camera = Camera(handle);
-    if (!Acceptable("Flat file", naxis1, naxis2, naxis3, camera, handle)) return 1;
-    Buffer<float>& cube = camera.number == 1 ? state.flatcube1 : state.flatcube2;
-    Buffer<float>& sums = camera.number == 1 ? state.flatdata1 : state.flatdata2;
-    const size_t count = ElementCount(naxis1, naxis2, naxis3);
-
-    SaveTimer timer;
-    FitsOutput file;
-    file.Create(directory, ProductFileName(os::UtcNow(), camera.letter, "_Flat"));
-    file.CreateImage(FLOAT_IMG, naxis1, naxis2, naxis3);
-    file.Date();
-    SettingsCards(file, exposureSeconds, startTime, endTime, elapsedSeconds);
-    CameraCards(file, handle, camera);
-    if (cube.size() >= count) {
-        file.Floats(cube.get(), count);
-    } else if (file.ok()) {
-        ShowStatus(Format("\nFITS file %s: camera %d's flat holds %zu values, not %zu; "
-                          "no planes written\n",
-                          file.path().c_str(), camera.number, cube.size(), count));
-    }
-    file.Delete("COMMENT");
-    file.Delete("COMMENT");
-    file.Delete("EXTEND");
-    file.Comment("BiasDark Subtracted");
-    file.Comment(Format("averaged image : %d at each grating angle", state.g_nFrameNumber1.load()));
-    // The planes are the only copy of the flat run: they are released once
-    // they are on disk, and kept when the file could not be written.
-    if (file.Close()) {
-        sums.Free();
-        cube.Free();
-    } else {
-        ShowStatus(Format("\nThe flat planes of camera %d are kept in memory\n", camera.number));
-    }
-    timer.ShowOnMainPanel();
-    return 1;
+SaveResult SaveFlatFits(const ProductHeader& header, const ProductData<float>& planes,
+                        const std::string& directory) {
+    const Product product{"Flat file", "_Flat", FLOAT_IMG, "'s flat holds", "values",
+                                 "no planes written"};
+    return Save(product, header, planes, directory,
+                [&](FitsOutput& file, const CameraLine& line, size_t count) {
+                    CameraCards(file, header, line);
+                    if (count > 0) file.Floats(planes.data, count);
+                    file.Delete("COMMENT");
+                    file.Delete("COMMENT");
+                    file.Delete("EXTEND");
+                    file.Comment("BiasDark Subtracted");
+                    file.Comment(Format("averaged image : %d at each grating angle",
+                                        header.averagedFrames));
+                });
 }
 
 }  // namespace pelu

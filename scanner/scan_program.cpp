@@ -170,6 +170,8 @@ private:
     bool Room() const { return state.take == 0 && (frames_ <= 0 || signalled_ < frames_); }
     void Raise(int frame, bool late) {
         state.Scanpos_CCDframe = frame;
+        state.Scanpos_late = late ? 1 : 0;
+        state.Scanpos_requested = static_cast<float>(position / kCountsPerUnit);
         state.take = 1;
         signalled_ = frame;
         late_ += late ? 1 : 0;
@@ -185,12 +187,8 @@ private:
 // Waits until the monitoring thread has served the pending request. False
 // when it does not within the limit or the connection ends.
 bool WaitForFrameTaken() {
-    const double pauseMs = 0.5;
-    for (double waited = 0; state.take != 0; waited += pauseMs) {
-        if (state.PmacAccessible == 0 || waited > kLastFrameWaitSeconds * 1000.0) return false;
-        os::Sleep(pauseMs);
-    }
-    return true;
+    return state.take.WaitFor(0, kLastFrameWaitSeconds * 1000.0,
+                              [] { return state.PmacAccessible == 0; });
 }
 
 }  // namespace

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/os/waitable.h"
 #include "state/buffer.h"
+#include "state/frame_record.h"
 
 namespace pelu {
 
@@ -57,8 +59,12 @@ struct InstrumentState {
     float scan_stroke = 0.0f;    // imaging mode, millimetres
 
     // ---- run handshake and live view
-    std::atomic<int> take{0};              // 1: the scanner reached the next step
+    // 1: the scanner reached the next step; the monitoring loop sets it back
+    // to 0 once the frame is in, which wakes the scan waiting for it.
+    os::WaitableInt take{0};
     std::atomic<int> Scanpos_CCDframe{0};  // 1-based frame the pending request fills
+    std::atomic<int> Scanpos_late{0};      // 1: that request came after the stage had left
+    std::atomic<float> Scanpos_requested{0.0f};  // stage position when it was made
     std::atomic<int> pelu_take_mode{0};    // 0 current camera, 1 camera 1 then camera 2
     std::atomic<float> scanpos{0.0f};
     std::atomic<int> Scanner_InPosition{0};
@@ -79,6 +85,7 @@ struct InstrumentState {
     Buffer<uint16_t> pFitsData;                // a stored file's data (read as signed 16-bit)
     Buffer<uint16_t> pusFitsData;              // the plane built from a stored cube
     Plane<uint16_t> planeDataCCD;              // the camera plane on screen
+    FrameLog frames1, frames2;                 // records of the series in g_pRawData, g_pRawData2
 
     // ---- directories (logical Windows paths)
     const std::string data_directory = "E:\\DRAV_Data\\";

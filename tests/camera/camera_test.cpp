@@ -1,9 +1,12 @@
 // Discovery, report, closing, configuration and acquisition of the camera
 // subsystem, driven against the simulated camera pair.
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "camera/camera_lock.h"
 #include "platform/os/os.h"
+#include "control/monitoring.h"
 #include "tests/camera/camera_fixture.h"
 
 namespace pelu {
@@ -273,6 +276,87 @@ TEST_F(CameraTest, StepRequestFillsTheSlotOfItsScanPosition) {
     EXPECT_EQ(state.DataSource, 1);
 }
 
+TEST_F(CameraTest, EachAttemptedFrameLeavesARecordOfItsScanRequest) {
+    Configure(1, 2, 20);
+    state.Scanpos_CCDframe = 10;
+    state.Scanpos_requested = 12.5f;
+    state.Scanpos_late = 1;
+    state.scanpos = 13.0f;
+    state.take = 1;
+    EXPECT_EQ(ServeTakeRequest(), 9);
+    const std::vector<FrameRecord> records = state.frames1.Records();
+    ASSERT_EQ(records.size(), 1u);
+    const FrameRecord& r = records[0];
+    EXPECT_EQ(r.camera, 1);
+    EXPECT_EQ(r.index, 9);
+    EXPECT_EQ(r.width, 256);
+    EXPECT_EQ(r.height, 256);
+    EXPECT_TRUE(r.read);
+    EXPECT_EQ(r.scanStep, 10);
+    EXPECT_FLOAT_EQ(r.positionRequested, 12.5f);
+    EXPECT_FLOAT_EQ(r.positionEnded, 13.0f);
+    EXPECT_TRUE(r.late);
+    EXPECT_GT(r.startUtcUs, 1600000000LL * 1000000);
+    EXPECT_LE(r.startUtcUs, r.endUtcUs);
+    EXPECT_EQ(state.frames1.Stored(20), 1);
+    EXPECT_TRUE(state.frames2.Records().empty());
+    EXPECT_EQ(ServeTakeRequest(), -1);  // no request pending
+}
+
+TEST_F(CameraTest, AFrameThatCouldNotBeReadIsRecordedAsNotStored) {
+    Configure(1, 2, 3);
+    EXPECT_TRUE(TakeImage(256, 256, state.nCameraHandle1, 0));
+    camsim::AddFault({"GetAcquiredData16", 0, DRV_ERROR_ACK, 0});
+    EXPECT_FALSE(TakeImage(256, 256, state.nCameraHandle1, 1));
+    const std::vector<FrameRecord> records = state.frames1.Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[0].read);
+    EXPECT_FALSE(records[1].read);
+    EXPECT_EQ(records[1].scanStep, 0);
+    EXPECT_EQ(state.frames1.Stored(3), 1);
+}
+
+TEST_F(CameraTest, AFrameTransferSeriesRecordsEveryFrameInOrder) {
+    Configure(6, 2, 4);
+    ASSERT_TRUE(TakeImage_FTmode(256, 256, 4, state.nCameraHandle1));
+    const std::vector<FrameRecord> records = state.frames1.Records();
+    ASSERT_EQ(records.size(), 4u);
+    for (int f = 0; f < 4; ++f) {
+        EXPECT_EQ(records[size_t(f)].index, f);
+        EXPECT_TRUE(records[size_t(f)].read);
+        if (f > 0) EXPECT_EQ(records[size_t(f)].startUtcUs, records[size_t(f - 1)].endUtcUs);
+    }
+    camsim::AddFault({"GetAcquiredData16", 0, DRV_ERROR_ACK, 0});
+    state.frames1.Start(4);
+    ASSERT_TRUE(TakeImage_FTmode(256, 256, 4, state.nCameraHandle1));
+    EXPECT_EQ(state.frames1.Records().size(), 4u);
+    EXPECT_EQ(state.frames1.Stored(4), 0);
+}
+
+TEST(FrameLog, ASlotTakenAgainKeepsItsLatestAttemptAndStartForgetsAll) {
+    FrameLog log;
+    log.Start(3);
+    FrameRecord record;
+    record.index = 2;
+    record.read = false;
+    log.Add(record);
+    record.read = true;
+    log.Add(record);
+    record.index = 5;  // beyond the planned series: kept, not counted in it
+    log.Add(record);
+    record.index = -1;
+    log.Add(record);
+    EXPECT_EQ(log.Records().size(), 2u);
+    EXPECT_EQ(log.Stored(3), 1);
+    EXPECT_EQ(log.Stored(6), 2);
+    log.SetEndPosition(2, 4.0f);
+    log.SetEndPosition(1, 9.0f);  // never attempted: stays without a record
+    EXPECT_FLOAT_EQ(log.Records()[0].positionEnded, 4.0f);
+    log.Start(3);
+    EXPECT_TRUE(log.Records().empty());
+    EXPECT_EQ(log.Stored(3), 0);
+}
+
 TEST_F(CameraTest, TakeModeOneFillsTheSameSlotInBothCamerasAndLeavesCameraTwoCurrent) {
     Configure(1, 2, 5);
     const size_t frame1 = size_t(state.nhDim1) * size_t(state.nvDim1);
@@ -338,6 +422,39 @@ TEST_F(CameraTest, ACameraThatNeverBecomesIdleIsAbortedAfterItsTimeOut) {
     EXPECT_NE(popups[0].find("did not finish its acquisition"), std::string::npos);
     const auto trace = camsim::TraceTexts();
     EXPECT_EQ(trace.back(), "AbortAcquisition()");
+    EXPECT_FALSE(camsim::Inspect(0).acquiring);
+}
+
+TEST_F(CameraTest, AnExposureBeingWaitedForLeavesTheCamerasToOtherThreads) {
+    camsim::Config config;
+    config.hangAcquisition = true;  // the wait lasts until the acquisition is given up
+    Simulate(config);
+    Configure(1, 2, 2);
+    camsim::ClearTrace();
+    const int one = state.nCameraHandle1, two = state.nCameraHandle2;
+    std::atomic<int> taken{-1};
+    std::thread exposure([&] {
+        CameraSession session(one);
+        taken = TakeImage(256, 256, one, 0) ? 1 : 0;
+    });
+    ASSERT_TRUE(ui::testing::Eventually([] { return camsim::Inspect(0).acquiring; },
+                                        std::chrono::seconds(60)));
+    {
+        // Obtained while camera 1 is still exposing, not once it is done.
+        CameraSession other(two);
+        EXPECT_TRUE(camsim::Inspect(0).acquiring);
+        EXPECT_EQ(taken, -1);
+    }
+    exposure.join();
+    EXPECT_EQ(taken, 0);
+    // Camera 1 was made current again before its wait went on: the abort
+    // reached camera 1, not camera 2 that this thread had selected.
+    const auto trace = camsim::TraceTexts();
+    const int switched = Find(trace, "SetCurrentCamera(" + std::to_string(two) + ")");
+    ASSERT_GE(switched, 0);
+    EXPECT_GT(Find(trace, "SetCurrentCamera(" + std::to_string(one) + ")", switched), switched);
+    EXPECT_EQ(Find(camsim::TraceTexts(two), "AbortAcquisition()"), -1);
+    EXPECT_GE(Find(camsim::TraceTexts(one), "AbortAcquisition()"), 0);
     EXPECT_FALSE(camsim::Inspect(0).acquiring);
 }
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "camera/camera_lock.h"
+#include "control/monitoring.h"
 #include "tests/camera/camera_fixture.h"
 
 namespace pelu {

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <regex>
@@ -150,6 +151,30 @@ expect status "frames stored 5 of 5"
 commit MAIN.STOP
 )script");
     ASSERT_TRUE(Eventually([&] { return SeriesFiles().size() == 1; }));
+}
+
+TEST_F(RunTest, AFailedSaveEndsTheRunNamesTheFileAndKeepsTheFrames) {
+    CamerasOnAndSettings(R"script(
+set CAMERA_PAGE.CAMERA "CCD 1"
+commit CAMERA_PAGE.CAMERA
+set CAMERA_PAGE.TAKEMODE "Frame transfer series"
+set CAMERA_PAGE.FRAMES 3
+set CAMERA_PAGE.REPEAT 2
+set CAMERA_PAGE.EXPOSURE 0.01
+)script");
+    ASSERT_FALSE(state.entire_directory.empty());
+    fs::remove_all(folder / "E");  // the data folder is gone before the run saves
+    Script(R"script(
+commit MAIN.RUN
+expect status "Run ended: the series of CCD 1 was not saved to E:\DRAV_Data\"
+)script");
+    ASSERT_TRUE(RunHasEnded());
+    EXPECT_EQ(Status().find("frames stored"), std::string::npos) << "no second series replaced it";
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_SEQUENCE), "1");
+    EXPECT_EQ(state.frames1.Stored(3), 3);
+    const uint16_t* raw = state.g_pRawData.get();
+    ASSERT_NE(raw, nullptr);
+    EXPECT_TRUE(std::any_of(raw, raw + state.g_pRawData.size(), [](uint16_t v) { return v != 0; }));
 }
 
 TEST_F(RunTest, ARunThatCannotDoAnythingSaysWhy) {

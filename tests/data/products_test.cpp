@@ -21,6 +21,7 @@
 #include "data/bias_dark.h"
 #include "data/directory.h"
 #include "data/fits_file.h"
+#include "control/save_products.h"
 #include "data/fits_writer.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/camera_sdk/simulator.h"
@@ -176,6 +177,26 @@ protected:
         return files;
     }
     std::string Status() { return GetText(state.mainPanel, MAIN_STATUS); }
+    // A save as the run makes it: the header gathered now, the camera's own
+    // buffer handed over with the image size given.
+    SaveResult SaveSeries(int naxis1, int naxis2, int naxis3, float exposure, int handle,
+                          const std::string& start, const std::string& end, float elapsed,
+                          const std::string& dir) {
+        const CameraSlot camera = CameraSlotOfHandle(handle);
+        ProductData<uint16_t> data = SeriesData(camera, naxis3);
+        data.naxis1 = naxis1;
+        data.naxis2 = naxis2;
+        return SaveFits(GatherProductHeader(camera, exposure, start, end, elapsed), data, dir);
+    }
+    SaveResult SaveFlat(int naxis1, int naxis2, int naxis3, float exposure, int handle,
+                        const std::string& start, const std::string& end, float elapsed,
+                        const std::string& dir) {
+        const CameraSlot camera = CameraSlotOfHandle(handle);
+        ProductData<float> data = FlatData(camera, naxis3);
+        data.naxis1 = naxis1;
+        data.naxis2 = naxis2;
+        return SaveFlatFits(GatherProductHeader(camera, exposure, start, end, elapsed), data, dir);
+    }
     // Fills camera 1's raw buffer with a known pattern.
     void FillRaw(Buffer<uint16_t>& raw, size_t count) {
         raw.Allocate(count);
@@ -205,9 +226,9 @@ TEST_F(ProductsTest, ObservationCubeReadsBackCardForCardAndPixelForPixel) {
     ui::SetCtrlVal(obs, OBS_PAGE_TEL_X, -350);
     ui::SetCtrlVal(obs, OBS_PAGE_TEL_Y, 120);
 
-    EXPECT_EQ(SaveFits(8, 6, 2, 0.1f, state.nCameraHandle1, "2010.08.12-03:15:02",
-                       "2010.08.12-03:15:09", 7.25f, dir),
-              1);
+    const SaveResult saved = SaveSeries(8, 6, 2, 0.1f, state.nCameraHandle1, "2010.08.12-03:15:02",
+                                        "2010.08.12-03:15:09", 7.25f, dir);
+    EXPECT_TRUE(saved.written);
     // The frames stay as they were taken.
     EXPECT_EQ(std::vector<uint16_t>(state.g_pRawData.get(), state.g_pRawData.get() + 96), before);
     EXPECT_NE(GetText(state.mainPanel, MAIN_SAVETIME).find(" Sec"), std::string::npos);
@@ -286,7 +307,7 @@ TEST_F(ProductsTest, SingleFrameOfCameraTwoWithoutScannerOrTarget) {
     state.Scanner_status = kDeviceOff;
     state.scan_mode = 0;  // not looked at with the scanner off
     ui::SetCtrlVal(obs, OBS_PAGE_TARGET, -1);
-    SaveFits(5, 4, 1, 0.5f, state.nCameraHandle2, "a", "b", 0.0f, dir);
+    SaveSeries(5, 4, 1, 0.5f, state.nCameraHandle2, "a", "b", 0.0f, dir);
     const auto files = Files(Host());
     ASSERT_EQ(files.size(), 1u);
     EXPECT_NE(files[0].string().find("_B.fts"), std::string::npos);
@@ -335,7 +356,7 @@ TEST_F(ProductsTest, ModeAndTargetTables) {
         state.scan_stroke = 2.5f;
         ui::SetCtrlVal(obs, OBS_PAGE_TARGET, c.target);
         SetText(obs, OBS_PAGE_OTHER_TARGET, c.otherText);
-        SaveFits(2, 2, 1, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir);
+        SaveSeries(2, 2, 1, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir);
         const auto files = Files(Host("case" + std::to_string(i)));
         ASSERT_EQ(files.size(), 1u) << i;
         const json f = ReadWithAstropy(files[0].string());
@@ -359,7 +380,7 @@ TEST_F(ProductsTest, SecondSaveInTheSameSecondGetsItsOwnName) {
     const std::string dir = DataFolder();
     FillRaw(state.g_pRawData, 4);
     // The name the next save would take exists already.
-    for (int i = 0; i < 3; ++i) SaveFits(2, 2, 1, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir);
+    for (int i = 0; i < 3; ++i) SaveSeries(2, 2, 1, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir);
     const auto files = Files(Host());
     // Three saves within one or two seconds: never fewer files than saves.
     ASSERT_EQ(files.size(), 3u);
@@ -420,19 +441,21 @@ TEST_F(ProductsTest, ProgramsSavingUnderOneNameAtOnceEachKeepTheirFile) {
 
 TEST_F(ProductsTest, FailuresAreReportedWithCfitsioMessageAndNothingBreaks) {
     FillRaw(state.g_pRawData, 4);
-    EXPECT_EQ(SaveFits(2, 2, 1, 0.1f, state.nCameraHandle1, "a", "b", 0.0f,
-                       "E:\\DRAV_Data\\missing"),
-              1);
+    const SaveResult failed =
+        SaveSeries(2, 2, 1, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, "E:\\DRAV_Data\\missing");
+    EXPECT_FALSE(failed.written);
+    EXPECT_EQ(failed.path.rfind("E:\\DRAV_Data\\missing\\PELU_", 0), 0u) << failed.path;
     EXPECT_NE(Status().find("PELU_"), std::string::npos);
     EXPECT_NE(Status().find("CFITSIO error"), std::string::npos) << Status();
     EXPECT_NE(GetText(state.mainPanel, MAIN_SAVETIME).find(" Sec"), std::string::npos);
 
     // A handle of neither camera and an empty image write nothing.
     const std::string dir = DataFolder();
-    EXPECT_EQ(SaveFits(2, 2, 1, 0.1f, 4242, "a", "b", 0.0f, dir), 1);
-    EXPECT_EQ(SaveFits(2, 2, 0, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir), 1);
+    EXPECT_FALSE(SaveSeries(2, 2, 1, 0.1f, 4242, "a", "b", 0.0f, dir).written);
+    EXPECT_FALSE(SaveSeries(2, 2, 0, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir).written);
+    EXPECT_TRUE(Files(Host()).empty());
     // A buffer smaller than the image asked for is not read past.
-    EXPECT_EQ(SaveFits(20, 20, 3, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir), 1);
+    EXPECT_FALSE(SaveSeries(20, 20, 3, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir).written);
     EXPECT_NE(Status().find("no frames written"), std::string::npos) << Status();
 
     // The bias/dark frame stays in memory when its file cannot be written.
@@ -453,9 +476,10 @@ TEST_F(ProductsTest, FlatCubeIsFloatWithItsCommentsAndReleasesItsBuffers) {
     state.g_nFrameNumber1 = 5;
     state.Scanner_status = kDeviceOn;
     state.scan_mode = 0;
-    SaveFlatFits(4, 3, 7, 0.2f, state.nCameraHandle1, "s", "e", 1.0f, dir);
-    EXPECT_FALSE(state.flatcube1);
-    EXPECT_FALSE(state.flatdata1);
+    EXPECT_TRUE(SaveFlat(4, 3, 7, 0.2f, state.nCameraHandle1, "s", "e", 1.0f, dir).written);
+    // The writer only reads the planes; the run releases them once saved.
+    EXPECT_TRUE(state.flatcube1);
+    EXPECT_TRUE(state.flatdata1);
     ASSERT_TRUE(state.g_pRawData);
     EXPECT_EQ(state.g_pRawData.get()[1], 338);
 

@@ -1,4 +1,5 @@
 #include "platform/os/os.h"
+#include "platform/os/waitable.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -419,4 +420,25 @@ TEST_F(TempDrive, ConcurrentLaunchesKeepEachFileTogether) {
     }
     for (int t = 0; t < kThreads; ++t)
         EXPECT_TRUE(fs::is_directory(root_ / "E" / ("t" + std::to_string(t)) / "x"));
+}
+
+// The take handshake's wait: woken by the store of another thread, not by a
+// poll; a wait that cannot succeed ends at its limit or when abandoned.
+TEST(WaitableInt, AStoreWakesTheWaiterAndLimitsEndTheWait) {
+    os::WaitableInt take{1};
+    std::atomic<bool> waiting{false};
+    std::thread monitor([&] {
+        while (!waiting) std::this_thread::yield();
+        take = 0;
+    });
+    waiting = true;
+    // An hour of instrument time: only the store can end this wait in a test.
+    EXPECT_TRUE(take.WaitFor(0, 3600.0 * 1000.0, {}, 3600.0 * 1000.0));
+    monitor.join();
+    EXPECT_EQ(int(take), 0);
+
+    take = 1;
+    EXPECT_FALSE(take.WaitFor(0, 0.0));
+    EXPECT_FALSE(take.WaitFor(0, 3600.0 * 1000.0, [] { return true; }));
+    EXPECT_TRUE(take.WaitFor(1, 0.0));
 }

@@ -1,0 +1,77 @@
+#include "control/save_products.h"
+
+#include "data/camera_facts.h"
+#include "platform/ui/ui.h"
+#include "resources/pelu_uir.h"
+#include "state/controls.h"
+#include "state/instrument_state.h"
+
+namespace pelu {
+
+ProductHeader GatherProductHeader(const CameraSlot& camera, float exposureSeconds,
+                                  const std::string& startTime, const std::string& endTime,
+                                  float elapsedSeconds) {
+    ProductHeader h;
+    h.exposureSeconds = exposureSeconds;
+    h.hbin = state.ccd_HBin;
+    h.vbin = state.ccd_VBin;
+    h.gain = state.ccd_Gain;
+    h.startTime = startTime;
+    h.endTime = endTime;
+    h.elapsedSeconds = elapsedSeconds;
+
+    h.scannerStatus = state.Scanner_status;
+    h.scanMode = state.scan_mode;
+    h.stepTimeMs = state.scan_duration;
+    // The step entered, in whole micrometres (scan_size holds half of it).
+    h.stepSize = static_cast<float>(static_cast<int>(2.0 * state.scan_size));
+    h.scanSpeed = state.scan_speed;
+    h.scanDistance = state.scan_stroke;
+
+    if (camera.known()) {
+        const CameraFacts facts = ReadCameraFacts(camera.handle);
+        h.temperature = facts.temperature;
+        h.headModel = facts.headModel;
+        h.detectorWidth = *camera.detectorWidth;
+        h.detectorHeight = *camera.detectorHeight;
+    }
+
+    int page = 0;
+    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, OBS_PAGE_INDEX, &page);
+    h.observer = GetText(page, OBS_PAGE_OBSERVER);
+    h.target = GetInt(page, OBS_PAGE_TARGET);
+    h.activeRegion = GetText(page, OBS_PAGE_ARNUMBER);
+    h.otherTarget = GetText(page, OBS_PAGE_OTHER_TARGET);
+    h.telescopeX = GetInt(page, OBS_PAGE_TEL_X);
+    h.telescopeY = GetInt(page, OBS_PAGE_TEL_Y);
+    h.averagedFrames = state.g_nFrameNumber1;
+    return h;
+}
+
+ProductData<uint16_t> SeriesData(const CameraSlot& camera, int frames) {
+    ProductData<uint16_t> d;
+    d.camera = camera.number;
+    d.naxis1 = camera.width();
+    d.naxis2 = camera.height();
+    d.naxis3 = frames;
+    if (camera.raw) {
+        d.data = camera.raw->get();
+        d.available = camera.raw->size();
+    }
+    return d;
+}
+
+ProductData<float> FlatData(const CameraSlot& camera, int planes) {
+    ProductData<float> d;
+    d.camera = camera.number;
+    d.naxis1 = camera.width();
+    d.naxis2 = camera.height();
+    d.naxis3 = planes;
+    if (camera.flatCube) {
+        d.data = camera.flatCube->get();
+        d.available = camera.flatCube->size();
+    }
+    return d;
+}
+
+}  // namespace pelu
