@@ -3,6 +3,8 @@
 // of one acquisition pattern, chosen by which devices are on, the frames
 // per series, the camera selection and the take mode.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
@@ -95,17 +97,20 @@ bool Saved(const SaveResult& result, const char* what, int camera) {
 }
 
 bool Save(const CameraSlot& camera, int frames, const Timing& timing) {
-    const ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
-                                                     timing.end, timing.elapsed[camera.number]);
+    ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
+                                               timing.end, timing.elapsed[camera.number]);
+    header.frames = SeriesRecords(camera, frames);
     return Saved(SaveFits(header, SeriesData(camera, frames), state.entire_directory), "series",
                  camera.number);
 }
 
 // The flat planes are the only copy of the flat run: released once they are
 // on disk, kept when the file could not be written.
-bool SaveFlat(const CameraSlot& camera, const Timing& timing) {
-    const ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
-                                                     timing.end, timing.elapsed[camera.number]);
+bool SaveFlat(const CameraSlot& camera, const Timing& timing,
+              std::vector<FrameRecord> frames) {
+    ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
+                                               timing.end, timing.elapsed[camera.number]);
+    header.frames = std::move(frames);
     const SaveResult result =
         SaveFlatFits(header, FlatData(camera, kFlatPositions), state.entire_directory);
     if (!Saved(result, "flat file", camera.number)) return false;
@@ -396,6 +401,7 @@ void FlatFieldRun() {
     const int base = wvTable.Data[0].step;
     Timing timing;
     bool complete = true;
+    std::vector<FrameRecord> flatFrames[2];
     for (int p = 0; p < kFlatPositions; ++p) {
         const int step = base + kFlatOffsets[p];
         Gratingtracking(2, step);
@@ -415,11 +421,18 @@ void FlatFieldRun() {
         ReportFrames(two, frames);
         AccumulateFlat(one, frames, p);
         AccumulateFlat(two, frames, p);
+        // The flat file's table lists every frame of the run, numbered
+        // through the grating positions.
+        for (int c = 0; c < 2; ++c)
+            for (FrameRecord record : SeriesRecords(c == 0 ? one : two, frames)) {
+                record.index += p * frames;
+                flatFrames[c].push_back(record);
+            }
         DisplayCCDImage(one.width(), one.height(), frames, one.handle);
     }
     if (complete) {
-        SaveFlat(one, timing);
-        SaveFlat(two, timing);
+        SaveFlat(one, timing, std::move(flatFrames[0]));
+        SaveFlat(two, timing, std::move(flatFrames[1]));
     } else {
         ShowStatus("\nThe flat-field run was not completed: no flat file was written.\n");
     }

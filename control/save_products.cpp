@@ -44,8 +44,17 @@ ProductHeader GatherProductHeader(const CameraSlot& camera, float exposureSecond
     h.otherTarget = GetText(page, OBS_PAGE_OTHER_TARGET);
     h.telescopeX = GetInt(page, OBS_PAGE_TEL_X);
     h.telescopeY = GetInt(page, OBS_PAGE_TEL_Y);
+    h.frameTable = GetInt(page, OBS_PAGE_FRAMETABLE) != 0;
     h.averagedFrames = state.g_nFrameNumber1;
     return h;
+}
+
+std::vector<FrameRecord> SeriesRecords(const CameraSlot& camera, int frames) {
+    std::vector<FrameRecord> records;
+    if (!camera.frames) return records;
+    for (const FrameRecord& r : camera.frames->Records())
+        if (r.index < frames) records.push_back(r);
+    return records;
 }
 
 ProductData<uint16_t> SeriesData(const CameraSlot& camera, int frames) {

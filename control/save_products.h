@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "data/fits_writer.h"
 #include "state/camera_slot.h"
@@ -16,6 +17,8 @@ ProductHeader GatherProductHeader(const CameraSlot& camera, float exposureSecond
                                   const std::string& startTime, const std::string& endTime,
                                   float elapsedSeconds);
 
+// The records of the first `frames` frames of the camera's series.
+std::vector<FrameRecord> SeriesRecords(const CameraSlot& camera, int frames);
 // The first `frames` frames of the camera's series.
 ProductData<uint16_t> SeriesData(const CameraSlot& camera, int frames);
 // The camera's flat cube of `planes` planes.

@@ -279,6 +279,24 @@ void FitsOutput::Floats(const float* data, size_t count) {
         Report(status_, "writing the image data");
 }
 
+void FitsOutput::Table(const char* extname, const std::vector<Column>& columns, long rows,
+                       const std::function<int(fitsfile*)>& write) {
+    if (!ok()) return;
+    std::vector<char*> names, forms, units;
+    for (const Column& c : columns) {
+        names.push_back(const_cast<char*>(c.name));
+        forms.push_back(const_cast<char*>(c.form));
+        units.push_back(const_cast<char*>(c.unit));
+    }
+    if (ffcrtb(fptr_, BINARY_TBL, rows, int(columns.size()), names.data(), forms.data(),
+               units.data(), extname, &status_)) {
+        Report(status_, "creating the frame table");
+        return;
+    }
+    status_ = write(fptr_);
+    if (status_) Report(status_, "writing the frame table");
+}
+
 bool FitsOutput::Close() {
     if (fptr_) {
         if (status_) {

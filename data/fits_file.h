@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include <fitsio.h>
 
@@ -53,6 +55,17 @@ public:
     void Words(const uint16_t* data, size_t count);
     // 32-bit float pixels.
     void Floats(const float* data, size_t count);
+
+    // Appends a binary-table extension named `extname` after what is written
+    // so far (the primary HDU is complete then) with `rows` rows; `write`
+    // fills its columns through CFITSIO and returns CFITSIO's status.
+    struct Column {
+        const char* name;
+        const char* form;
+        const char* unit;
+    };
+    void Table(const char* extname, const std::vector<Column>& columns, long rows,
+               const std::function<int(fitsfile*)>& write);
 
     // Closes the file. False (reported) when anything failed on the way.
     bool Close();

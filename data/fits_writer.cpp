@@ -3,6 +3,9 @@
 #include <fitsio.h>
 
 #include <array>
+#include <ctime>
+#include <string>
+#include <vector>
 
 #include "data/fits_file.h"
 #include "data/save_timer.h"
@@ -101,6 +104,57 @@ void ObservationCards(FitsOutput& file, const ProductHeader& h) {
     file.Int("TEL_YPOS", h.telescopeY, "Y position of Telescope on the Sun");
 }
 
+// "2010-08-12T03:15:02.123456" of microseconds since 1970, UTC.
+std::string IsoUtc(int64_t microseconds) {
+    const std::time_t seconds = static_cast<std::time_t>(microseconds / 1000000);
+    std::tm tm{};
+    if (microseconds < 0 || gmtime_r(&seconds, &tm) == nullptr) return "";
+    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%06d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, int(microseconds % 1000000));
+}
+
+// One row per frame: what acquisition recorded of it.
+void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
+    const long rows = long(frames.size());
+    std::vector<int> number, step;
+    std::vector<std::string> start;
+    std::vector<double> exposure;
+    std::vector<float> requested, ended;
+    std::vector<char> late;
+    for (const FrameRecord& r : frames) {
+        number.push_back(r.index + 1);
+        start.push_back(IsoUtc(r.startUtcUs));
+        exposure.push_back(double(r.endUtcUs - r.startUtcUs) / 1e6);
+        step.push_back(r.scanStep);
+        requested.push_back(r.positionRequested);
+        ended.push_back(r.positionEnded);
+        late.push_back(r.late ? 1 : 0);
+    }
+    std::vector<char*> startText;
+    for (std::string& text : start) startText.push_back(text.data());
+    file.Table("FRAMES",
+               {{"FRAME", "1J", ""},
+                {"EXPSTART", "26A", ""},
+                {"EXPTIME", "1D", "s"},
+                {"SCANSTEP", "1J", ""},
+                {"POS_REQ", "1E", "um"},
+                {"POS_END", "1E", "um"},
+                {"LATE", "1L", ""}},
+               rows, [&](fitsfile* f) {
+                   int status = 0;
+                   ffpcl(f, TINT, 1, 1, 1, rows, number.data(), &status);
+                   ffpcls(f, 2, 1, 1, rows, startText.data(), &status);
+                   ffpcld(f, 3, 1, 1, rows, exposure.data(), &status);
+                   ffpcl(f, TINT, 4, 1, 1, rows, step.data(), &status);
+                   ffpcle(f, 5, 1, 1, rows, requested.data(), &status);
+                   ffpcle(f, 6, 1, 1, rows, ended.data(), &status);
+                   ffpcll(f, 7, 1, 1, rows, late.data(), &status);
+                   ffpkys(f, "TIMESYS", const_cast<char*>("UTC"), const_cast<char*>("EXPSTART is UTC"),
+                          &status);
+                   return status;
+               });
+}
+
 // What makes an observation file and a flat file differ.
 struct Product {
     const char* what;     // for the messages
@@ -135,6 +189,7 @@ SaveResult Save(const Product& product, const ProductHeader& header, const Produ
                           data.camera, product.holds, data.data ? data.available : 0,
                           product.values, count, product.nothing));
     body(file, line, complete ? count : 0);
+    if (header.frameTable && !header.frames.empty()) FrameTable(file, header.frames);
     result.written = file.Close() && complete;
     timer.ShowOnMainPanel();
     return result;

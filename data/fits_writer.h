@@ -10,6 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "state/frame_record.h"
 
 namespace pelu {
 
@@ -34,6 +37,10 @@ struct ProductHeader {
     std::string activeRegion, otherTarget;
     int telescopeX = 0, telescopeY = 0;
     int averagedFrames = 0;  // flat product: frames averaged at each grating angle
+    // The frames of the product, one row each of the table after the
+    // primary HDU (frame number = index + 1); no table when off or empty.
+    bool frameTable = true;
+    std::vector<FrameRecord> frames;
 };
 
 // The frames of one camera for a product: camera 1 or 2 (file letter A or B),

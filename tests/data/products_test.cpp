@@ -85,8 +85,15 @@ with fits.open(sys.argv[1]) as h:
     hdu = h[0]
     cards = [[c.keyword, type(c.value).__name__, c.value, c.comment] for c in hdu.header.cards]
     data = hdu.data
-    print(json.dumps({"hdus": len(h), "cards": cards, "shape": list(data.shape),
-                      "dtype": str(data.dtype), "pixels": data.ravel().tolist()}))
+    out = {"hdus": len(h), "cards": cards, "shape": list(data.shape),
+           "dtype": str(data.dtype), "pixels": data.ravel().tolist()}
+    if len(h) > 1:
+        t = h[1]
+        out["table"] = {"name": t.name, "columns": t.columns.names,
+                        "units": [c.unit or "" for c in t.columns],
+                        "rows": [[v.item() if hasattr(v, "item") else v for v in row]
+                                 for row in t.data.tolist()]}
+    print(json.dumps(out))
 )PY";
     const fs::path file = fs::temp_directory_path() / "pelu_read_fits.py";
     std::ofstream(file) << script;
@@ -299,6 +306,80 @@ TEST_F(ProductsTest, ObservationCubeReadsBackCardForCardAndPixelForPixel) {
     for (size_t i = 0; i < 96; ++i)
         EXPECT_EQ(f["pixels"][i].get<int>(), static_cast<int16_t>(before[i])) << i;
     EXPECT_EQ(f["pixels"][5], -25536);
+}
+
+TEST_F(ProductsTest, FrameRecordsFollowThePrimaryHduAsATableThatCanBeTurnedOff) {
+    const std::string dir = DataFolder();
+    FillRaw(state.g_pRawData, 4 * 3 * 2);
+    state.Scanner_status = kDeviceOn;
+    state.scan_mode = 0;
+    state.frames1.Start(2);
+    FrameRecord r;
+    r.camera = 1;
+    r.width = 4;
+    r.height = 3;
+    r.read = true;
+    r.index = 0;
+    r.startUtcUs = 1281582902123456;  // 2010-08-12T03:15:02.123456
+    r.endUtcUs = r.startUtcUs + 250000;
+    r.scanStep = 1;
+    r.positionRequested = 10.5f;
+    r.positionEnded = 11.0f;
+    state.frames1.Add(r);
+    r.index = 1;
+    r.startUtcUs += 1000000;
+    r.endUtcUs += 1000000;
+    r.scanStep = 2;
+    r.late = true;
+    state.frames1.Add(r);
+
+    auto save = [&] {
+        const CameraSlot camera = CameraSlotNumbered(1);
+        ProductData<uint16_t> data = SeriesData(camera, 2);
+        data.naxis1 = 4;
+        data.naxis2 = 3;
+        ProductHeader header = GatherProductHeader(camera, 0.1f, "a", "b", 0.0f);
+        header.frames = SeriesRecords(camera, 2);
+        return SaveFits(header, data, dir);
+    };
+    ASSERT_TRUE(save().written) << Status();
+    auto files = Files(Host());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(Fitsverify(files[0].string()).find("verification OK"), std::string::npos)
+        << Fitsverify(files[0].string());
+    json f = ReadWithAstropy(files[0].string());
+    ASSERT_TRUE(f.contains("table")) << f.dump();
+    EXPECT_EQ(f["hdus"], 2);
+    // The primary header on disk is the one without the table (astropy
+    // reports an EXTEND card of its own once it sees an extension).
+    {
+        std::ifstream in(files[0], std::ios::binary);
+        std::string primary(2880, '\0');
+        in.read(primary.data(), 2880);
+        EXPECT_EQ(primary.find("EXTEND"), std::string::npos);
+    }
+    EXPECT_EQ(Keys(f).back(), "TEL_YPOS");
+    EXPECT_EQ(f["shape"], json({2, 3, 4}));
+    const json& t = f["table"];
+    EXPECT_EQ(t["name"], "FRAMES");
+    EXPECT_EQ(t["columns"], json({"FRAME", "EXPSTART", "EXPTIME", "SCANSTEP", "POS_REQ",
+                                  "POS_END", "LATE"}));
+    EXPECT_EQ(t["units"][4], "um");
+    ASSERT_EQ(t["rows"].size(), 2u);
+    EXPECT_EQ(t["rows"][0], json({1, "2010-08-12T03:15:02.123456", 0.25, 1, 10.5, 11.0, false}));
+    EXPECT_EQ(t["rows"][1][0], 2);
+    EXPECT_EQ(t["rows"][1][1], "2010-08-12T03:15:03.123456");
+    EXPECT_EQ(t["rows"][1][6], true);
+
+    // Turned off on the observation page: the primary HDU alone.
+    fs::remove(files[0]);
+    ui::SetCtrlVal(obs, OBS_PAGE_FRAMETABLE, 0);
+    ASSERT_TRUE(save().written);
+    files = Files(Host());
+    ASSERT_EQ(files.size(), 1u);
+    f = ReadWithAstropy(files[0].string());
+    EXPECT_EQ(f["hdus"], 1);
+    EXPECT_FALSE(f.contains("table"));
 }
 
 TEST_F(ProductsTest, SingleFrameOfCameraTwoWithoutScannerOrTarget) {
