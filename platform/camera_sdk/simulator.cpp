@@ -4,6 +4,8 @@
 #include "platform/camera_sdk/simulator.h"
 #include "platform/camera_sdk/simulator_control.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -18,6 +20,7 @@
 #include <thread>
 
 #include "platform/os/os.h"
+#include "platform/os/realtime.h"
 
 namespace camsim {
 namespace {
@@ -25,6 +28,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kFirstHandle = 100;
+// FIFO priority of the read-out workers: above every thread of the program.
+constexpr int kReadoutPriority = os::kAcquisitionPriority + 10;
 constexpr int kMaxCameras = 2;
 
 // Instrument seconds between two moments of the host clock.
@@ -87,6 +92,11 @@ public:
 
 private:
     void Run() {
+        // The worker stands in for the camera's own electronics, which read
+        // out whatever else the host does: it runs ahead of the host's
+        // threads where the system allows it.
+        const os::RealTimeSection realTime(kReadoutPriority);
+        pthread_setname_np(pthread_self(), "camsim readout");
         std::vector<double> scratch;
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {

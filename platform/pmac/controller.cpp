@@ -556,7 +556,34 @@ bool Controller::Assign(const std::string& assignment, double when) {
 
 // ---- commands -----------------------------------------------------------------------------
 
+bool Controller::FastQuery(const std::string& line, double now, std::string* reply) {
+    size_t begin = 0, end = line.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(line[begin]))) ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(line[end - 1]))) --end;
+    const size_t length = end - begin;
+    const auto at = [&](size_t i) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(line[begin + i])));
+    };
+    if (length == 3 && at(0) == '#' && at(1) == '1' && at(2) == 'p') {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", Position(now, true));
+        *reply = text;
+        return true;
+    }
+    if (length < 2 || length > 5 || std::strchr("ipmq", at(0)) == nullptr) return false;
+    int number = 0;
+    for (size_t i = 1; i < length; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(at(i)))) return false;
+        number = number * 10 + (at(i) - '0');
+    }
+    *reply = FormatVariable(at(0), number);
+    return true;
+}
+
 bool Controller::Execute(const std::string& line, double now, std::string* reply) {
+    // The variable and position queries a host polls many times a second
+    // are answered without the general parser (same answers, less work).
+    if (!programOpen_ && FastQuery(line, now, reply)) return true;
     const std::string words = Normalised(line);
     const std::string compact = Compact(line);
     if (compact.empty()) return true;

@@ -75,6 +75,9 @@ private:
     double Position(double now, bool actual) const;
 
     bool Execute(const std::string& line, double now, std::string* reply);
+    // A plain query of one variable ("m180", "p1") or of the position
+    // ("#1P"); false for any other line.
+    bool FastQuery(const std::string& line, double now, std::string* reply);
     bool ExecuteToken(const std::string& token, double now, std::string* reply);
     bool ParseProgramLine(const std::string& line, std::vector<Statement>* program);
     bool LinkLoops(std::vector<Statement>* program);
