@@ -478,6 +478,7 @@ FrameRecord NewRecord(const CameraSlot& camera, int width, int height, int frame
     record.scanStep = request.step;
     record.positionRequested = request.step > 0 ? request.positionRequested : state.scanpos.load();
     record.late = request.late;
+    record.retaken = request.retaken;
     return record;
 }
 

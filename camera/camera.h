@@ -94,11 +94,13 @@ void ApplyReadoutSettings(const ReadoutSettings& settings);
 // ---- acquisition -------------------------------------------------------------------------
 
 // The scan request a frame answers: its step (from 1), the stage position
-// when it was requested and whether it came late. Step 0: no scan.
+// when it was requested, whether it came late and whether it is a retake.
+// Step 0: no scan.
 struct ScanRequest {
     int step = 0;
     float positionRequested = 0.0f;
     bool late = false;
+    bool retaken = false;  // taken again after the scan, the stage standing at its step
 };
 
 // One acquisition of the current camera into frame `frameIndex` of the

@@ -6,12 +6,17 @@
 
 namespace pelu {
 
-// Serves the frame requests of a scan while the scanner connection is open. Returns 1.
+// Serves the frame requests of a scan while the scanner connection is open:
+// it sleeps until a request comes (`take` wakes it) and reads the stage's
+// position and status bits every 20 instrument milliseconds in between.
+// Runs under the real-time policy where the system allows it (a status line
+// says once when it does not). Returns 1.
 int MonitoringThreadFunction();
-// One pass of the loop's request handling (take = 1): the frame of the
-// current camera (take mode 0) or of camera 1 and then camera 2 (take mode
-// 1), recorded with its scan step, stage position and late flag. Returns
-// the frame slot it served, -1 when there was no request.
+// One request (take = 1): the frame of the current camera (take mode 0) or
+// of camera 1 and then camera 2 (take mode 1), recorded with its scan step,
+// stage position at the request and after the frames, late and retake
+// flags; then take = 0. Returns the frame slot it served, -1 when there was
+// no request.
 int ServeTakeRequest();
 
 }  // namespace pelu

@@ -120,7 +120,7 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
     std::vector<std::string> start;
     std::vector<double> exposure;
     std::vector<float> requested, ended;
-    std::vector<char> late;
+    std::vector<char> late, retaken;
     for (const FrameRecord& r : frames) {
         number.push_back(r.index + 1);
         start.push_back(IsoUtc(r.startUtcUs));
@@ -129,6 +129,7 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
         requested.push_back(r.positionRequested);
         ended.push_back(r.positionEnded);
         late.push_back(r.late ? 1 : 0);
+        retaken.push_back(r.retaken ? 1 : 0);
     }
     std::vector<char*> startText;
     for (std::string& text : start) startText.push_back(text.data());
@@ -139,7 +140,8 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
                 {"SCANSTEP", "1J", ""},
                 {"POS_REQ", "1E", "um"},
                 {"POS_END", "1E", "um"},
-                {"LATE", "1L", ""}},
+                {"LATE", "1L", ""},
+                {"RETAKEN", "1L", ""}},
                rows, [&](fitsfile* f) {
                    int status = 0;
                    ffpcl(f, TINT, 1, 1, 1, rows, number.data(), &status);
@@ -149,6 +151,7 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
                    ffpcle(f, 5, 1, 1, rows, requested.data(), &status);
                    ffpcle(f, 6, 1, 1, rows, ended.data(), &status);
                    ffpcll(f, 7, 1, 1, rows, late.data(), &status);
+                   ffpcll(f, 8, 1, 1, rows, retaken.data(), &status);
                    ffpkys(f, "TIMESYS", const_cast<char*>("UTC"), const_cast<char*>("EXPSTART is UTC"),
                           &status);
                    return status;

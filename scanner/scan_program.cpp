@@ -8,11 +8,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/os/os.h"
+#include "platform/os/realtime.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "scanner/controller_access.h"
+#include "scanner/frame_repair.h"
 #include "scanner/runtime.h"
 #include "scanner/scanner.h"
 #include "state/controls.h"
@@ -125,14 +129,20 @@ public:
     // it the stage's way back) has ended.
     void PollSteps(bool programEnded) {
         std::string reply;
-        if (!PmacCommand("p1", &reply)) return;
+        if (!PmacPoll("p1", &reply)) {
+            LogPollReply("p1", reply, false);
+            return;
+        }
         ShowStep(CurrentScannerEdition().stepDisplayShowsFrames ? Format("%d", signalled_) : reply);
         int done = 0;  // a reply that is no number counts as no step done
         ParseReplyInteger(reply, &done);
         const int next = signalled_ + 1;
-        if (next > done || !Room()) return;
-        if (programEnded || position - kCountsPerUnit * next * step_size >= 0.0)
+        // The stage's own position now, not the monitoring loop's last reading.
+        if (next <= done && Room() && !programEnded) QueryPosition();
+        if (next <= done && Room() &&
+            (programEnded || position - kCountsPerUnit * next * step_size >= 0.0))
             Raise(next, programEnded || done > next);
+        LogPollReply("p1", reply);
     }
 
     // Continuous mode: a frame when the stage has passed the next position
@@ -144,6 +154,7 @@ public:
     // stroke has been travelled and every remaining frame is due.
     void PollStroke(bool programEnded) {
         ShowStep(Format("%d", signalled_));
+        if (!programEnded) QueryPosition();
         furthest_ = std::max(furthest_, position.load());
         if (!Room()) return;
         if (programEnded && frames_ > 0) {
@@ -182,6 +193,34 @@ private:
     int signalled_ = 0;
     int late_ = 0;
     std::string shownStep_;
+};
+
+// For the lifetime of a scan: the thread that watches the program runs
+// ahead of other work where the system allows it (the frame requests are
+// raised from here), and the series stay in memory.
+class ScanPriority {
+public:
+    ScanPriority() : realTime_(os::kScanWatchPriority) {
+        if (!realTime_.granted()) ShowRealTimeRefused(realTime_.refusal());
+        for (const Buffer<uint16_t>* raw : {&state.g_pRawData, &state.g_pRawData2}) {
+            if (!*raw) continue;
+            const std::string refused = os::LockMemory(raw->get(), raw->size() * sizeof(uint16_t));
+            if (!refused.empty()) {
+                ShowMemoryLockRefused(refused);
+                continue;
+            }
+            locked_.push_back({raw->get(), raw->size() * sizeof(uint16_t)});
+        }
+    }
+    ~ScanPriority() {
+        for (const auto& [data, bytes] : locked_) os::UnlockMemory(data, bytes);
+    }
+    ScanPriority(const ScanPriority&) = delete;
+    ScanPriority& operator=(const ScanPriority&) = delete;
+
+private:
+    os::RealTimeSection realTime_;
+    std::vector<std::pair<const void*, size_t>> locked_;
 };
 
 // Waits until the monitoring thread has served the pending request. False
@@ -272,7 +311,7 @@ void OpenScript(const std::string& path) {
     }
 }
 
-int ExecuteProgram(int, int) {
+int ExecuteProgram(int cameraHandle, int) {
     if (!ScannerConnected()) {
         ShowStatus(kScannerNotConnected);
         return 0;
@@ -288,6 +327,10 @@ int ExecuteProgram(int, int) {
         ui::MessagePopup("Error", "Set gathering failed.");
         return 0;
     }
+    // Where the stage stands before the program moves it: the steps are
+    // counted from here.
+    QueryPosition();
+    const double startUnits = position / kCountsPerUnit;
     for (const char* command : {"I19=5", "I20=7", "CLOSE", "END GAT", "DEL GAT", "DEF GAT",
                                 "GAT &1 b1 r", "m180->X:$818,0", "m145->Y:$814,10"}) {
         std::string ignored;
@@ -296,6 +339,7 @@ int ExecuteProgram(int, int) {
     ShowStatus(CurrentScannerEdition().scanStarted);
     state.Scanning = 1;
 
+    const ScanPriority priority;
     const int mode = state.scan_mode;
     FrameRequests requests(state.g_nFrameNumber1);
     bool answering = true;
@@ -304,10 +348,12 @@ int ExecuteProgram(int, int) {
     const double started = InstrumentSeconds();
     for (;;) {
         std::string running;
-        if (!PmacCommand("m180", &running)) {
+        if (!PmacPoll("m180", &running)) {
+            LogPollReply("m180", running, false);
             answering = false;
             break;
         }
+        LogPollReply("m180", running);
         if (running[0] == '0') break;
         if (mode == 0) requests.PollSteps(false);
         if (mode == 1) requests.PollStroke(false);
@@ -343,6 +389,17 @@ int ExecuteProgram(int, int) {
         served = WaitForFrameTaken();
     }
     if (!served) ShowStatus("\nThe last frame of the scan was not taken.\n");
+
+    // Frames exposed off their step are taken again at it, the stage
+    // standing there, before the run saves the series.
+    QueryPosition();
+    const ScanGeometry scan{mode, requests.Frames(), startUnits, step_size,
+                            position / kCountsPerUnit};
+    const RepairResult repair =
+        RepairOffStepFrames(scan, cameraHandle, state.pelu_take_mode, served && answering && !cutShort,
+                            ScanStopRequested);
+    g_nOffStepFrames = repair.offStep;
+    g_nRetakenFrames = repair.retaken;
     g_nLateFrames = requests.Late();
     g_nMissingFrames = requests.Missing();
     if (requests.Missing() > 0)
@@ -352,6 +409,10 @@ int ExecuteProgram(int, int) {
         ShowStatus(Format("\n%d of %d frames were taken after the stage had left their "
                           "position.\n",
                           requests.Late(), requests.Signalled()));
+    if (repair.offStep > 0)
+        ShowStatus(Format("\n%d of %d frames were exposed off their step; %d of them were taken "
+                          "again with the stage standing at their step.\n",
+                          repair.offStep, requests.Frames(), repair.retaken));
 
     state.Scanning = 0;
     if (cutShort) return 0;

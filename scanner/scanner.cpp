@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <mutex>
+#include <vector>
 #include <string>
 
 #include "platform/os/os.h"
@@ -111,21 +113,61 @@ const ScannerEdition& CurrentScannerEdition() { return g_edition; }
 
 bool ScannerConnected() { return detail::g_linkUsable.load(); }
 
-bool PmacCommand(const std::string& command, std::string* reply) {
+namespace {
+
+// One command line through the library; false when nobody answered.
+bool Ask(const char* command, std::string* reply) {
     reply->clear();
     char buffer[kReplySize + 1] = {};
     int answered = 0;
-    const bool usable = WithController([&] {
-        answered = DeviceGetResponse(dwDevice, buffer, kReplySize, command.c_str());
-    });
-    if (!usable || answered <= 0) {
-        LogControllerCommand("scanner", command, "", false);
-        return false;
-    }
+    const bool usable = WithController(
+        [&] { answered = DeviceGetResponse(dwDevice, buffer, kReplySize, command); });
+    if (!usable || answered <= 0) return false;
     buffer[kReplySize] = '\0';
     *reply = buffer;
-    LogControllerCommand("scanner", command, *reply, true);
     return true;
+}
+
+// The reply logged last for each polled command. A handful of commands are
+// polled; their entries are made once and reused.
+struct PolledReplies {
+    std::mutex mutex;
+    struct Entry {
+        std::string command, reply;
+        bool answered = false;
+    };
+    std::vector<Entry> entries;
+};
+PolledReplies& Polled() {
+    static PolledReplies polled;
+    return polled;
+}
+
+}  // namespace
+
+bool PmacCommand(const std::string& command, std::string* reply) {
+    const bool answered = Ask(command.c_str(), reply);
+    LogControllerCommand("scanner", command, *reply, answered);
+    return answered;
+}
+
+bool PmacPoll(const char* command, std::string* reply) { return Ask(command, reply); }
+
+void LogPollReply(const char* command, const std::string& reply, bool answered) {
+    PolledReplies& polled = Polled();
+    {
+        std::lock_guard lock(polled.mutex);
+        auto it = std::find_if(polled.entries.begin(), polled.entries.end(),
+                               [&](const PolledReplies::Entry& e) { return e.command == command; });
+        if (it == polled.entries.end()) {
+            polled.entries.push_back({command, reply, answered});
+        } else {
+            if (it->reply == reply && it->answered == answered) return;
+            it->reply = reply;
+            it->answered = answered;
+        }
+    }
+    LogControllerCommand("scanner", command, reply, answered);
 }
 
 namespace {
@@ -286,25 +328,46 @@ void getresponse(const std::string& command) {
     ShowStatus(reply);
 }
 
-void ReadPosition() {
-    std::string reply;
+namespace {
+// `counts` as the stage position the program shows.
+void StorePosition(double counts) {
+    position = counts;
+    state.scanpos = static_cast<float>(counts / kCountsPerUnit);
+}
+}  // namespace
+
+bool QueryPosition(std::string* reply) {
+    std::string text;
+    std::string& answer = reply != nullptr ? *reply : text;
     // A controller that does not answer leaves the last reading standing.
     double counts = 0.0;
-    if (!PmacCommand("#1P", &reply) || !ParseReplyNumber(reply, &counts)) return;
-    position = counts;
-    state.scanpos = static_cast<float>(position / kCountsPerUnit);
-    std::string text = Format("%.1f", position / kCountsPerUnit);
+    if (!PmacPoll("#1P", &answer) || !ParseReplyNumber(answer, &counts)) return false;
+    StorePosition(counts);
+    return true;
+}
+
+bool ReadPosition() {
+    std::string reply;
+    const bool answered = PmacPoll("#1P", &reply);
+    LogPollReply("#1P", reply, answered);
+    double counts = 0.0;
+    if (!answered || !ParseReplyNumber(reply, &counts)) return false;
+    StorePosition(counts);
+    std::string text = Format("%.1f", counts / kCountsPerUnit);
     if (text != g_shown.position) {
         SetText(state.mainPanel, MAIN_POSITION, text);
         g_shown.position = std::move(text);
     }
+    return true;
 }
 
 void Monitor() {
     for (int i = 0; i < g_edition.monitoredCount; ++i) {
         const MonitoredVariable& shown = g_edition.monitored[i];
         std::string reply;
-        if (!PmacCommand(shown.variable, &reply)) return;
+        const bool answered = PmacPoll(shown.variable, &reply);
+        LogPollReply(shown.variable, reply, answered);
+        if (!answered) return;
         int value = 0;  // a reply that is no number reads as 0, the bit clear
         ParseReplyInteger(reply, &value);
         if (std::strcmp(shown.variable, "m140") == 0) state.Scanner_InPosition = value;
@@ -329,8 +392,14 @@ void ResetScanner() {
     g_nJogPosition = 0;
     g_nLateFrames = 0;
     g_nMissingFrames = 0;
+    g_nOffStepFrames = 0;
+    g_nRetakenFrames = 0;
     g_shown = Shown{};
     g_edition = kDefaultEdition;
+    {
+        std::lock_guard lock(Polled().mutex);
+        Polled().entries.clear();
+    }
     ResetScanProgram();
 }
 

@@ -29,13 +29,18 @@ inline std::atomic<int> g_nLateFrames{0};
 // Frames of the last scan's series that were never requested (the scan ended
 // or the scanner stopped answering before their position).
 inline std::atomic<int> g_nMissingFrames{0};
+// Frames of the last scan exposed off their step, and how many of them were
+// taken again at their step before the scan ended.
+inline std::atomic<int> g_nOffStepFrames{0};
+inline std::atomic<int> g_nRetakenFrames{0};
 
 // Controller counts per stage unit (the position display divides by it).
 inline constexpr double kCountsPerUnit = 10.0;
 // Pause between two polls of a running scan program, instrument milliseconds:
 // short against a step, long enough to leave the processor to the window and
 // the monitoring thread.
-inline double g_fScanPollPauseMs = 0.2;
+inline constexpr double kScanPollPauseMs = 1.0;
+inline double g_fScanPollPauseMs = kScanPollPauseMs;
 
 // Controller replies as numbers: the decimal value a reply begins with (what
 // follows it, such as the closing carriage return, is ignored). False for a
@@ -93,6 +98,16 @@ bool ScannerConnected();
 // Sends one command line. False, with an empty reply, when the scanner is
 // not connected or the controller did not answer.
 bool PmacCommand(const std::string& command, std::string* reply);
+// The same for the reads a loop repeats many times a second (position,
+// status bits, the program's running bit and step counter), without a line
+// in the observing log: the caller hands the reply to LogPollReply when it
+// is done with what the reply is needed for, so that a frame request never
+// waits for the log.
+bool PmacPoll(const char* command, std::string* reply);
+// Logs a polled reply (`answered` false: none came) when it differs from the
+// one logged last for the same command: the log keeps every change, not
+// every poll.
+void LogPollReply(const char* command, const std::string& reply, bool answered = true);
 
 // One step of the amp-on sequence.
 void ampon_timer();
@@ -102,7 +117,11 @@ int Ampon_timer(int panel, int control, int event, void* data, int eventData1, i
 // Sends a command and writes the reply to the status box.
 void getresponse(const std::string& command);
 // Reads motor 1's position into `position` and `scanpos` and shows it.
-void ReadPosition();
+// False (the last reading standing) when there was no reading.
+bool ReadPosition();
+// Reads motor 1's position into `position` and `scanpos` only (no display,
+// no log line); `reply`, when given, receives the controller's reply.
+bool QueryPosition(std::string* reply = nullptr);
 // Reads the in-position flag and the status bits and shows them.
 void Monitor();
 

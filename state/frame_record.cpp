@@ -29,6 +29,19 @@ void FrameLog::SetEndPosition(int index, float position) {
         slots_[size_t(index)].positionEnded = position;
 }
 
+void FrameLog::SetLate(int index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index >= 0 && size_t(index) < slots_.size() && attempted_[size_t(index)])
+        slots_[size_t(index)].late = true;
+}
+
+bool FrameLog::Record(int index, FrameRecord* record) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index < 0 || size_t(index) >= slots_.size() || !attempted_[size_t(index)]) return false;
+    *record = slots_[size_t(index)];
+    return true;
+}
+
 std::vector<FrameRecord> FrameLog::Records() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<FrameRecord> records;

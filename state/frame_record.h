@@ -20,7 +20,13 @@ struct FrameRecord {
     // Stage position (micrometres) read when the frame was requested and
     // when it had been taken.
     float positionRequested = 0.0f, positionEnded = 0.0f;
-    bool late = false;  // requested only after the stage had left its position
+    // Exposed off its place in the scan: requested only after the stage had
+    // left it, or the stage not standing there when it was requested or once
+    // it had been read.
+    bool late = false;
+    // Taken again after the scan program had ended, the stage standing at
+    // its step (it replaces a frame exposed off its place).
+    bool retaken = false;
 };
 
 // The records of one camera's series, one per frame slot: a slot taken again
@@ -33,6 +39,10 @@ public:
     void Add(const FrameRecord& record);
     // Sets the end position of the record in slot `index`, if there is one.
     void SetEndPosition(int index, float position);
+    // Flags the record in slot `index`, if there is one, as exposed off its place.
+    void SetLate(int index);
+    // The record of slot `index`; false when that slot was not attempted.
+    bool Record(int index, FrameRecord* record) const;
     // The records of slots 0..frames-1 that were attempted, in slot order.
     std::vector<FrameRecord> Records() const;
     // Slots below `frames` whose frame was read.

@@ -65,6 +65,7 @@ struct InstrumentState {
     std::atomic<int> Scanpos_CCDframe{0};  // 1-based frame the pending request fills
     std::atomic<int> Scanpos_late{0};      // 1: that request came after the stage had left
     std::atomic<float> Scanpos_requested{0.0f};  // stage position when it was made
+    std::atomic<int> Scanpos_retake{0};    // 1: the frame is taken again, the stage standing at its step
     std::atomic<int> pelu_take_mode{0};    // 0 current camera, 1 camera 1 then camera 2
     std::atomic<float> scanpos{0.0f};
     std::atomic<int> Scanner_InPosition{0};
@@ -76,6 +77,11 @@ struct InstrumentState {
     // The display's plot in the main panel's graph (histogram or line
     // profile), 0 = none. Whoever takes it out of here deletes it.
     std::atomic<int> plotHandle{0};
+
+    // The refusals of real-time scheduling and of locked memory are told
+    // once per program run.
+    std::atomic<bool> realTimeRefusalShown{false};
+    std::atomic<bool> memoryLockRefusalShown{false};
 
     // ---- frame buffers
     Buffer<uint16_t> g_pRawData, g_pRawData2;  // frames x width x height per camera

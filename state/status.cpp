@@ -41,3 +41,20 @@ void ShowSwitchOnFailure(const std::string& device, const std::string& step,
 }
 
 }  // namespace pelu
+
+namespace pelu {
+
+void ShowRealTimeRefused(const std::string& reason) {
+    if (state.realTimeRefusalShown.exchange(true)) return;
+    ShowStatus("\nReal-time scheduling refused by the system (" + reason +
+               "): on a busy computer frames may be exposed off their step; each scan takes "
+               "them again at their step before it ends.\n");
+}
+
+void ShowMemoryLockRefused(const std::string& reason) {
+    if (state.memoryLockRefusalShown.exchange(true)) return;
+    ShowStatus("\nThe series could not be locked in memory (" + reason +
+               "): on a computer short of memory a scan may wait for its pages.\n");
+}
+
+}  // namespace pelu

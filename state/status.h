@@ -17,6 +17,12 @@ void ShowStatus(const std::string& text);
 void ShowSwitchOnFailure(const std::string& device, const std::string& step,
                          const std::string& check, bool popup = true);
 
+// Say once per program run that the system refused real-time scheduling of
+// the scan's threads, or locking the series in memory (`reason`: the
+// system's words), and what that means for the observer.
+void ShowRealTimeRefused(const std::string& reason);
+void ShowMemoryLockRefused(const std::string& reason);
+
 // printf-style formatting into a string, never longer than the result needs.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
