@@ -1,6 +1,7 @@
 #include "data/display.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -120,64 +121,85 @@ unsigned char ScaleSample(uint16_t sample, int low, int high) {
     return static_cast<unsigned char>(255.0 * v);
 }
 
+namespace {
+
+// How often each sample value occurs, in four partial tables: neighbouring
+// samples often have the same value, and one counter would make every
+// increment wait for the previous one. Kept per thread between planes and
+// cleared once read.
+struct ValueCounts {
+    uint32_t counts[4][kSampleValues] = {};
+};
+
+// Scales one row through `bytes` into `dst`; with `Counted`, counts the
+// value of each sample as well.
+template <bool Counted>
+void ScaleRow(const uint16_t* __restrict src, unsigned char* __restrict dst, int width,
+              const unsigned char* __restrict bytes, ValueCounts* __restrict counts) {
+    int x = 0;
+    for (; x + 4 <= width; x += 4) {
+        const unsigned a = src[x], b = src[x + 1], c = src[x + 2], d = src[x + 3];
+        dst[x] = bytes[a];
+        dst[x + 1] = bytes[b];
+        dst[x + 2] = bytes[c];
+        dst[x + 3] = bytes[d];
+        if constexpr (Counted) {
+            ++counts->counts[0][a];
+            ++counts->counts[1][b];
+            ++counts->counts[2][c];
+            ++counts->counts[3][d];
+        }
+    }
+    for (; x < width; ++x) {
+        dst[x] = bytes[src[x]];
+        if constexpr (Counted) ++counts->counts[0][src[x]];
+    }
+}
+
+}  // namespace
+
 void ScalePlane(int width, int height, const uint16_t* data, int low, int high, bool flip,
                 unsigned char* out, size_t stride, int* histogram, double* axis) {
     if (!data || !out || width <= 0 || height <= 0) return;
-    // Byte and histogram bin depend on the sample value only: one table entry
-    // per value (byte in the low 8 bits, bin + 1 above, 0 = not counted)
-    // turns the pass into lookups.
-    static thread_local uint16_t table[kSampleValues];
-    const bool binned = histogram && low < high;
-    const double binWidth = binned ? double(high - low) / kHistogramBins : 0.0;
-    // Below low and above high the bytes are constant and nothing is binned:
-    // only the values between the limits are worked out one by one.
+    // The byte depends on the sample value only: one table entry per value
+    // turns the pass into lookups. Below low and above high the bytes are
+    // constant: only the values between the limits are worked out one by one.
+    static thread_local unsigned char bytes[kSampleValues];
     const int first = std::clamp(low, 0, kSampleValues);
     const int last = std::clamp(std::max(low, high), -1, kSampleValues - 1);
-    std::fill(table, table + first, uint16_t(ScaleSample(0, low, high)));
-    for (int v = first; v <= last; ++v) {
-        unsigned bin = 0;
-        if (binned) {
-            int b = static_cast<int>((double(v) - low) / binWidth);
-            if (b >= kHistogramBins) b = kHistogramBins - 1;  // v == high
-            bin = unsigned(b) + 1;
-        }
-        table[v] = uint16_t(bin << 8 | ScaleSample(uint16_t(v), low, high));
-    }
-    std::fill(table + last + 1, table + kSampleValues, uint16_t(ScaleSample(65535, low, high)));
+    std::fill(bytes, bytes + first, ScaleSample(0, low, high));
+    for (int v = first; v <= last; ++v) bytes[v] = ScaleSample(uint16_t(v), low, high);
+    std::fill(bytes + last + 1, bytes + kSampleValues, ScaleSample(65535, low, high));
 
-    // Four partial histograms: neighbouring samples often share a bin, and
-    // one counter would make every increment wait for the previous one.
-    int partial[4][kHistogramBins + 1] = {};
+    // The histogram is made from the counts of the values afterwards, bin by
+    // bin over the values between the limits: counting bins in the pass
+    // would send every sample outside the limits to one counter.
+    const bool binned = histogram && low < high;
+    thread_local std::unique_ptr<ValueCounts> countsOfThread;
+    if (binned && !countsOfThread) countsOfThread = std::make_unique<ValueCounts>();
+    ValueCounts* counts = binned ? countsOfThread.get() : nullptr;
     for (int y = 0; y < height; ++y) {
-        // The byte stores could alias the table and the counters as far as
-        // the compiler knows; they do not.
-        const uint16_t* __restrict src = data + size_t(flip ? height - 1 - y : y) * size_t(width);
-        unsigned char* __restrict dst = out + size_t(y) * stride;
-        const uint16_t* __restrict lookup = table;
-        int x = 0;
-        for (; x + 4 <= width; x += 4) {
-            const uint16_t t0 = lookup[src[x]], t1 = lookup[src[x + 1]];
-            const uint16_t t2 = lookup[src[x + 2]], t3 = lookup[src[x + 3]];
-            dst[x] = uint8_t(t0);
-            dst[x + 1] = uint8_t(t1);
-            dst[x + 2] = uint8_t(t2);
-            dst[x + 3] = uint8_t(t3);
-            ++partial[0][t0 >> 8];
-            ++partial[1][t1 >> 8];
-            ++partial[2][t2 >> 8];
-            ++partial[3][t3 >> 8];
-        }
-        for (; x < width; ++x) {
-            const uint16_t t = lookup[src[x]];
-            dst[x] = uint8_t(t);
-            ++partial[0][t >> 8];
-        }
+        const uint16_t* src = data + size_t(flip ? height - 1 - y : y) * size_t(width);
+        unsigned char* dst = out + size_t(y) * stride;
+        if (binned)
+            ScaleRow<true>(src, dst, width, bytes, counts);
+        else
+            ScaleRow<false>(src, dst, width, bytes, counts);
     }
-    if (!histogram) return;
-    for (int i = 0; i < kHistogramBins; ++i) {
-        histogram[i] = partial[0][i + 1] + partial[1][i + 1] + partial[2][i + 1] + partial[3][i + 1];
-        if (axis) axis[i] = low + (i + 0.5) * (double(high - low) / kHistogramBins);
+    if (!binned) return;
+
+    const double binWidth = double(high - low) / kHistogramBins;
+    std::fill(histogram, histogram + kHistogramBins, 0);
+    for (int v = std::max(low, 0); v <= std::min(high, kSampleValues - 1); ++v) {
+        int b = static_cast<int>((double(v) - low) / binWidth);
+        if (b >= kHistogramBins) b = kHistogramBins - 1;  // v == high
+        histogram[b] += int(counts->counts[0][v] + counts->counts[1][v] + counts->counts[2][v] +
+                            counts->counts[3][v]);
     }
+    std::memset(counts->counts, 0, sizeof counts->counts);
+    if (axis)
+        for (int i = 0; i < kHistogramBins; ++i)
+            axis[i] = low + (i + 0.5) * (double(high - low) / kHistogramBins);
 }
 
 void FillGreyRamp(int* palette) {
@@ -238,15 +260,18 @@ void ByteDisplay(int width, int height, const uint16_t* data, int low, int high)
     if (!data || width <= 0 || height <= 0) return;
     const int panel = state.mainPanel;
     const bool withHistogram = low < high;
-    std::unique_ptr<unsigned char[]> bytes(new unsigned char[size_t(width) * size_t(height)]);
+    // Kept between redraws (under the display lock): a picture of a
+    // million pixels is not allocated afresh at every scale change.
+    static std::vector<unsigned char> bytes;
+    bytes.resize(size_t(width) * size_t(height));
     int histogram[kHistogramBins];
     double axis[kHistogramBins];
-    ScalePlane(width, height, data, low, high, true, bytes.get(), size_t(width), histogram, axis);
+    ScalePlane(width, height, data, low, high, true, bytes.data(), size_t(width), histogram, axis);
 
     ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_WIDTH, width);
     ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_HEIGHT, height);
     int bitmap = 0;
-    if (ui::NewBitmap(width, 8, width, height, state.colortable, bytes.get(), &bitmap) == 0) {
+    if (ui::NewBitmap(width, 8, width, height, state.colortable, bytes.data(), &bitmap) == 0) {
         ui::SetCtrlBitmap(panel, MAIN_PICTURE, 0, bitmap);
         ui::DiscardBitmap(bitmap);
     }
@@ -261,10 +286,10 @@ void ShowPlane(int width, int height, const uint16_t* data, int* min, int* max) 
     Lock lock(DisplayMutex());
     if (!data || width <= 0 || height <= 0) return;
     const int panel = state.mainPanel;
-    display.mean = DataMean(width, height, data);
-    display.stdev = DataStdev(width, height, data, display.mean);
-    uint16_t lo = 0, hi = 0;
-    GetMinMax(data, size_t(width) * size_t(height), &lo, &hi);
+    const PlaneStatistics statistics = Statistics(data, size_t(width) * size_t(height));
+    display.mean = statistics.mean;
+    display.stdev = statistics.stdev;
+    const uint16_t lo = statistics.min, hi = statistics.max;
     const ScaleLimits limits = AutomaticLimits(display.mean, display.stdev, lo, hi);
     ByteDisplay(width, height, data, limits.low, limits.high);
 

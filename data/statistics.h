@@ -9,11 +9,24 @@
 
 namespace pelu {
 
+// Mean, population standard deviation and extremes of `count` samples, in
+// one pass over them. The sums are exact whole numbers (a float sum stops
+// growing exactly long before a 512 x 512 plane is done): the only roundings
+// are the final division, square root and conversion to float. The
+// deviation is taken about the mean as a float, as DataStdev takes it. For
+// count 0: mean and deviation 0, extremes 65535 and 0.
+struct PlaneStatistics {
+    float mean = 0.0f;
+    float stdev = 0.0f;
+    uint16_t min = 65535;
+    uint16_t max = 0;
+};
+PlaneStatistics Statistics(const uint16_t* data, size_t count);
+
+// The same figures one at a time (each a pass of its own).
 // Extremes of `count` samples. For count 0 the outputs are 65535 and 0.
 void GetMinMax(const uint16_t* data, size_t count, uint16_t* min, uint16_t* max);
-
-// Mean of width x height samples. Summed in double: a float sum stops
-// growing exactly long before a 512 x 512 plane is done.
+// Mean of width x height samples.
 float DataMean(int width, int height, const uint16_t* data);
 // Population standard deviation of the same samples about `mean`.
 float DataStdev(int width, int height, const uint16_t* data, float mean);

@@ -2,6 +2,8 @@
 // folder-name rule: the pure parts of the data products.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <regex>
 #include <vector>
 
@@ -53,6 +55,54 @@ TEST(Statistics, LargeUniformPlanesAreExact) {
     mean = DataMean(1024, 1024, halves.data());
     EXPECT_EQ(mean, 30000.0f);
     EXPECT_FLOAT_EQ(DataStdev(1024, 1024, halves.data(), mean), 30000.0f);
+}
+
+// The one-pass statistics against a long-double reference, on planes whose
+// length is not a multiple of the vector width, with both extremes, and on a
+// plane long enough to need several blocks of partial sums. The figures are
+// floats: they agree with the reference to float rounding (a relative 2^-23),
+// the extremes exactly, and DataMean / DataStdev / GetMinMax give the same.
+TEST(Statistics, OnePassAgreesWithAPlainReferenceToFloatRounding) {
+    uint32_t r = 12345;
+    auto next = [&r] { return r = r * 1664525u + 1013904223u; };
+    for (const size_t count : {size_t(1), size_t(7), size_t(8), size_t(1001), size_t(3) << 20}) {
+        std::vector<uint16_t> plane(count);
+        for (uint16_t& v : plane) v = uint16_t(next() >> 16);
+        if (count > 8) {
+            plane[count / 3] = 0;
+            plane[count / 2] = 65535;
+        }
+        long double sum = 0, squares = 0;
+        uint16_t lo = 65535, hi = 0;
+        for (uint16_t v : plane) {
+            sum += v;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        const float mean = float(sum / count);
+        for (uint16_t v : plane) squares += (v - (long double)mean) * (v - (long double)mean);
+        const float stdev = float(std::sqrt(squares / count));
+
+        const PlaneStatistics s = Statistics(plane.data(), count);
+        EXPECT_EQ(s.min, lo) << count;
+        EXPECT_EQ(s.max, hi) << count;
+        EXPECT_NEAR(s.mean, mean, mean * 0x1p-23f) << count;
+        EXPECT_NEAR(s.stdev, stdev, stdev * 0x1p-23f + 1e-6f) << count;
+        // The separate functions give the same figures.
+        const int width = int(count);
+        EXPECT_EQ(DataMean(width, 1, plane.data()), s.mean);
+        EXPECT_EQ(DataStdev(width, 1, plane.data(), s.mean), s.stdev);
+        uint16_t min = 0, max = 0;
+        GetMinMax(plane.data(), count, &min, &max);
+        EXPECT_EQ(min, s.min);
+        EXPECT_EQ(max, s.max);
+    }
+    // Nothing to count.
+    const PlaneStatistics none = Statistics(nullptr, 0);
+    EXPECT_EQ(none.min, 65535);
+    EXPECT_EQ(none.max, 0);
+    EXPECT_EQ(none.mean, 0.0f);
+    EXPECT_EQ(none.stdev, 0.0f);
 }
 
 TEST(Timing, MarksGiveSecondsAndUtcStamps) {
