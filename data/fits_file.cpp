@@ -1,14 +1,19 @@
 #include "data/fits_file.h"
 
+#include <atomic>
 #include <bit>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 #include <cerrno>
 #include <cstring>
+#include <condition_variable>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <vector>
 
+#include "platform/os/beside.h"
 #include "state/status.h"
 
 #include <fcntl.h>
@@ -53,8 +58,93 @@ void SwapCopy(const uint16_t* in, uint16_t* out, size_t count) {
 
 // Words swapped and written per step: large enough that CFITSIO writes the
 // chunk straight to the file in few calls, small enough to stay in the
-// cache between the swap and the write.
-constexpr size_t kWriteChunkWords = 512 * 1024;
+// processor's own cache between the swap and the write.
+constexpr size_t kWriteChunkWords = 256 * 1024;
+
+// Chunks swapped ahead of the one being written.
+constexpr size_t kChunksAhead = 3;
+
+// The scratch buffers the words are swapped into: made once per writing
+// thread, not cleared (every word is written before it is read).
+struct WriteChunks {
+    std::unique_ptr<uint16_t[]> words[kChunksAhead + 1];
+    WriteChunks() {
+        for (auto& chunk : words) chunk.reset(new uint16_t[kWriteChunkWords]);
+    }
+};
+
+// The words of an image swapped chunk by chunk by two threads: the one that
+// writes, and a helper beside it. Chunks are claimed in order by whichever
+// thread is free; the writer swaps the next chunk itself when the helper has
+// not claimed it, so a helper that gets no processor (a busy computer) costs
+// nothing, and one that does hides the swapping behind the writing.
+class SwapPipeline {
+public:
+    SwapPipeline(const uint16_t* data, size_t count, WriteChunks& chunks)
+        : data_(data), count_(count), chunks_(chunks),
+          total_((count + kWriteChunkWords - 1) / kWriteChunkWords), swapped_(total_, false) {}
+    size_t Chunks() const { return total_; }
+    size_t Words(size_t k) const { return std::min(kWriteChunkWords, count_ - k * kWriteChunkWords); }
+
+    // The helper: claims and swaps chunks until there are none or Stop().
+    void Help() {
+        for (;;) {
+            size_t k = next_.load();
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return stopped_ || k >= total_ || k < written_ + kChunksAhead; });
+                if (stopped_ || k >= total_) return;
+            }
+            if (next_.compare_exchange_strong(k, k + 1)) Swap(k);
+        }
+    }
+    // The writer: chunk k swapped, by the helper or here. False after Stop().
+    uint16_t* Ready(size_t k) {
+        size_t unclaimed = k;
+        if (next_.compare_exchange_strong(unclaimed, k + 1)) {
+            Swap(k);
+        } else {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return stopped_ || swapped_[k]; });
+        }
+        return chunks_.words[k % (kChunksAhead + 1)].get();
+    }
+    void Written(size_t k) {
+        {
+            std::lock_guard lock(mutex_);
+            written_ = k + 1;
+        }
+        changed_.notify_all();
+    }
+    void Stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    void Swap(size_t k) {
+        SwapCopy(data_ + k * kWriteChunkWords, chunks_.words[k % (kChunksAhead + 1)].get(), Words(k));
+        {
+            std::lock_guard lock(mutex_);
+            swapped_[k] = true;
+        }
+        changed_.notify_all();
+    }
+
+    const uint16_t* data_;
+    size_t count_;
+    WriteChunks& chunks_;
+    size_t total_;
+    std::atomic<size_t> next_{0};  // the next chunk nobody has claimed
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<bool> swapped_;
+    size_t written_ = 0;
+    bool stopped_ = false;
+};
 
 // CFITSIO's text for a status and the first message of its stack.
 std::string CfitsioMessage(int status) {
@@ -159,9 +249,23 @@ bool FitsOutput::Create(const std::string& directory, const std::string& name) {
     return true;
 }
 
+// Puts the finished file `from` in the place of the reserved (empty) file
+// `to`. The two are exchanged and the reservation removed where the file
+// system can exchange: replacing a file by rename makes ext4 allocate and
+// start writing the new file's blocks at once (its guard for programs that
+// rewrite a file without syncing it), which costs a large series several
+// milliseconds. Elsewhere it is a plain rename.
+int ReplaceReservation(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0) {
+        ::unlink(from);  // the empty reservation, now under the writing name
+        return 0;
+    }
+    return ::rename(from, to);
+}
+
 void FitsOutput::MoveIntoPlace() {
     if (writingHostPath_.empty()) return;
-    if (::rename(writingHostPath_.c_str(), reservedHostPath_.c_str()) != 0) {
+    if (ReplaceReservation(writingHostPath_.c_str(), reservedHostPath_.c_str()) != 0) {
         failed_ = true;
         ShowStatus(Format("\nFITS file %s: the finished file could not take its name (%s); it "
                           "is kept as %s\n",
@@ -260,13 +364,19 @@ void FitsOutput::Words(const uint16_t* data, size_t count) {
         // FITS data are big-endian. The caller's buffer is left as it is
         // (a display may be reading it): each chunk is swapped into a
         // scratch buffer and written from there.
-        std::vector<uint16_t> chunk(std::min(count, kWriteChunkWords));
-        for (size_t done = 0; done < count && status_ == 0;) {
-            const size_t n = std::min(kWriteChunkWords, count - done);
-            SwapCopy(data + done, chunk.data(), n);
-            ffpbyt(fptr_, static_cast<LONGLONG>(n * sizeof(uint16_t)), chunk.data(), &status_);
-            done += n;
+        // The swapping runs beside the writing, chunks ahead: the file
+        // takes the bytes at the pace of a plain write.
+        thread_local WriteChunks ofThisThread;
+        SwapPipeline pipeline(data, count, ofThisThread);
+        os::Beside helper([&] { pipeline.Help(); });
+        for (size_t k = 0; k < pipeline.Chunks() && status_ == 0; ++k) {
+            uint16_t* chunk = pipeline.Ready(k);
+            ffpbyt(fptr_, static_cast<LONGLONG>(pipeline.Words(k) * sizeof(uint16_t)), chunk,
+                   &status_);
+            pipeline.Written(k);
         }
+        pipeline.Stop();
+        helper.Join();
     }
     if (status_) Report(status_, "writing the image data");
 }

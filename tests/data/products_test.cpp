@@ -308,6 +308,49 @@ TEST_F(ProductsTest, ObservationCubeReadsBackCardForCardAndPixelForPixel) {
     EXPECT_EQ(f["pixels"][5], -25536);
 }
 
+// A cube of several write chunks (swapped beside the writing) is the same
+// file, byte for byte, as CFITSIO writes with its own pixel routine under
+// the same header; the finished file has taken its reserved name and nothing
+// is left beside it.
+TEST_F(ProductsTest, ALargeCubeIsTheFileCfitsioWritesByteForByte) {
+    const std::string dir = DataFolder();
+    const int width = 301, height = 299, frames = 11;  // about 3.8 chunks, not a whole number
+    const size_t count = size_t(width) * height * frames;
+    FillRaw(state.g_pRawData, count);
+    state.g_pRawData.get()[count - 1] = 65535;
+    state.g_pRawData.get()[count / 2] = 40000;
+    ASSERT_TRUE(SaveSeries(width, height, frames, 0.1f, state.nCameraHandle1, "a", "b", 1.0f, dir)
+                    .written)
+        << Status();
+    const auto files = Files(Host());
+    ASSERT_EQ(files.size(), 1u);
+    for (const auto& entry : fs::directory_iterator(Host()))
+        EXPECT_EQ(entry.path(), files[0]) << "left beside the series";
+
+    // The reference: the same header, pixels through ffppx.
+    const fs::path reference = root / "reference.fts";
+    int status = 0;
+    fitsfile* in = nullptr;
+    fitsfile* out = nullptr;
+    ASSERT_EQ(ffopen(&in, files[0].c_str(), READONLY, &status), 0);
+    ASSERT_EQ(ffdkinit(&out, reference.c_str(), &status), 0);
+    ASSERT_EQ(ffcphd(in, out, &status), 0);
+    std::vector<int16_t> pixels(state.g_pRawData.get(), state.g_pRawData.get() + count);
+    long first[3] = {1, 1, 1};
+    ASSERT_EQ(ffppx(out, TSHORT, first, LONGLONG(count), pixels.data(), &status), 0);
+    ffclos(out, &status);
+    ffclos(in, &status);
+    ASSERT_EQ(status, 0);
+    auto bytes = [](const fs::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    const std::string written = bytes(files[0]), expected = bytes(reference);
+    EXPECT_GT(written.size(), count * sizeof(uint16_t));
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_TRUE(written == expected) << "the files differ";
+}
+
 TEST_F(ProductsTest, FrameRecordsFollowThePrimaryHduAsATableThatCanBeTurnedOff) {
     const std::string dir = DataFolder();
     FillRaw(state.g_pRawData, 4 * 3 * 2);
