@@ -37,6 +37,7 @@
 #include "platform/ui/ui.h"
 #include "scanner/runtime.h"
 #include "scanner/scanner.h"
+#include "state/camera_slot.h"
 #include "state/instrument_state.h"
 
 namespace {
@@ -97,12 +98,16 @@ std::map<int, int64_t> StepTimes() {
     return finished;
 }
 
-// The cameras, configured for single frames of a series of `frames`.
+// The cameras, configured for single frames of a series of `frames`, and
+// one frame taken from each, as the settings OK's bias/dark frames would
+// have (the simulated camera starts its read-out worker with the first).
 void ConfigureCameras(int frames) {
     using pelu::state;
     for (int handle : {state.nCameraHandle1.load(), state.nCameraHandle2.load()}) {
         pelu::CameraSession session(handle);
         pelu::SetCameraParam(1, 4, 0, 0, 8, 8, 0.001f, 0, 0, frames, handle);
+        const pelu::CameraSlot camera = pelu::CameraSlotOfHandle(handle);
+        pelu::TakeImage(camera.width(), camera.height(), handle, 0);
     }
 }
 

@@ -43,9 +43,10 @@ int ServeTakeRequest() {
     }
     // Where the stage stands once the frames are in: with the position at
     // the request it tells whether they were exposed at their step. Read
-    // before the request is cleared, so the scan finds it in the records.
+    // before the request is cleared, so the scan finds it in the records;
+    // quietly (the display and the log catch up at the next status read).
     const float ended =
-        ReadPosition() ? state.scanpos.load() : std::numeric_limits<float>::quiet_NaN();
+        QueryPosition() ? state.scanpos.load() : std::numeric_limits<float>::quiet_NaN();
     state.frames1.SetEndPosition(frame, ended);
     state.frames2.SetEndPosition(frame, ended);
     state.take = 0;

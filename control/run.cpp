@@ -18,6 +18,7 @@
 #include "motors/wv_file.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/os/os.h"
+#include "platform/os/realtime.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "scanner/scanner.h"
@@ -302,6 +303,10 @@ void ScanningSequence() {
         if (!SeriesReady(camera, frames)) return;
         state.pelu_take_mode = 0;
         for (int i = 0; i < state.sequential_number; ++i) {
+            // From the scan until its series is on disk the run goes ahead of
+            // other work on the computer where the system allows it (the
+            // scan says once when it does not).
+            const os::RealTimeSection ahead(os::kScanWatchPriority);
             StartSeries(camera, frames);
             ShowCounter(i + 1);
             if (!Scan(camera, 0, &timing)) break;
@@ -320,6 +325,7 @@ void ScanningSequence() {
     // Both cameras: one scan each (2) or both in every step (3).
     if (!SeriesReady(one, frames) || !SeriesReady(two, frames)) return;
     for (int i = 0; i < state.sequential_number; ++i) {
+        const os::RealTimeSection ahead(os::kScanWatchPriority);  // as above
         StartSeries(one, frames);
         StartSeries(two, frames);
         ShowCounter(i + 1);
