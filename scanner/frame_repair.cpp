@@ -27,16 +27,16 @@ constexpr double kFrameTimeoutSeconds = 60.0;
 // Pause between two reads of the stage while it moves, instrument ms.
 constexpr double kMovePollMs = 1.0;
 
-using Clock = std::chrono::steady_clock;
-
 // A distance on the stage as a tolerance: never finer than half a
 // controller count, what a position reading resolves.
 double Tolerance(double units) { return std::max(std::fabs(units), 0.5 / kCountsPerUnit); }
 
-// The instant `instrumentSeconds` from now, on the host clock.
+using Clock = std::chrono::steady_clock;
+
+// The instant a time limit of `instrumentSeconds` ends, on the host clock.
 Clock::time_point After(double instrumentSeconds) {
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double>(instrumentSeconds * os::TimeScale()));
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(
+                              TimeLimitMs(instrumentSeconds) * os::TimeScale()));
 }
 
 // The frame logs of the cameras the scan took frames with.
@@ -89,9 +89,10 @@ bool Retake(int step) {
     state.Scanpos_retake = 1;
     state.Scanpos_requested = static_cast<float>(position / kCountsPerUnit);
     state.take = 1;
-    const bool served = state.take.WaitFor(0, kFrameTimeoutSeconds * 1000.0,
+    const bool served = state.take.WaitFor(0, TimeLimitMs(kFrameTimeoutSeconds),
                                            [] { return state.PmacAccessible == 0; });
     state.Scanpos_retake = 0;
+    if (!served) state.take = 0;  // no request of the scan outlives it
     return served;
 }
 

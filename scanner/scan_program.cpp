@@ -226,7 +226,7 @@ private:
 // Waits until the monitoring thread has served the pending request. False
 // when it does not within the limit or the connection ends.
 bool WaitForFrameTaken() {
-    return state.take.WaitFor(0, kLastFrameWaitSeconds * 1000.0,
+    return state.take.WaitFor(0, TimeLimitMs(kLastFrameWaitSeconds),
                               [] { return state.PmacAccessible == 0; });
 }
 

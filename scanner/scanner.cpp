@@ -100,6 +100,12 @@ bool ParseReplyInteger(const std::string& reply, int* value) {
     return true;
 }
 
+double TimeLimitMs(double instrumentSeconds) {
+    constexpr double kHostFloorSeconds = 10.0;
+    const double scale = os::TimeScale();
+    return 1000.0 * std::max(instrumentSeconds, scale > 0 ? kHostFloorSeconds / scale : 0.0);
+}
+
 const ScannerEdition& DefaultScannerEdition() { return kDefaultEdition; }
 
 void SetScannerEdition(const ScannerEdition& edition) {

@@ -42,6 +42,11 @@ inline constexpr double kCountsPerUnit = 10.0;
 inline constexpr double kScanPollPauseMs = 1.0;
 inline double g_fScanPollPauseMs = kScanPollPauseMs;
 
+// A time limit of `instrumentSeconds` as instrument milliseconds, never less
+// than ten seconds of host time: a loaded host (or a fast time scale) must
+// not make a healthy stage or camera look hung.
+double TimeLimitMs(double instrumentSeconds);
+
 // Controller replies as numbers: the decimal value a reply begins with (what
 // follows it, such as the closing carriage return, is ignored). False for a
 // reply without a number and for one out of range: an integer beyond int,
