@@ -16,9 +16,9 @@
 
 #include "bench/bound_devices.h"
 #include "bench/conditions.h"
-#include "control/monitoring.h"
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
+#include "control/monitoring.h"
 #include "platform/camera_sdk/simulator.h"
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
@@ -73,9 +73,10 @@ int main(int argc, char** argv) {
     const long before = g_allocations;
     for (int f = 0; f < 100; ++f) pelu::TakeImage(state.nhDim1, state.nvDim1, state.nCameraHandle1, f);
     const long perHundred = g_allocations - before;
-    std::printf("readout: %ld allocations in 100 single-frame acquisitions (%.2f per frame)   "
-                "target 0: %s\n",
-                perHundred, perHundred / 100.0, bench::Verdict(perHundred == 0));
+    std::printf(
+        "readout: %ld allocations in 100 single-frame acquisitions (%.2f per frame)   "
+        "target 0: %s\n",
+        perHundred, perHundred / 100.0, bench::Verdict(perHundred == 0));
 
     // ---- monitoring latency ---------------------------------------------------------
     const int requests = 500;
@@ -141,16 +142,18 @@ int main(int argc, char** argv) {
         const long allocations = g_allocations - before;
         state.PmacAccessible = 0;
         serving.join();
-        std::printf("frame path: %ld allocations while the monitoring loop served %d requests   "
-                    "target 0: %s\n",
-                    allocations, served - 1, bench::Verdict(allocations == 0));
+        std::printf(
+            "frame path: %ld allocations while the monitoring loop served %d requests   "
+            "target 0: %s\n",
+            allocations, served - 1, bench::Verdict(allocations == 0));
     }
     const double baseMedian = Percentile(baseline, 0.5);
-    std::printf("monitoring latency take=1 -> StartAcquisition over %zu requests: median %.3f ms, "
-                "99th percentile %.3f ms; bare hand-off median %.3f ms, ratio %.2f   "
-                "target median <= 0.2 ms and 99th percentile <= 1 ms: %s\n",
-                latency.size(), median, p99, baseMedian, median / baseMedian,
-                bench::Verdict(latency.size() == size_t(requests) && median <= 0.2 && p99 <= 1.0));
+    std::printf(
+        "monitoring latency take=1 -> StartAcquisition over %zu requests: median %.3f ms, "
+        "99th percentile %.3f ms; bare hand-off median %.3f ms, ratio %.2f   "
+        "target median <= 0.2 ms and 99th percentile <= 1 ms: %s\n",
+        latency.size(), median, p99, baseMedian, median / baseMedian,
+        bench::Verdict(latency.size() == size_t(requests) && median <= 0.2 && p99 <= 1.0));
 
     // ---- frame-transfer series overhead --------------------------------------------------
     Configure(6, 2, 100, 0.005f, false);
@@ -167,8 +170,9 @@ int main(int argc, char** argv) {
             std::printf("frame-transfer series: 100 frames of %d x %d, camera %.3f s, host %.3f s\n",
                         int(state.nhDim1), int(state.nvDim1), camera, host);
     }
-    std::printf("frame-transfer series overhead: mean ratio %.4f, worst %.4f   target <= 1.02: %s\n",
-                sum / series, worst, bench::Verdict(worst <= 1.02));
+    std::printf(
+        "frame-transfer series overhead: mean ratio %.4f, worst %.4f   target <= 1.02: %s\n",
+        sum / series, worst, bench::Verdict(worst <= 1.02));
     ui::ResetRuntime();
     return 0;
 }

@@ -41,7 +41,7 @@ inline double LoadAverage() {
 
 // `count` processes that spin until the object goes away.
 class BusyLoad {
-public:
+  public:
     explicit BusyLoad(int count) {
         for (int i = 0; i < count; ++i) {
             const pid_t pid = fork();
@@ -59,7 +59,7 @@ public:
     BusyLoad(const BusyLoad&) = delete;
     BusyLoad& operator=(const BusyLoad&) = delete;
 
-private:
+  private:
     std::vector<pid_t> children_;
 };
 
@@ -73,6 +73,8 @@ inline void PrintConditions(const char* name, bool busy) {
     std::fflush(stdout);
 }
 
-inline const char* Verdict(bool met) { return met ? "met" : "NOT met"; }
+inline const char* Verdict(bool met) {
+    return met ? "met" : "NOT met";
+}
 
 }  // namespace bench

@@ -436,7 +436,8 @@ class RunWatch {
         // computer does not make the run look slower than it is. Light
         // polling while the cameras need the processor; closer once the
         // program has ended and the files are being written.
-        const os::RealTimeSection measuring((os::kAcquisitionPriority + os::kScanWatchPriority) / 2);
+        const os::RealTimeSection measuring((os::kAcquisitionPriority + os::kScanWatchPriority) /
+                                            2);
         const auto slow = std::chrono::milliseconds(2);
         const auto pause = std::chrono::milliseconds(1);
         while (!stop_ && pelu::state.Scanning.load() == 0) std::this_thread::sleep_for(slow);
@@ -703,7 +704,8 @@ int main(int argc, char** argv) {
             // What the scan said about its frames.
             std::istringstream said(Status().substr(std::min(statusBefore, Status().size())));
             for (std::string line; std::getline(said, line);)
-                if (line.find("step") != std::string::npos || line.find("late") != std::string::npos ||
+                if (line.find("step") != std::string::npos ||
+                    line.find("late") != std::string::npos ||
                     line.find("not taken") != std::string::npos)
                     std::printf("    status: %s\n", line.c_str());
         }
@@ -762,9 +764,10 @@ int main(int argc, char** argv) {
             "worst %.4f   target <= 1.02: %s\n",
             ratios[ratios.size() / 2], ratios.back(), bench::Verdict(ratios.back() <= 1.02));
     } else {
-        std::printf("2. overhead: NOT measured (%zu of %d scans timed, baseline %.3f s)   "
-                    "target <= 1.02: NOT met\n",
-                    ratios.size(), n, alone);
+        std::printf(
+            "2. overhead: NOT measured (%zu of %d scans timed, baseline %.3f s)   "
+            "target <= 1.02: NOT met\n",
+            ratios.size(), n, alone);
     }
 
     // ---- 3: peak memory of a 1000-step run --------------------------------------------------
@@ -796,14 +799,16 @@ int main(int argc, char** argv) {
             "3. memory: %d-step run (time scale %g, %.1f s from Run to the run waiting), "
             "two series of %.1f MB\n",
             memorySteps, memoryScale, memoryRunSeconds, seriesBytes / 1e6);
-        std::printf("   resident before the settings %.1f MB, peak to the end of the run %.1f MB%s\n",
-                    rssBeforeKb * 1024.0 / 1e6, peakKb * 1024.0 / 1e6,
-                    peakReset ? "" : " (peak not reset: since program start)");
+        std::printf(
+            "   resident before the settings %.1f MB, peak to the end of the run %.1f MB%s\n",
+            rssBeforeKb * 1024.0 / 1e6, peakKb * 1024.0 / 1e6,
+            peakReset ? "" : " (peak not reset: since program start)");
         auto mb = [&](long kb) { return (kb - rssBeforeKb) * 1024.0 / 1e6; };
         std::printf(
             "   growth in MB (resident / peak so far): after the settings OK %.1f / %.1f, "
             "series stored %.1f / %.1f, run ended %.1f / %.1f\n",
-            mb(rssSetKb), mb(peakSetKb), mb(rssStoredKb), mb(peakStoredKb), mb(rssEndKb), mb(peakKb));
+            mb(rssSetKb), mb(peakSetKb), mb(rssStoredKb), mb(peakStoredKb), mb(rssEndKb),
+            mb(peakKb));
         const double memoryRatio = growth / seriesBytes;
         std::printf("   ratio (peak growth / two series) %.3f   target <= 1.1: %s\n", memoryRatio,
                     bench::Verdict(memoryRatio <= 1.1));

@@ -196,10 +196,11 @@ Result Scan(int steps, bool ours) {
 }
 
 void Print(const char* name, const Result& r) {
-    std::printf("%-34s frames %3d  latency median %7.3f ms  max %7.3f ms  cpu %5.1f %% of one "
-                "core  window tick late <= %6.2f ms  off step %d, retaken %d\n",
-                name, r.frames, r.medianLatencyMs, r.maxLatencyMs, 100 * r.cpuOfOneCore,
-                r.windowLateMs, r.offStep, r.retaken);
+    std::printf(
+        "%-34s frames %3d  latency median %7.3f ms  max %7.3f ms  cpu %5.1f %% of one "
+        "core  window tick late <= %6.2f ms  off step %d, retaken %d\n",
+        name, r.frames, r.medianLatencyMs, r.maxLatencyMs, 100 * r.cpuOfOneCore, r.windowLateMs,
+        r.offStep, r.retaken);
 }
 
 }  // namespace
@@ -263,12 +264,14 @@ int main(int argc, char** argv) {
         const bool cpuMet = ours.cpuOfOneCore <= 0.10;
         const bool windowMet = ours.windowLateMs <= 50.0;
         allMet = allMet && latencyMet && cpuMet && windowMet;
-        std::printf("latency step reached -> frame started, median %.3f ms   target <= 2 ms with "
-                    "every frame: %s\n",
-                    ours.medianLatencyMs, bench::Verdict(latencyMet));
-        std::printf("cpu of the program while it scans %.1f %% of one core (baseline %.1f %%)   "
-                    "target <= 10 %%: %s\n",
-                    100 * ours.cpuOfOneCore, 100 * baseline.cpuOfOneCore, bench::Verdict(cpuMet));
+        std::printf(
+            "latency step reached -> frame started, median %.3f ms   target <= 2 ms with "
+            "every frame: %s\n",
+            ours.medianLatencyMs, bench::Verdict(latencyMet));
+        std::printf(
+            "cpu of the program while it scans %.1f %% of one core (baseline %.1f %%)   "
+            "target <= 10 %%: %s\n",
+            100 * ours.cpuOfOneCore, 100 * baseline.cpuOfOneCore, bench::Verdict(cpuMet));
         std::printf("window tick late <= %.1f ms   target <= 50 ms: %s\n\n", ours.windowLateMs,
                     bench::Verdict(windowMet));
     }

@@ -10,8 +10,8 @@
 #include "data/views.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
-#include "state/controls.h"
 #include "state/camera_slot.h"
+#include "state/controls.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
 

@@ -5,9 +5,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -15,9 +18,6 @@
 
 #include "platform/os/beside.h"
 #include "state/status.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 // Not in fitsio.h, but exported by every CFITSIO: writes bytes at the current
 // position of the file as they are. The 16-bit images go through it so that
@@ -79,12 +79,17 @@ struct WriteChunks {
 // not claimed it, so a helper that gets no processor (a busy computer) costs
 // nothing, and one that does hides the swapping behind the writing.
 class SwapPipeline {
-public:
+  public:
     SwapPipeline(const uint16_t* data, size_t count, WriteChunks& chunks)
-        : data_(data), count_(count), chunks_(chunks),
-          total_((count + kWriteChunkWords - 1) / kWriteChunkWords), swapped_(total_, false) {}
+        : data_(data),
+          count_(count),
+          chunks_(chunks),
+          total_((count + kWriteChunkWords - 1) / kWriteChunkWords),
+          swapped_(total_, false) {}
     size_t Chunks() const { return total_; }
-    size_t Words(size_t k) const { return std::min(kWriteChunkWords, count_ - k * kWriteChunkWords); }
+    size_t Words(size_t k) const {
+        return std::min(kWriteChunkWords, count_ - k * kWriteChunkWords);
+    }
 
     // The helper: claims and swaps chunks until there are none or Stop().
     void Help() {
@@ -92,7 +97,8 @@ public:
             size_t k = next_.load();
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return stopped_ || k >= total_ || k < written_ + kChunksAhead; });
+                changed_.wait(
+                    lock, [&] { return stopped_ || k >= total_ || k < written_ + kChunksAhead; });
                 if (stopped_ || k >= total_) return;
             }
             if (next_.compare_exchange_strong(k, k + 1)) Swap(k);
@@ -124,9 +130,10 @@ public:
         changed_.notify_all();
     }
 
-private:
+  private:
     void Swap(size_t k) {
-        SwapCopy(data_ + k * kWriteChunkWords, chunks_.words[k % (kChunksAhead + 1)].get(), Words(k));
+        SwapCopy(data_ + k * kWriteChunkWords, chunks_.words[k % (kChunksAhead + 1)].get(),
+                 Words(k));
         {
             std::lock_guard lock(mutex_);
             swapped_[k] = true;

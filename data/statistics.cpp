@@ -46,8 +46,8 @@ void AddVectors(const uint16_t* data, size_t count, Sums* s) {
     __m128i low = _mm_set1_epi16(0x7fff), high = _mm_set1_epi16(int16_t(0x8000));
     // A lane of the 32-bit sums gains at most 2 x 32768 a step.
     constexpr size_t kBlockSteps = 16384;
-    int64_t shiftedSum = 0;        // of x - 32768
-    uint64_t shiftedSquares = 0;   // of (x - 32768)^2: at most count x 2^30
+    int64_t shiftedSum = 0;       // of x - 32768
+    uint64_t shiftedSquares = 0;  // of (x - 32768)^2: at most count x 2^30
     size_t i = 0;
     const size_t whole = count - count % 8;
     while (i < whole) {
@@ -109,7 +109,8 @@ float MeanOf(const Sums& s) {
 float DeviationOf(const Sums& s, float mean) {
     if (s.count == 0) return 0.0f;
     const double n = static_cast<double>(s.count);
-    const __int128 spread = __int128(s.count) * __int128(s.squares) - __int128(s.sum) * __int128(s.sum);
+    const __int128 spread =
+        __int128(s.count) * __int128(s.squares) - __int128(s.sum) * __int128(s.sum);
     const double offset = static_cast<double>(s.sum) / n - static_cast<double>(mean);
     const double squares = static_cast<double>(spread) / n + n * offset * offset;
     return static_cast<float>(std::sqrt(squares / n));

@@ -5,8 +5,8 @@
 
 #include "camera/camera.h"
 #include "earlier/devices_earlier.h"
-#include "resources/earlier_uir.h"
 #include "platform/os/realtime.h"
+#include "resources/earlier_uir.h"
 #include "scanner/scanner.h"
 #include "state/instrument_state.h"
 #include "state/status.h"

@@ -29,14 +29,17 @@ constexpr double kMovePollMs = 1.0;
 
 // A distance on the stage as a tolerance: never finer than half a
 // controller count, what a position reading resolves.
-double Tolerance(double units) { return std::max(std::fabs(units), 0.5 / kCountsPerUnit); }
+double Tolerance(double units) {
+    return std::max(std::fabs(units), 0.5 / kCountsPerUnit);
+}
 
 using Clock = std::chrono::steady_clock;
 
 // The instant a time limit of `instrumentSeconds` ends, on the host clock.
 Clock::time_point After(double instrumentSeconds) {
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(
-                              TimeLimitMs(instrumentSeconds) * os::TimeScale()));
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(
+               TimeLimitMs(instrumentSeconds) * os::TimeScale()));
 }
 
 // The frame logs of the cameras the scan took frames with.
@@ -134,9 +137,10 @@ RepairResult RepairOffStepFrames(const ScanGeometry& scan, int handle, int takeM
         }
         if (inPlace) ++result.retaken;
         if (!reachable) {
-            ShowStatus(Format("\nThe stage did not reach step %d to take its frame again: the "
-                              "frames still off their step stay flagged late.\n",
-                              step));
+            ShowStatus(
+                Format("\nThe stage did not reach step %d to take its frame again: the "
+                       "frames still off their step stay flagged late.\n",
+                       step));
             break;
         }
     }

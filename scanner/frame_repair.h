@@ -13,11 +13,11 @@ namespace pelu {
 
 // The geometry of the scan just run.
 struct ScanGeometry {
-    int mode = 0;              // 0 step mode, 1 continuous mode
-    int frames = 0;            // frames of the series
-    double startUnits = 0.0;   // stage position when the program started, stage units
-    double stepUnits = 0.0;    // one step, stage units
-    double endUnits = 0.0;     // where the program left the stage
+    int mode = 0;             // 0 step mode, 1 continuous mode
+    int frames = 0;           // frames of the series
+    double startUnits = 0.0;  // stage position when the program started, stage units
+    double stepUnits = 0.0;   // one step, stage units
+    double endUnits = 0.0;    // where the program left the stage
 };
 
 // Where frame `step` (from 1) belongs, in stage units, and how far from there

@@ -199,7 +199,7 @@ private:
 // ahead of other work where the system allows it (the frame requests are
 // raised from here), and the series stay in memory.
 class ScanPriority {
-public:
+  public:
     ScanPriority() : realTime_(os::kScanWatchPriority) {
         if (!realTime_.granted()) ShowRealTimeRefused(realTime_.refusal());
         for (const Buffer<uint16_t>* raw : {&state.g_pRawData, &state.g_pRawData2}) {
@@ -218,7 +218,7 @@ public:
     ScanPriority(const ScanPriority&) = delete;
     ScanPriority& operator=(const ScanPriority&) = delete;
 
-private:
+  private:
     os::RealTimeSection realTime_;
     std::vector<std::pair<const void*, size_t>> locked_;
 };
@@ -396,8 +396,8 @@ int ExecuteProgram(int cameraHandle, int) {
     const ScanGeometry scan{mode, requests.Frames(), startUnits, step_size,
                             position / kCountsPerUnit};
     const RepairResult repair =
-        RepairOffStepFrames(scan, cameraHandle, state.pelu_take_mode, served && answering && !cutShort,
-                            ScanStopRequested);
+        RepairOffStepFrames(scan, cameraHandle, state.pelu_take_mode,
+                            served && answering && !cutShort, ScanStopRequested);
     g_nOffStepFrames = repair.offStep;
     g_nRetakenFrames = repair.retaken;
     g_nLateFrames = requests.Late();
@@ -410,9 +410,10 @@ int ExecuteProgram(int cameraHandle, int) {
                           "position.\n",
                           requests.Late(), requests.Signalled()));
     if (repair.offStep > 0)
-        ShowStatus(Format("\n%d of %d frames were exposed off their step; %d of them were taken "
-                          "again with the stage standing at their step.\n",
-                          repair.offStep, requests.Frames(), repair.retaken));
+        ShowStatus(
+            Format("\n%d of %d frames were exposed off their step; %d of them were taken "
+                   "again with the stage standing at their step.\n",
+                   repair.offStep, requests.Frames(), repair.retaken));
 
     state.Scanning = 0;
     if (cutShort) return 0;

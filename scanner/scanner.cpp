@@ -8,8 +8,8 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
@@ -157,7 +157,9 @@ bool PmacCommand(const std::string& command, std::string* reply) {
     return answered;
 }
 
-bool PmacPoll(const char* command, std::string* reply) { return Ask(command, reply); }
+bool PmacPoll(const char* command, std::string* reply) {
+    return Ask(command, reply);
+}
 
 void LogPollReply(const char* command, const std::string& reply, bool answered) {
     PolledReplies& polled = Polled();

@@ -65,7 +65,8 @@ struct InstrumentState {
     std::atomic<int> Scanpos_CCDframe{0};  // 1-based frame the pending request fills
     std::atomic<int> Scanpos_late{0};      // 1: that request came after the stage had left
     std::atomic<float> Scanpos_requested{0.0f};  // stage position when it was made
-    std::atomic<int> Scanpos_retake{0};    // 1: the frame is taken again, the stage standing at its step
+    std::atomic<int> Scanpos_retake{
+        0};  // 1: the frame is taken again, the stage standing at its step
     std::atomic<int> pelu_take_mode{0};    // 0 current camera, 1 camera 1 then camera 2
     std::atomic<float> scanpos{0.0f};
     std::atomic<int> Scanner_InPosition{0};

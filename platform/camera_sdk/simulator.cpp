@@ -2,7 +2,6 @@
 // camera renders its frames on a worker thread of its own, as a real camera
 // reads out while the host polls its status.
 #include "platform/camera_sdk/simulator.h"
-#include "platform/camera_sdk/simulator_control.h"
 
 #include <pthread.h>
 
@@ -19,6 +18,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/camera_sdk/simulator_control.h"
 #include "platform/os/os.h"
 #include "platform/os/realtime.h"
 

@@ -10,7 +10,7 @@
 namespace os {
 
 class Beside {
-public:
+  public:
     explicit Beside(std::function<void()> job) : thread_(std::move(job)) {}
     ~Beside() { Join(); }
     Beside(const Beside&) = delete;
@@ -20,7 +20,7 @@ public:
         if (thread_.joinable()) thread_.join();
     }
 
-private:
+  private:
     std::thread thread_;
 };
 

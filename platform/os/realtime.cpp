@@ -18,7 +18,8 @@ std::atomic<bool> g_refusedByTest{false};
 std::string RefusedHere() {
     if (g_refusedByTest) return "refused for this test";
     const char* setting = std::getenv("PELU_REALTIME");
-    if (setting != nullptr && std::strcmp(setting, "0") == 0) return "switched off by PELU_REALTIME=0";
+    if (setting != nullptr && std::strcmp(setting, "0") == 0)
+        return "switched off by PELU_REALTIME=0";
     return "";
 }
 
@@ -55,6 +56,8 @@ void UnlockMemory(const void* data, size_t bytes) {
     if (data != nullptr && bytes != 0) munlock(data, bytes);
 }
 
-void SetRealTimeRefused(bool refused) { g_refusedByTest = refused; }
+void SetRealTimeRefused(bool refused) {
+    g_refusedByTest = refused;
+}
 
 }  // namespace os

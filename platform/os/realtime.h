@@ -22,7 +22,7 @@ inline constexpr int kScanWatchPriority = 50;
 // for the lifetime of the object, and gives it its earlier policy back
 // afterwards.
 class RealTimeSection {
-public:
+  public:
     explicit RealTimeSection(int priority);
     ~RealTimeSection();
     RealTimeSection(const RealTimeSection&) = delete;
@@ -32,7 +32,7 @@ public:
     // Why the system refused it ("" when granted).
     const std::string& refusal() const { return refusal_; }
 
-private:
+  private:
     bool granted_ = false;
     std::string refusal_;
     int oldPolicy_ = 0;

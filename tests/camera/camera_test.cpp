@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "camera/camera_lock.h"
-#include "platform/os/os.h"
 #include "control/monitoring.h"
+#include "platform/os/os.h"
 #include "tests/camera/camera_fixture.h"
 
 namespace pelu {

@@ -319,8 +319,8 @@ TEST_F(ProductsTest, ALargeCubeIsTheFileCfitsioWritesByteForByte) {
     FillRaw(state.g_pRawData, count);
     state.g_pRawData.get()[count - 1] = 65535;
     state.g_pRawData.get()[count / 2] = 40000;
-    ASSERT_TRUE(SaveSeries(width, height, frames, 0.1f, state.nCameraHandle1, "a", "b", 1.0f, dir)
-                    .written)
+    ASSERT_TRUE(
+        SaveSeries(width, height, frames, 0.1f, state.nCameraHandle1, "a", "b", 1.0f, dir).written)
         << Status();
     const auto files = Files(Host());
     ASSERT_EQ(files.size(), 1u);
@@ -406,8 +406,8 @@ TEST_F(ProductsTest, FrameRecordsFollowThePrimaryHduAsATableThatCanBeTurnedOff) 
     EXPECT_EQ(f["shape"], json({2, 3, 4}));
     const json& t = f["table"];
     EXPECT_EQ(t["name"], "FRAMES");
-    EXPECT_EQ(t["columns"], json({"FRAME", "EXPSTART", "EXPTIME", "SCANSTEP", "POS_REQ",
-                                  "POS_END", "LATE", "RETAKEN"}));
+    EXPECT_EQ(t["columns"], json({"FRAME", "EXPSTART", "EXPTIME", "SCANSTEP", "POS_REQ", "POS_END",
+                                  "LATE", "RETAKEN"}));
     EXPECT_EQ(t["units"][4], "um");
     ASSERT_EQ(t["rows"].size(), 2u);
     EXPECT_EQ(t["rows"][0],

@@ -1,5 +1,7 @@
 // Plane statistics, the stopwatch, bias/dark averaging and correction, and the
 // folder-name rule: the pure parts of the data products.
+#include "data/statistics.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 
 #include "data/bias_dark.h"
 #include "data/directory.h"
-#include "data/statistics.h"
 #include "state/instrument_state.h"
 
 namespace pelu {

@@ -1,5 +1,7 @@
 // Frames of a scan exposed off their step: how they are found, and their
 // retaking with the stage standing at their step before the scan ends.
+#include "scanner/frame_repair.h"
+
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -9,7 +11,6 @@
 #include "control/monitoring.h"
 #include "platform/camera_sdk/simulator.h"
 #include "platform/os/realtime.h"
-#include "scanner/frame_repair.h"
 #include "state/camera_slot.h"
 #include "state/observing_log.h"
 #include "tests/scanner/scanner_fixture.h"
@@ -38,10 +39,10 @@ TEST(FramePlaceTest, AFrameIsInPlaceOnlyWhenTheStageStoodAtItsStepThroughout) {
     EXPECT_DOUBLE_EQ(third.centre, 6.3);
     EXPECT_DOUBLE_EQ(third.tolerance, 0.2);
     EXPECT_TRUE(TakenInPlace(Record(2, 6.3f, 6.45f), third));
-    EXPECT_FALSE(TakenInPlace(Record(2, 6.3f, 6.55f), third));   // the stage had moved on
-    EXPECT_FALSE(TakenInPlace(Record(2, 6.0f, 6.3f), third));    // requested before it arrived
-    EXPECT_FALSE(TakenInPlace(Record(2, 6.3f, kNaN), third));    // no reading after the frame
-    EXPECT_FALSE(TakenInPlace(Record(2, 6.3f, 6.3f, true), third));         // requested late
+    EXPECT_FALSE(TakenInPlace(Record(2, 6.3f, 6.55f), third));       // the stage had moved on
+    EXPECT_FALSE(TakenInPlace(Record(2, 6.0f, 6.3f), third));        // requested before it arrived
+    EXPECT_FALSE(TakenInPlace(Record(2, 6.3f, kNaN), third));        // no reading after the frame
+    EXPECT_FALSE(TakenInPlace(Record(2, 6.3f, 6.3f, true), third));  // requested late
     EXPECT_FALSE(TakenInPlace(Record(2, 6.3f, 6.3f, false, false), third));  // never read
 
     // Continuous mode: half a step either side of step x step size, from 0.
@@ -78,7 +79,7 @@ TEST(FramePlaceTest, WithoutRetakingTheFramesOffTheirStepAreFlaggedLate) {
 // Scans with both simulated cameras, their frames taken by the program's
 // own monitoring loop.
 class FrameRepairTest : public ScannerTest {
-protected:
+  protected:
     void SetUp() override {
         ScannerTest::SetUp();
         camsim::Reset(camsim::Config{});
@@ -204,9 +205,10 @@ TEST_F(FrameRepairTest, ARefusedRealTimePolicyIsSaidOnceAndTheScanGoesOn) {
     StartMonitoring();
     ASSERT_EQ(StepScan(2), 1);
     ASSERT_EQ(StepScan(2), 1);
-    const std::string line = "\nReal-time scheduling refused by the system (refused for this "
-                             "test): on a busy computer frames may be exposed off their step; "
-                             "each scan takes them again at their step before it ends.\n";
+    const std::string line =
+        "\nReal-time scheduling refused by the system (refused for this "
+        "test): on a busy computer frames may be exposed off their step; "
+        "each scan takes them again at their step before it ends.\n";
     const std::string status = Status();
     const size_t first = status.find(line);
     ASSERT_NE(first, std::string::npos) << status;
