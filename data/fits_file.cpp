@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/os/beside.h"
@@ -375,7 +376,10 @@ void FitsOutput::Words(const uint16_t* data, size_t count) {
         // takes the bytes at the pace of a plain write.
         thread_local WriteChunks ofThisThread;
         SwapPipeline pipeline(data, count, ofThisThread);
-        os::Beside helper([&] { pipeline.Help(); });
+        // An image of a few chunks is swapped by the writer alone: a thread
+        // of its own would cost more than it saves.
+        std::optional<os::Beside> helper;
+        if (pipeline.Chunks() > kChunksAhead) helper.emplace([&] { pipeline.Help(); });
         for (size_t k = 0; k < pipeline.Chunks() && status_ == 0; ++k) {
             uint16_t* chunk = pipeline.Ready(k);
             ffpbyt(fptr_, static_cast<LONGLONG>(pipeline.Words(k) * sizeof(uint16_t)), chunk,
@@ -383,7 +387,7 @@ void FitsOutput::Words(const uint16_t* data, size_t count) {
             pipeline.Written(k);
         }
         pipeline.Stop();
-        helper.Join();
+        if (helper) helper->Join();
     }
     if (status_) Report(status_, "writing the image data");
 }
