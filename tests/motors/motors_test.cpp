@@ -195,8 +195,8 @@ TEST_F(MotorsTest, SwitchingOnPreparesTheControllerAndFillsBothWavelengthLists) 
                                   std::pair{state.testpanel, TEST_WVLIST}}) {
         const auto labels = ListLabels(panel, control);
         ASSERT_EQ(labels.size(), 7u);
-        EXPECT_EQ(labels[0], "6562.799805");
-        EXPECT_EQ(labels[1], "8542.000000");
+        EXPECT_EQ(labels[0], "6562.80");
+        EXPECT_EQ(labels[1], "8542.00");
         int selected = -1;
         ui::GetCtrlIndex(panel, control, &selected);
         EXPECT_EQ(selected, 0);
@@ -380,7 +380,7 @@ TEST_F(MotorsTest, SettingsOkMovesTheGratingToTheChosenWavelengthAndStoresTheCho
     SwitchOn();
     Script(R"script(
 commit MAIN.SETUP
-set MOTOR_PAGE.WVLIST 8542.000000
+set MOTOR_PAGE.WVLIST 8542.00
 commit SETTINGS.OK
 )script");
     EXPECT_EQ(motion6k::Axis(1).encoder, 99097);
@@ -489,7 +489,7 @@ TEST_F(MotorsTest, DeviceTestRefreshesBothWavelengthListsFromTheFile) {
     Script("commit MAIN.TEST\n");
     for (auto [panel, control] : {std::pair{MotorPage(), MOTOR_PAGE_WVLIST},
                                   std::pair{state.testpanel, TEST_WVLIST}}) {
-        EXPECT_EQ(ListLabels(panel, control), (std::vector<std::string>{"5000.000000", "6000.500000"}));
+        EXPECT_EQ(ListLabels(panel, control), (std::vector<std::string>{"5000.00", "6000.50"}));
         int selected = -1;
         ui::GetCtrlIndex(panel, control, &selected);
         EXPECT_EQ(selected, 1);
