@@ -73,7 +73,7 @@ int cmdOpen(int, int, int event, void*, int, int) {
         return 0;
     }
     for (int control : {MAIN_PICTURE, MAIN_BYTSCL_MIN, MAIN_BYTSCL_MAX, MAIN_GRAPH, MAIN_CURSOR_X,
-                        MAIN_CURSOR_Y, MAIN_PIXEL_VALUE})
+                        MAIN_CURSOR_Y, MAIN_CURSOR_FRAME, MAIN_PIXEL_VALUE})
         SetDimmed(panel, control, false);
 
     if (path.find(".bmp") != std::string::npos) {
