@@ -294,6 +294,10 @@ TEST_F(ScreenshotTest, TheMainPanelGivesTheFrameTheScreensSpaceAndFitsASmallScre
         EXPECT_NEAR(image.width, image.height, 3);
         EXPECT_GT(image.height, ViewOf(picture).height - 4);  // the view's whole height
         imageHeight[i++] = image.height;
+        // Beside it the colour bar runs through the grey ramp.
+        const Rect colourBar{picture.right() - kColourBar + 8, ViewOf(picture).top + 12, 10,
+                             ViewOf(picture).height - 24};
+        EXPECT_GT(GreyLevels(shot, colourBar), 200u);
         // The histogram's bars are blue.
         EXPECT_GT(CountPixels(shot, Inner(main.Control("GRAPH", shot, bar), 30), Blue), 200);
     }

@@ -892,14 +892,6 @@ class GraphView : public ControlView {
         SetTicks(axisY_, ys.low < 0 ? ys.low - pad : ys.low, ys.high + pad);
     }
 
-    // 1, 2, 2.5 or 5 times a power of ten, about `count` steps over `range`.
-    static double RoundStep(double range, int count) {
-        const double raw = range / count;
-        const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-        const double f = raw / magnitude;
-        return magnitude * (f <= 1 ? 1 : f <= 2 ? 2 : f <= 2.5 ? 2.5 : f <= 5 ? 5 : 10);
-    }
-
     static void SetTicks(QValueAxis* axis, double low, double high) {
         const double step = RoundStep(high - low, 5);
         low = std::floor(low / step) * step;

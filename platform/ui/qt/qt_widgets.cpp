@@ -17,6 +17,13 @@
 
 namespace ui::qt {
 
+double RoundStep(double range, int count) {
+    const double raw = range / count;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double f = raw / magnitude;
+    return magnitude * (f <= 1 ? 1 : f <= 2 ? 2 : f <= 2.5 ? 2.5 : f <= 5 ? 5 : 10);
+}
+
 // ---- PanelWindow ----------------------------------------------------------------
 
 PanelWindow::PanelWindow(int panel) : QWidget(nullptr), panel_(panel) {}
@@ -317,14 +324,19 @@ void PictureWidget::PaintColourBar(QPainter& painter) {
     if (scaleHigh_ <= scaleLow_) return;  // no data behind the bytes: no values to name
     const int labelLeft = bar.right() + 4;
     const int labelWidth = area.right() - labelLeft;
-    for (int k = 0; k <= 4; ++k) {
-        const double fraction = k / 4.0;
+    auto label = [&](double value) {
+        const double fraction = (value - scaleLow_) / (scaleHigh_ - scaleLow_);
         const int y = bar.bottom() - static_cast<int>(std::lround(fraction * (bar.height() - 1)));
-        const double value = scaleLow_ + fraction * (scaleHigh_ - scaleLow_);
         painter.drawLine(bar.right() + 1, y, bar.right() + 3, y);
         painter.drawText(QRect(labelLeft, y - metrics.height() / 2, labelWidth, metrics.height()),
-                         Qt::AlignLeft | Qt::AlignVCenter, ValueText(std::round(value)));
-    }
+                         Qt::AlignLeft | Qt::AlignVCenter, ValueText(value));
+    };
+    // Round values between the limits, as far apart as the bar's height allows.
+    const int fit = std::max(1, bar.height() / (2 * metrics.height()));
+    const double step = RoundStep(scaleHigh_ - scaleLow_, std::min(5, fit));
+    for (double value = std::ceil(scaleLow_ / step) * step; value <= scaleHigh_ + step * 1e-9;
+         value += step)
+        label(value);
 }
 
 void PictureWidget::mouseMoveEvent(QMouseEvent* event) {

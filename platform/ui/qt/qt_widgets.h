@@ -18,6 +18,10 @@ class QLabel;
 
 namespace ui::qt {
 
+// A round step for about `count` steps over `range` (> 0): 1, 2, 2.5 or 5
+// times a power of ten. Axis ticks and the colour bar's labels use it.
+double RoundStep(double range, int count);
+
 // Window of a panel. The close box does not close it: the program decides,
 // so the close is handed on as EVENT_CLOSE.
 class PanelWindow : public QWidget {

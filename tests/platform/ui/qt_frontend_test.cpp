@@ -760,6 +760,9 @@ TEST_F(QtFrontEndTest, GraphTicksFallOnRoundValuesAndAxesCarryTheirTitles) {
     ASSERT_NE(axis(Qt::Horizontal), nullptr);
     EXPECT_TRUE(PumpUntil([&] { return axis(Qt::Horizontal)->titleText() == "Value (ADU)"; }));
     EXPECT_EQ(axis(Qt::Vertical)->titleText(), "Pixels");
+    EXPECT_EQ(qt::RoundStep(3282, 5), 1000);
+    EXPECT_EQ(qt::RoundStep(11, 5), 2.5);
+    EXPECT_DOUBLE_EQ(qt::RoundStep(0.9, 5), 0.2);
     // The axis runs from 2000 to 6000 in steps of 1000 (steps are 1, 2, 2.5
     // or 5 x 10^k), so every tick is a round value.
     EXPECT_EQ(axis(Qt::Horizontal)->min(), 2000);
