@@ -151,10 +151,14 @@ void QtFrontEnd::Refresh() {
     for (const PanelState& state : changes.panels) {
         PanelView& view = *FindPanel(state.handle);
         if (view.isPage || !view.window || view.window->isVisible() == state.visible) continue;
-        if (state.visible && state.resizable && state.maximized) {
+        const QScreen* screen = view.window->screen();
+        const int barHeight = view.menuBar ? view.menuBar->sizeHint().height() : 0;
+        const bool roomForIt = screen &&
+                               screen->availableGeometry().width() >= state.minWidth &&
+                               screen->availableGeometry().height() >= state.minHeight + barHeight;
+        if (state.visible && state.resizable && state.maximized && roomForIt) {
             // Filling the screen also where no window manager maximises.
-            if (const QScreen* screen = view.window->screen())
-                view.window->setGeometry(screen->availableGeometry());
+            view.window->setGeometry(screen->availableGeometry());
             view.window->showMaximized();
         } else
             view.window->setVisible(state.visible);
@@ -247,8 +251,13 @@ void QtFrontEnd::FitCanvas(PanelView& view) {
     if (!view.window || !view.canvas || view.isPage) return;
     const PanelState& state = view.state;
     const int barHeight = view.menuBar ? view.menuBar->sizeHint().height() : 0;
-    const int width = state.resizable ? view.window->width() : state.width;
-    const int height = state.resizable ? view.window->height() - barHeight : state.height;
+    // Never laid out below the smallest size: a window squeezed smaller
+    // than that (a screen too small for it) cuts its controls off at the
+    // edge instead of piling them on each other.
+    const int width = state.resizable ? std::max(view.window->width(), state.minWidth) : state.width;
+    const int height = state.resizable
+                           ? std::max(view.window->height() - barHeight, state.minHeight)
+                           : state.height;
     if (view.menuBar) view.menuBar->setGeometry(0, 0, width, barHeight);
     view.canvas->setGeometry(0, barHeight, width, height);
     const int dx = state.resizable ? width - state.width : 0;
