@@ -57,7 +57,8 @@ void Commit(ui::CtrlCallbackPtr callback) {
 int PELU_main() {
     if (ui::InitRuntime() < 0) return -1;
     OpenObservingLog(state.data_directory);
-    if (!Load(MAIN_RESOURCE, &state.mainPanel) || !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
+    if (!Load(MAIN_RESOURCE, &state.mainPanel) ||
+        !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
         !Load(TEST_RESOURCE, &state.testpanel) || !Load(ABOUT_RESOURCE, &state.aboutPanel) ||
         !Load(HEADER_RESOURCE, &display.headerPanel))
         return -1;
@@ -192,17 +193,15 @@ void RegisterControlCallbacks() {
         const char* name;
         ui::CtrlCallbackPtr callback;
     };
-    for (const Named& c : {Named{"panel_proc", panel_proc}, Named{"QuitCallback", QuitCallback},
-                           Named{"InfoPanel_proc", InfoPanel_proc}, Named{"Obs_Test", Obs_Test},
-                           Named{"test_panel_proc", test_panel_proc},
-                           Named{"Set_PELU_parameter", Set_PELU_parameter},
-                           Named{"SetPELU_proc", SetPELU_proc},
-                           Named{"PELU_setCancel", PELU_setCancel},
-                           Named{"CCD_setBinning", CCD_setBinning}, Named{"Scan_Mode", Scan_Mode},
-                           Named{"PELU_setOK", PELU_setOK}, Named{"cmd_Run", cmd_Run},
-                           Named{"cmdStop", cmdStop}, Named{"cmdOpen", cmdOpen},
-                           Named{"cmdShowHeader", cmdShowHeader},
-                           Named{"HeaderPanel_proc", HeaderPanel_proc}})
+    for (const Named& c :
+         {Named{"panel_proc", panel_proc}, Named{"QuitCallback", QuitCallback},
+          Named{"InfoPanel_proc", InfoPanel_proc}, Named{"Obs_Test", Obs_Test},
+          Named{"test_panel_proc", test_panel_proc},
+          Named{"Set_PELU_parameter", Set_PELU_parameter}, Named{"SetPELU_proc", SetPELU_proc},
+          Named{"PELU_setCancel", PELU_setCancel}, Named{"CCD_setBinning", CCD_setBinning},
+          Named{"Scan_Mode", Scan_Mode}, Named{"PELU_setOK", PELU_setOK}, Named{"cmd_Run", cmd_Run},
+          Named{"cmdStop", cmdStop}, Named{"cmdOpen", cmdOpen},
+          Named{"cmdShowHeader", cmdShowHeader}, Named{"HeaderPanel_proc", HeaderPanel_proc}})
         ui::RegisterCallback(c.name, c.callback);
     RegisterDisplayCallbacks();
     struct NamedMenu {

@@ -36,7 +36,8 @@ void FillHeaderViewer() {
     std::string text;
     for (const std::string& card : display.FitsHeaderCards) text += card + "\n";
     ui::ResetTextBox(display.headerPanel, HEADER_CARDS, text);
-    ui::SetPanelAttribute(display.headerPanel, ui::ATTR_TITLE, "FITS header - " + display.shownFile);
+    ui::SetPanelAttribute(display.headerPanel, ui::ATTR_TITLE,
+                          "FITS header - " + display.shownFile);
 }
 
 bool IsDimmed(int control) {

@@ -240,7 +240,8 @@ void ApplyScannerSettings(const DialogValues& v) {
         SetText(main, MAIN_SUM_STEPTIME, Format("%.1f", state.scan_duration));
         SetText(main, MAIN_SUM_STEPSIZE, Format("%.1f", 2 * state.scan_size));
         if (frames == 0) SetText(main, MAIN_SUM_TOTAL, Format("%.1f", 0.001 * state.scan_duration));
-        SetText(main, MAIN_SUM_EXTENT, Format("%.3f", 0.08 * (2 * state.scan_size * frames) / 16.0));
+        SetText(main, MAIN_SUM_EXTENT,
+                Format("%.3f", 0.08 * (2 * state.scan_size * frames) / 16.0));
     } else if (state.scan_mode == 1) {
         SetText(main, MAIN_SUM_MODE, "Imaging");
         SetText(main, MAIN_SUM_STEPTIME, Format("%.1f", state.scan_speed));

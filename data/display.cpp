@@ -10,8 +10,8 @@
 #include "data/views.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
-#include "state/controls.h"
 #include "state/camera_slot.h"
+#include "state/controls.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
 
@@ -417,13 +417,16 @@ int viewCCD2(int, int, int event, void*, int, int) { return ViewCamera(event, 2)
 void ShowFileName(const std::string& path, bool withHeader) {
     Lock lock(DisplayMutex());
     const int panel = state.mainPanel;
-    if (display.programTitle.empty()) ui::GetPanelAttribute(panel, ui::ATTR_TITLE, &display.programTitle);
+    if (display.programTitle.empty())
+        ui::GetPanelAttribute(panel, ui::ATTR_TITLE, &display.programTitle);
     if (path == display.shownFile) return;  // the live view calls this for every frame
     display.shownFile = path;
     const std::string name = path.substr(path.find_last_of("/\\") + 1);
-    ui::SetPanelAttribute(panel, ui::ATTR_TITLE,
-                          path.empty() ? display.programTitle : name + " - " + display.programTitle);
-    ui::SetMenuBarAttribute(state.menubar, MENUBAR_FILE_HEADER, ui::ATTR_DIMMED, withHeader ? 0 : 1);
+    ui::SetPanelAttribute(
+        panel, ui::ATTR_TITLE,
+        path.empty() ? display.programTitle : name + " - " + display.programTitle);
+    ui::SetMenuBarAttribute(state.menubar, MENUBAR_FILE_HEADER, ui::ATTR_DIMMED,
+                            withHeader ? 0 : 1);
     SetDimmed(panel, MAIN_HEADER, !withHeader);
     if (!withHeader && display.headerPanel > 0) ui::HidePanel(display.headerPanel);
 }
@@ -441,7 +444,8 @@ void ShowCursorReadout() {
     SetText(panel, MAIN_CURSOR_X, Format("%d", x));
     SetText(panel, MAIN_CURSOR_Y, Format("%d", y));
     // The picture shows the plane upside down: row height - 1 - y.
-    const uint16_t sample = plane.data[size_t(plane.height - 1 - y) * size_t(plane.width) + size_t(x)];
+    const uint16_t sample =
+        plane.data[size_t(plane.height - 1 - y) * size_t(plane.width) + size_t(x)];
     SetText(panel, MAIN_PIXEL_VALUE, Format("%d", int(sample)));
     // In the frame view the frame is the selector's; in the slice view each
     // column of the picture is a frame.

@@ -34,9 +34,9 @@ struct DisplayGlobals {
     float stdev = 0.0f;
     FitsHeaderRecord FitsHeader;
     std::vector<std::string> FitsHeaderCards;  // the stored file's header, card by card
-    std::string shownFile;  // path of the stored file on screen; "" for camera data
+    std::string shownFile;     // path of the stored file on screen; "" for camera data
     std::string programTitle;  // the main panel's title without a file name
-    int headerPanel = 0;    // the header viewer's panel
+    int headerPanel = 0;       // the header viewer's panel
     // The missing bias/dark frame is reported once, not at every frame.
     bool biasDarkMissingReported = false;
     // How the scale limits of a new picture are chosen (the main panel's ring).

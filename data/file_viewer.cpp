@@ -71,7 +71,8 @@ std::string ReadOpenFits(fitsfile* file, const std::string& path, long long file
         return fail("The image header cannot be read");
     for (int i = 1; i <= cardCount; ++i) {
         char card[FLEN_CARD] = {};
-        if (fits_read_record(file, i, card, &status)) return fail("The image header cannot be read");
+        if (fits_read_record(file, i, card, &status))
+            return fail("The image header cannot be read");
         out->cards.emplace_back(card);
     }
 

@@ -202,8 +202,9 @@ namespace {
 // Leaves the program, after asking when edits would be lost.
 void Leave() {
     if (unsavedChanges &&
-        !ui::ConfirmPopup("Exit", "The table has changes that are not saved in Wv.ini.\n\n"
-                                  "Leave without saving them?"))
+        !ui::ConfirmPopup("Exit",
+                          "The table has changes that are not saved in Wv.ini.\n\n"
+                          "Leave without saving them?"))
         return;
     ui::QuitUserInterface(0);
 }

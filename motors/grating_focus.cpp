@@ -104,7 +104,6 @@ std::string AddressEntriesFault(const std::vector<std::string>& tokens) {
     return "";
 }
 
-
 // The main panel's grating read-outs: the encoder position, and the line of
 // Wv.ini that sits at that position (or the nearest one).
 void ShowGratingOnMainPanel(int position) {

@@ -75,7 +75,7 @@ struct ControlState {
     std::vector<bool> pageDimmed;
     // Picture (shared and immutable: copying a snapshot does not copy pixels)
     std::shared_ptr<const PictureImage> picture;
-    double pictureZoom = 0;   // screen pixels per image pixel; 0 fits the view
+    double pictureZoom = 0;  // screen pixels per image pixel; 0 fits the view
     int picturePalette = VAL_PALETTE_BITMAP;
     double scaleLow = 0, scaleHigh = 0;  // data values of byte 0 and 255 (colour bar); equal: none
     // Graph

@@ -153,11 +153,16 @@ int ParseAnchors(const std::string& text, const std::string& where) {
     std::istringstream words(text);
     std::string word;
     while (words >> word) {
-        if (word == "left") anchors |= kAnchorLeft;
-        else if (word == "top") anchors |= kAnchorTop;
-        else if (word == "right") anchors |= kAnchorRight;
-        else if (word == "bottom") anchors |= kAnchorBottom;
-        else Fail(where, "\"anchor\" takes left, top, right and bottom, not \"" + word + "\"");
+        if (word == "left")
+            anchors |= kAnchorLeft;
+        else if (word == "top")
+            anchors |= kAnchorTop;
+        else if (word == "right")
+            anchors |= kAnchorRight;
+        else if (word == "bottom")
+            anchors |= kAnchorBottom;
+        else
+            Fail(where, "\"anchor\" takes left, top, right and bottom, not \"" + word + "\"");
     }
     // A control anchored to neither side of a direction keeps its place.
     if (!(anchors & (kAnchorLeft | kAnchorRight))) anchors |= kAnchorLeft;

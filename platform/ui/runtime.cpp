@@ -1211,13 +1211,16 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
 int SetCtrlAttribute(int panel, int control, int attribute, const std::string& value) {
     return ChangeControl(panel, control, [&](Control& c) {
         switch (attribute) {
-            case ATTR_LABEL_TEXT: c.s.label = value; return 0;
+            case ATTR_LABEL_TEXT:
+                c.s.label = value;
+                return 0;
             case ATTR_XNAME:
             case ATTR_YNAME:
                 if (c.s.type != CtrlType::Graph) return UIE_BAD_ATTRIBUTE;
                 (attribute == ATTR_XNAME ? c.s.xLabel : c.s.yLabel) = value;
                 return 0;
-            default: return UIE_BAD_ATTRIBUTE;
+            default:
+                return UIE_BAD_ATTRIBUTE;
         }
     });
 }
@@ -1240,10 +1243,18 @@ int GetCtrlAttribute(int panel, int control, int attribute, double* value) {
             case ATTR_CTRL_TYPE: *value = static_cast<int>(s.type); return 0;
             case ATTR_NUM_ROWS: *value = static_cast<double>(s.cells.size()); return 0;
             case ATTR_NUM_COLUMNS: *value = static_cast<double>(s.columns.size()); return 0;
-            case ATTR_PICTURE_ZOOM: *value = s.pictureZoom; return 0;
-            case ATTR_PICTURE_PALETTE: *value = s.picturePalette; return 0;
-            case ATTR_SCALE_LOW: *value = s.scaleLow; return 0;
-            case ATTR_SCALE_HIGH: *value = s.scaleHigh; return 0;
+            case ATTR_PICTURE_ZOOM:
+                *value = s.pictureZoom;
+                return 0;
+            case ATTR_PICTURE_PALETTE:
+                *value = s.picturePalette;
+                return 0;
+            case ATTR_SCALE_LOW:
+                *value = s.scaleLow;
+                return 0;
+            case ATTR_SCALE_HIGH:
+                *value = s.scaleHigh;
+                return 0;
             default: return UIE_BAD_ATTRIBUTE;
         }
     });
@@ -1262,8 +1273,10 @@ int GetCtrlAttribute(int panel, int control, int attribute, std::string* value) 
     return ReadControl(panel, control, [&](Control& c) {
         if (attribute == ATTR_LABEL_TEXT) *value = c.s.label;
         else if (attribute == ATTR_CONSTANT_NAME) *value = c.s.name;
-        else if (attribute == ATTR_XNAME && c.s.type == CtrlType::Graph) *value = c.s.xLabel;
-        else if (attribute == ATTR_YNAME && c.s.type == CtrlType::Graph) *value = c.s.yLabel;
+        else if (attribute == ATTR_XNAME && c.s.type == CtrlType::Graph)
+            *value = c.s.xLabel;
+        else if (attribute == ATTR_YNAME && c.s.type == CtrlType::Graph)
+            *value = c.s.yLabel;
         else return UIE_BAD_ATTRIBUTE;
         return 0;
     });

@@ -61,7 +61,7 @@ constexpr int EVENT_TIMER_TICK = 15;
 constexpr int EVENT_EDIT_MODE_STATE_CHANGE = 32;  // table cell: eventData1 = 1 editing starts, 0 ends;
                                                   // eventData2 = row (1-based) x 65536 + column
 constexpr int EVENT_MOUSE_POINTER_MOVE = 33;  // eventData1 = y, eventData2 = x (panel coordinates)
-constexpr int EVENT_MOUSE_POINTER_LEAVE = 34; // the pointer left a picture's image
+constexpr int EVENT_MOUSE_POINTER_LEAVE = 34;  // the pointer left a picture's image
 
 // Key codes of EVENT_KEYPRESS: a printable key is its character code.
 constexpr int VAL_ENTER_VKEY = 0x0500;
@@ -150,7 +150,7 @@ constexpr int ATTR_NUM_ROWS = 115;     // int (tables), read only
 constexpr int ATTR_NUM_COLUMNS = 116;  // int (tables), read only
 constexpr int ATTR_PANEL_PARENT = 117; // int, read only
 constexpr int ATTR_CONSTANT_NAME = 118;  // text, read only: symbolic name in the resource
-constexpr int ATTR_PICTURE_ZOOM = 119;     // double (pictures): screen pixels per image pixel, 0 fits
+constexpr int ATTR_PICTURE_ZOOM = 119;   // double (pictures): screen pixels per image pixel, 0 fits
 constexpr int ATTR_PICTURE_PALETTE = 120;  // int (pictures): VAL_PALETTE_*
 constexpr int ATTR_SCALE_LOW = 121;        // double (pictures): data value that byte 0 shows
 constexpr int ATTR_SCALE_HIGH = 122;       // double (pictures): data value that byte 255 shows

@@ -342,8 +342,8 @@ TEST_F(DisplayTest, TheScaleLimitsRingChoosesHowTheLimitsAreSet) {
     OnDispatch([] { DisplayCCDImage(1000, 1, 1, kHandle1); });
     EXPECT_EQ(Int(MAIN_BYTSCL_MAX), 60000);
     Script("set MAIN.STRETCH 2\ncommit MAIN.STRETCH");
-    EXPECT_EQ(Int(MAIN_BYTSCL_MIN), 4);    // 0.5 %: the 5th of 1000 values
-    EXPECT_EQ(Int(MAIN_BYTSCL_MAX), 994);  // 99.5 %: the 995th; the hot pixel is left out
+    EXPECT_EQ(Int(MAIN_BYTSCL_MIN), 4);     // 0.5 %: the 5th of 1000 values
+    EXPECT_EQ(Int(MAIN_BYTSCL_MAX), 994);   // 99.5 %: the 995th; the hot pixel is left out
     EXPECT_EQ(Picture().pixels[500], 127);  // 255 x 496 / 990, truncated
 }
 

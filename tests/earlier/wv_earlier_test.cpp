@@ -186,8 +186,7 @@ TEST_F(WvEarlierTest, DeleteMovesLaterEntriesDownAndNeverBelowZero) {
     EXPECT_EQ(wvTable.nWV_FileIO, 2);
     EXPECT_EQ(wvTable.Data[0].wavelength, 2.0f);
     EXPECT_EQ(wvTable.Data[1].wavelength, 3.0f);
-    EXPECT_EQ(Labels(state.testpanel, TEST_WVLIST),
-              (std::vector<std::string>{"2.00", "3.00"}));
+    EXPECT_EQ(Labels(state.testpanel, TEST_WVLIST), (std::vector<std::string>{"2.00", "3.00"}));
 
     EXPECT_EQ(DelData(-1), 0);  // no row selected
     EXPECT_EQ(DelData(2), 0);   // past the end

@@ -9,14 +9,13 @@
 #include <QImage>
 #include <climits>
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -41,7 +40,7 @@ constexpr Screen kDesk{1920, 1080};
 // left and right it grows; likewise for bottom. `menuBar` is the height of
 // the menu bar above the panel's area.
 class Layout {
-public:
+  public:
     Layout(const char* uirPath, const std::string& panel) {
         std::ifstream in(uirPath);
         const nlohmann::json uir = nlohmann::json::parse(in);
@@ -58,12 +57,15 @@ public:
             Rect r{c.at("left").get<int>(), c.at("top").get<int>(), c.at("width").get<int>(),
                    c.at("height").get<int>()};
             const std::string anchor = c.value("anchor", "left top");
-            const bool left = anchor.find("left") != std::string::npos || anchor.find("right") == std::string::npos;
+            const bool left = anchor.find("left") != std::string::npos ||
+                              anchor.find("right") == std::string::npos;
             const bool right = anchor.find("right") != std::string::npos;
-            const bool top = anchor.find("top") != std::string::npos || anchor.find("bottom") == std::string::npos;
+            const bool top = anchor.find("top") != std::string::npos ||
+                             anchor.find("bottom") == std::string::npos;
             const bool bottom = anchor.find("bottom") != std::string::npos;
             const int dx = panel_.value("resizable", false) ? shot.width() - Width() : 0;
-            const int dy = panel_.value("resizable", false) ? shot.height() - menuBar - Height() : 0;
+            const int dy =
+                panel_.value("resizable", false) ? shot.height() - menuBar - Height() : 0;
             if (right) (left ? r.width : r.left) += dx;
             if (bottom) (top ? r.height : r.top) += dy;
             r.top += menuBar;
@@ -73,7 +75,7 @@ public:
         return {};
     }
 
-private:
+  private:
     nlohmann::json panel_;
 };
 
@@ -92,9 +94,15 @@ Rect Clip(const QImage& shot, Rect r) {
     return r;
 }
 
-bool Grey(const QColor& c) { return c.red() == c.green() && c.green() == c.blue(); }
-bool Blue(const QColor& c) { return c.blue() > 180 && c.blue() - c.red() > 80 && c.blue() - c.green() > 80; }
-bool Dark(const QColor& c) { return c.red() < 90 && c.green() < 90 && c.blue() < 90; }
+bool Grey(const QColor& c) {
+    return c.red() == c.green() && c.green() == c.blue();
+}
+bool Blue(const QColor& c) {
+    return c.blue() > 180 && c.blue() - c.red() > 80 && c.blue() - c.green() > 80;
+}
+bool Dark(const QColor& c) {
+    return c.red() < 90 && c.green() < 90 && c.blue() < 90;
+}
 
 // Distinct grey levels (red = green = blue) within `r`.
 size_t GreyLevels(const QImage& shot, Rect r) {
@@ -146,7 +154,8 @@ Rect ViewOf(Rect picture) {
 // Where the picture's image is drawn in `view`: the lit grey pixels, the
 // ground around the image being black.
 Rect ImageOnScreen(const QImage& shot, Rect view) {
-    return BoundingBox(shot, Inner(view, 1), [](const QColor& c) { return Grey(c) && c.red() > 8; });
+    return BoundingBox(shot, Inner(view, 1),
+                       [](const QColor& c) { return Grey(c) && c.red() > 8; });
 }
 
 // The menu bar's height. Going down the picture's view just left of its
@@ -223,10 +232,11 @@ protected:
             << screen.width << ", \"height\": " << screen.height
             << ", \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1 } ] }";
         const std::string command =
-            "cd '" + folder.string() + "' && QT_QPA_PLATFORM='offscreen:configfile=" +
-            (folder / "screen.json").string() + "' PELU_TIME_SCALE=0.05 "
-            "PELU_DRIVE_E='" + (folder / "E").string() + "' '" + program +
-            "' --script script.pelu > run.log 2>&1";
+            "cd '" + folder.string() +
+            "' && QT_QPA_PLATFORM='offscreen:configfile=" + (folder / "screen.json").string() +
+            "' PELU_TIME_SCALE=0.05 "
+            "PELU_DRIVE_E='" +
+            (folder / "E").string() + "' '" + program + "' --script script.pelu > run.log 2>&1";
         const int status = std::system(command.c_str());
         std::ifstream log(folder / "run.log");
         const std::string output((std::istreambuf_iterator<char>(log)), {});
@@ -332,7 +342,8 @@ TEST_F(ScreenshotTest, TheSliceViewKeepsThePixelAspect) {
         EXPECT_GT(GreyLevels(shot, Inner(image, 2)), 32u);
         // Frames run left to right, brighter with each.
         const int y = image.top + image.height / 2;
-        EXPECT_LT(shot.pixelColor(image.left + 2, y).red(), shot.pixelColor(image.right() - 3, y).red());
+        EXPECT_LT(shot.pixelColor(image.left + 2, y).red(),
+                  shot.pixelColor(image.right() - 3, y).red());
     }
 }
 
@@ -359,7 +370,8 @@ TEST_F(ScreenshotTest, AnOpenedFileIsShownWholeInItsAspect) {
         EXPECT_NEAR(double(image.width) / image.height, 4.0, 0.1);
         // The ramp runs dark to light from left to right.
         const int y = image.top + image.height / 2;
-        EXPECT_LT(shot.pixelColor(image.left + 5, y).red(), shot.pixelColor(image.right() - 5, y).red());
+        EXPECT_LT(shot.pixelColor(image.left + 5, y).red(),
+                  shot.pixelColor(image.right() - 5, y).red());
         // Its size is in the file fields.
         EXPECT_GT(CountPixels(shot, Inner(main.Control("FILE_NAXIS1", shot, bar), 4), Dark), 10);
     }
@@ -391,8 +403,9 @@ TEST_F(ScreenshotTest, WavelengthEditorShowsTheTableOfWvIni) {
     const Layout panel(LINTAB_UIR, "PANEL");
     for (Screen screen : {kLaptop, kDesk}) {
         SCOPED_TRACE(std::to_string(screen.width) + "x" + std::to_string(screen.height));
-        const QImage shot = Run(LINTAB_PROGRAM, "commit PANEL.RELOADBTN\nscreenshot table.png\nquit\n",
-                                "table.png", screen);
+        const QImage shot =
+            Run(LINTAB_PROGRAM, "commit PANEL.RELOADBTN\nscreenshot table.png\nquit\n", "table.png",
+                screen);
         ASSERT_FALSE(shot.isNull());
         // The window opens at its design size, which both screens hold.
         EXPECT_EQ(shot.width(), panel.Width());
@@ -407,8 +420,9 @@ TEST_F(ScreenshotTest, WavelengthEditorShowsTheTableOfWvIni) {
 
         // Without a Wv.ini, Reload says so and the table shows no digits there.
         fs::remove(folder / "Wv.ini");
-        const QImage empty = Run(LINTAB_PROGRAM, "commit PANEL.RELOADBTN\nscreenshot empty.png\nquit\n",
-                                 "empty.png", screen);
+        const QImage empty =
+            Run(LINTAB_PROGRAM, "commit PANEL.RELOADBTN\nscreenshot empty.png\nquit\n", "empty.png",
+                screen);
         ASSERT_FALSE(empty.isNull());
         EXPECT_LT(CountPixels(empty, wavelengths, Dark), CountPixels(shot, wavelengths, Dark) / 4);
         fs::copy_file(fs::path(PELU_SITE_DIR) / "Wv.ini", folder / "Wv.ini");

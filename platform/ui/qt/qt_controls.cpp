@@ -1027,12 +1027,16 @@ QRect ControlView::Placed(const ControlState& state) const {
         if (r.height() <= 0) r.setHeight(hint.height());
     }
     if (state.anchors & kAnchorRight) {
-        if (state.anchors & kAnchorLeft) r.setWidth(std::max(8, r.width() + dx_));
-        else r.translate(dx_, 0);
+        if (state.anchors & kAnchorLeft)
+            r.setWidth(std::max(8, r.width() + dx_));
+        else
+            r.translate(dx_, 0);
     }
     if (state.anchors & kAnchorBottom) {
-        if (state.anchors & kAnchorTop) r.setHeight(std::max(8, r.height() + dy_));
-        else r.translate(0, dy_);
+        if (state.anchors & kAnchorTop)
+            r.setHeight(std::max(8, r.height() + dy_));
+        else
+            r.translate(0, dy_);
     }
     return r;
 }

@@ -3,13 +3,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
-#include <QKeySequence>
 #include <algorithm>
 #include <climits>
 #include <set>
@@ -153,8 +153,7 @@ void QtFrontEnd::Refresh() {
         if (view.isPage || !view.window || view.window->isVisible() == state.visible) continue;
         const QScreen* screen = view.window->screen();
         const int barHeight = view.menuBar ? view.menuBar->sizeHint().height() : 0;
-        const bool roomForIt = screen &&
-                               screen->availableGeometry().width() >= state.minWidth &&
+        const bool roomForIt = screen && screen->availableGeometry().width() >= state.minWidth &&
                                screen->availableGeometry().height() >= state.minHeight + barHeight;
         if (state.visible && state.resizable && state.maximized && roomForIt) {
             // Filling the screen also where no window manager maximises.
@@ -254,7 +253,8 @@ void QtFrontEnd::FitCanvas(PanelView& view) {
     // Never laid out below the smallest size: a window squeezed smaller
     // than that (a screen too small for it) cuts its controls off at the
     // edge instead of piling them on each other.
-    const int width = state.resizable ? std::max(view.window->width(), state.minWidth) : state.width;
+    const int width =
+        state.resizable ? std::max(view.window->width(), state.minWidth) : state.width;
     const int height = state.resizable
                            ? std::max(view.window->height() - barHeight, state.minHeight)
                            : state.height;

@@ -107,16 +107,18 @@ PictureWidget::PictureWidget(int panel, int control, QWidget* parent)
         button->setText(text);
         button->setToolTip(tip);
         button->setAutoRaise(true);
-        QObject::connect(button, &QToolButton::clicked, this, [this, zoom] { ZoomAroundCentre(zoom); });
+        QObject::connect(button, &QToolButton::clicked, this,
+                         [this, zoom] { ZoomAroundCentre(zoom); });
         layout->addWidget(button);
     };
-    addZoom(QStringLiteral("Fit"), 0, QStringLiteral("Fit the frame to the view (double click zooms in)"));
+    addZoom(QStringLiteral("Fit"), 0,
+            QStringLiteral("Fit the frame to the view (double click zooms in)"));
     for (double step : kZoomSteps)
         addZoom(ZoomText(step), step,
                 QStringLiteral("%1 screen pixel(s) per image pixel").arg(step));
     paletteBox_ = new QComboBox(tools_);
-    paletteBox_->addItems({QStringLiteral("Grey"), QStringLiteral("Inverted grey"),
-                           QStringLiteral("Perceptual")});
+    paletteBox_->addItems(
+        {QStringLiteral("Grey"), QStringLiteral("Inverted grey"), QStringLiteral("Perceptual")});
     paletteBox_->setToolTip(QStringLiteral("Colours of the picture"));
     QObject::connect(paletteBox_, &QComboBox::activated, this,
                      [this](int index) { ChoosePalette(index); });
@@ -141,7 +143,8 @@ void PictureWidget::SetPicture(std::shared_ptr<const PictureImage> picture) {
         ApplyColours();
     }
     // Another shape (a slice after a frame): show it whole around its middle.
-    if (ImageSize() != before) centre_ = QPointF(ImageSize().width() / 2.0, ImageSize().height() / 2.0);
+    if (ImageSize() != before)
+        centre_ = QPointF(ImageSize().width() / 2.0, ImageSize().height() / 2.0);
     UpdateTools();
     update();
 }
@@ -310,12 +313,14 @@ void PictureWidget::PaintColourBar(QPainter& painter) {
     const QRect area = ColourBarArea();
     const QFontMetrics metrics = painter.fontMetrics();
     const int margin = metrics.height() / 2 + 2;
-    const QRect bar(area.left() + 6, area.top() + margin, 14, std::max(2, area.height() - 2 * margin));
+    const QRect bar(area.left() + 6, area.top() + margin, 14,
+                    std::max(2, area.height() - 2 * margin));
     const std::vector<int> colours =
         picture_ ? ShownPalette(*picture_, palette_) : ShownPalette(PictureImage{}, palette_);
     // Byte 255 at the top, byte 0 at the bottom.
     for (int y = 0; y < bar.height(); ++y) {
-        const int index = 255 - static_cast<int>(std::lround(255.0 * y / std::max(1, bar.height() - 1)));
+        const int index =
+            255 - static_cast<int>(std::lround(255.0 * y / std::max(1, bar.height() - 1)));
         painter.setPen(QColor::fromRgb(static_cast<QRgb>(colours[size_t(index)]) | 0xFF000000u));
         painter.drawLine(bar.left(), bar.top() + y, bar.right(), bar.top() + y);
     }
@@ -440,7 +445,8 @@ void PictureWidget::contextMenuEvent(QContextMenuEvent* event) {
         ->setCheckable(true);
     menu.actions().back()->setChecked(zoom_ == 0);
     for (double step : kZoomSteps) {
-        QAction* action = menu.addAction(ZoomText(step), this, [this, at, step] { ZoomTo(step, at); });
+        QAction* action =
+            menu.addAction(ZoomText(step), this, [this, at, step] { ZoomTo(step, at); });
         action->setCheckable(true);
         action->setChecked(zoom_ == step);
     }

@@ -131,11 +131,11 @@ class PictureWidget : public QWidget {
     int paintedGeneration_ = 0;
     std::atomic<int> picturesPainted_{0};
 
-    double zoom_ = 0;         // 0: fit
-    QPointF centre_;          // image point at the centre of the view when zoomed
+    double zoom_ = 0;  // 0: fit
+    QPointF centre_;   // image point at the centre of the view when zoomed
     int palette_ = VAL_PALETTE_BITMAP;
     double scaleLow_ = 0, scaleHigh_ = 0;
-    QPoint place_;            // the control's left and top on the panel
+    QPoint place_;  // the control's left and top on the panel
 
     QElapsedTimer sinceLastMove_;
     QTimer moveTimer_;

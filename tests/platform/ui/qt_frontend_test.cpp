@@ -355,7 +355,8 @@ TEST_F(QtFrontEndTest, PictureMouseReachesTheProgramInImageCoordinates) {
     auto* picture = Widget<QWidget>(panel, kPicture);
     ASSERT_NE(picture, nullptr);
     ASSERT_TRUE(PumpUntil([&] {
-        return static_cast<qt::PictureWidget*>(picture)->ImageSize() == QSize(kPicWidth, kPicHeight);
+        return static_cast<qt::PictureWidget*>(picture)->ImageSize() ==
+               QSize(kPicWidth, kPicHeight);
     }));
 
     QTest::mouseClick(picture, Qt::LeftButton, {}, QPoint(5, 7));
@@ -375,7 +376,8 @@ TEST_F(QtFrontEndTest, PictureMouseReachesTheProgramInImageCoordinates) {
     QTest::mouseMove(picture, QPoint(6, 8));
     ASSERT_TRUE(PumpUntil([] {
         const auto moves = ReceivedFor(kPicture, EVENT_MOUSE_POINTER_MOVE);
-        return !moves.empty() && moves.back().data2 == kPicLeft + 6 && moves.back().data1 == kPicTop + 8;
+        return !moves.empty() && moves.back().data2 == kPicLeft + 6 &&
+               moves.back().data1 == kPicTop + 8;
     }));
     // Two screen pixels further is one image pixel further.
     QTest::mouseMove(picture, QPoint(8, 12));
@@ -403,7 +405,8 @@ TEST_F(QtFrontEndTest, PictureMouseReachesTheProgramInImageCoordinates) {
     // Leaving the widget tells the program once.
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(picture, &leave);
-    ASSERT_TRUE(PumpUntil([] { return ReceivedFor(kPicture, EVENT_MOUSE_POINTER_LEAVE).size() == 1; }));
+    ASSERT_TRUE(
+        PumpUntil([] { return ReceivedFor(kPicture, EVENT_MOUSE_POINTER_LEAVE).size() == 1; }));
 
     // A dimmed picture takes no mouse input. The click on Go afterwards
     // shows that the queue has been worked through.
@@ -472,9 +475,9 @@ TEST_F(QtFrontEndTest, AResizableWindowGivesItsAnchoredControlsTheSpace) {
 
     window->resize(260, 140);
     ASSERT_TRUE(PumpUntil([&] { return view->width() == 160; }));
-    EXPECT_EQ(view->geometry(), QRect(10, 10, 160, 90));  // took all 60 x 40
-    EXPECT_EQ(side->geometry(), QRect(180, 10, 60, 24));  // moved right
-    EXPECT_EQ(below->geometry(), QRect(10, 110, 60, 24)); // moved down
+    EXPECT_EQ(view->geometry(), QRect(10, 10, 160, 90));   // took all 60 x 40
+    EXPECT_EQ(side->geometry(), QRect(180, 10, 60, 24));   // moved right
+    EXPECT_EQ(below->geometry(), QRect(10, 110, 60, 24));  // moved down
     // Smaller than designed, down to the smallest size: the view gives way.
     window->resize(150, 80);
     ASSERT_TRUE(PumpUntil([&] { return view->width() == 50; }));
@@ -782,7 +785,7 @@ TEST_F(QtFrontEndTest, GraphTicksFallOnRoundValuesAndAxesCarryTheirTitles) {
     EXPECT_EQ(axis(Qt::Horizontal)->min(), 0);
     EXPECT_EQ(axis(Qt::Horizontal)->max(), 300);
     EXPECT_EQ(axis(Qt::Horizontal)->tickCount(), 4);
-    EXPECT_EQ(axis(Qt::Vertical)->min(), 0);     // 700 .. 4525 padded, in steps of 1000
+    EXPECT_EQ(axis(Qt::Vertical)->min(), 0);  // 700 .. 4525 padded, in steps of 1000
     EXPECT_EQ(axis(Qt::Vertical)->max(), 5000);
 }
 

@@ -77,13 +77,16 @@ TEST_F(ResourceLoadTest, MalformedFilesAreRefusedWithAReason) {
          "\"precision\" must be 0 to 15"},
         // 100000 rows of 11 columns: a few hundred bytes asking for a million cells and more.
         {Panel(R"({ "id": 1, "name": "G", "type": "table", "width": 1, "height": 1,
-                    "rows": 100000, "columns": [ )" + Columns(11) + " ] }"),
+                    "rows": 100000, "columns": [ )" +
+               Columns(11) + " ] }"),
          "more than 1000000 cells"},
         // Tables within the limit one by one, but not together.
         {Panel(R"({ "id": 1, "name": "G", "type": "table", "width": 1, "height": 1,
-                    "rows": 100000, "columns": [ )" + Columns(6) + R"( ] },
+                    "rows": 100000, "columns": [ )" +
+               Columns(6) + R"( ] },
                   { "id": 2, "name": "H", "type": "table", "width": 1, "height": 1,
-                    "rows": 100000, "columns": [ )" + Columns(6) + " ] }"),
+                    "rows": 100000, "columns": [ )" +
+               Columns(6) + " ] }"),
          "more than 1000000 cells"},
     };
     for (const Case& c : cases) {
@@ -188,7 +191,8 @@ TEST(ResourceParse, AnchorsSayWhichEdgesAControlFollows) {
     EXPECT_TRUE(panel.maximized);
     EXPECT_EQ(panel.minWidth, 60);
     EXPECT_EQ(panel.minHeight, 50);
-    EXPECT_EQ(panel.controls[0].state.anchors, kAnchorLeft | kAnchorTop | kAnchorRight | kAnchorBottom);
+    EXPECT_EQ(panel.controls[0].state.anchors,
+              kAnchorLeft | kAnchorTop | kAnchorRight | kAnchorBottom);
     // Anchored to one side only in a direction: it keeps the other's default.
     EXPECT_EQ(panel.controls[1].state.anchors, kAnchorRight | kAnchorTop);
     EXPECT_EQ(panel.controls[2].state.anchors, kAnchorLeft | kAnchorBottom);

@@ -401,10 +401,11 @@ TEST(ShownPalette, GreyInvertedAndPerceptual) {
     auto channel = [](int rgb, int shift) { return (rgb >> shift) & 0xFF; };
     EXPECT_LT(channel(map[0], 8), 20);
     EXPECT_GT(channel(map[0], 0), channel(map[0], 16));  // blue above red at the dark end
-    EXPECT_GT(channel(map[255], 16), 230);                // yellow at the bright end
+    EXPECT_GT(channel(map[255], 16), 230);               // yellow at the bright end
     EXPECT_GT(channel(map[255], 8), 200);
     EXPECT_LT(channel(map[255], 0), 80);
-    for (int i = 1; i < 256; ++i) ASSERT_GE(channel(map[size_t(i)], 8), channel(map[size_t(i - 1)], 8)) << i;
+    for (int i = 1; i < 256; ++i)
+        ASSERT_GE(channel(map[size_t(i)], 8), channel(map[size_t(i - 1)], 8)) << i;
 }
 
 TEST_F(RuntimeCoreTest, GraphPlotsAreAddressedByHandle) {
