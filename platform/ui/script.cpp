@@ -106,7 +106,7 @@ CtrlType TypeOf(const Target& t) {
 }
 
 // A person can only operate what is shown and not dimmed.
-void RequireReachable(const Target& t) {
+void RequireReachableNow(const Target& t) {
     int dimmed = 0, visible = 1;
     GetCtrlAttribute(t.panel, t.control, ATTR_DIMMED, &dimmed);
     GetCtrlAttribute(t.panel, t.control, ATTR_VISIBLE, &visible);
@@ -120,6 +120,15 @@ void RequireReachable(const Target& t) {
         if (panelDimmed) Fail(t.name + " is on a dimmed panel or page");
         if (!panelVisible) Fail(t.name + " is on a panel that is not shown");
         panel = parent;
+    }
+}
+
+bool Reachable(const Target& t) {
+    try {
+        RequireReachableNow(t);
+        return true;
+    } catch (const ScriptError&) {
+        return false;
     }
 }
 
@@ -316,6 +325,15 @@ void PostAndWait(int panel, int control, int event, int data1, int data2, const 
              " s (instrument time)");
 }
 
+// While long work runs, the controls it holds dimmed come back when it ends:
+// a person waits for them as a script does. Fails when the control is still
+// out of reach after the time-out, or at once when no work runs.
+void RequireReachable(const Target& t) {
+    if (!Reachable(t) && WorkInProgress())
+        WaitFor([&] { return Reachable(t) || !WorkInProgress(); }, timeouts.Real());
+    RequireReachableNow(t);
+}
+
 void PointerEvent(const std::string& verb, std::string rest, int event) {
     Target t = ControlNamed(NextWord(rest));
     int x = ParseInt(NextWord(rest), "x");
@@ -387,8 +405,13 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
             int bar = 0, item = 0;
             if (!detail::FindMenuItemByName(name, &bar, &item)) Fail("no menu item named " + name);
             int dimmed = 0;
-            GetMenuBarAttribute(bar, item, ATTR_DIMMED, &dimmed);
-            if (dimmed) Fail("menu item " + name + " is dimmed");
+            auto itemDimmed = [&] {
+                GetMenuBarAttribute(bar, item, ATTR_DIMMED, &dimmed);
+                return dimmed != 0;
+            };
+            if (itemDimmed() && WorkInProgress())
+                WaitFor([&] { return !itemDimmed() || !WorkInProgress(); }, timeouts.Real());
+            if (itemDimmed()) Fail("menu item " + name + " is dimmed");
             uint64_t seq = detail::PostMenuEventNumbered(bar, item);
             if (!detail::WaitUntilHandled(seq, timeouts.Real()))
                 Fail("menu " + name + ": the program did not come back");
@@ -442,8 +465,11 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
                 std::string expected = Unquote(rest);
                 if (!WaitFor([&] { return ValueMatches(t, expected); }, timeouts.Real()))
                     Fail(t.name + " shows \"" + ValueText(t) + "\", not \"" + expected + "\"");
+            } else if (what == "idle") {
+                if (!WaitFor([] { return !WorkInProgress(); }, timeouts.Real()))
+                    Fail("the program's long work did not end");
             } else {
-                Fail("expect takes status, popup or value");
+                Fail("expect takes status, popup, value or idle");
             }
         } else if (verb == "screenshot") {
             std::string path = NextWord(rest);

@@ -119,6 +119,43 @@ bool IsDispatchThread();
 // are processed meanwhile.
 void Delay(double seconds);
 
+// ---- long work -----------------------------------------------------------------------
+
+// Long work on the dispatch thread (a run, applying settings, a warm-up)
+// waits through these, so that the window keeps answering: while a hold of
+// long work is in force (HoldDimmed below), the dispatch thread goes on
+// dispatching the user's events while it waits (their callbacks run nested,
+// inside the waiting callback); otherwise, and on any other thread, they
+// only wait. The caller must hold no lock.
+//
+// Waits `seconds` of instrument time.
+void DelayWithEvents(double seconds);
+// Waits until `done` returns true, at most `seconds` of instrument time
+// (never less than `minRealSeconds` of real time, so that a loaded host does
+// not turn a slow start into a time-out). `done` is asked at least every
+// `pollMs` real milliseconds and after every event. Returns done().
+bool WaitWithEvents(const std::function<bool()>& done, double seconds, double minRealSeconds = 0,
+                    double pollMs = 2.0);
+
+// While long work runs, the controls that would conflict with it are held
+// dimmed: they show dimmed whatever the program sets meanwhile, and show
+// their own state again when the last hold on them ends. The dispatcher
+// drops the user's input to a control, page or menu item that is dimmed when
+// the event comes to be dispatched, so a click queued before the hold began
+// cannot act later. Returns the hold's id (> 0).
+struct ControlRef {
+    int panel = 0;
+    int control = 0;
+};
+struct MenuItemRef {
+    int menuBar = 0;
+    int item = 0;
+};
+int HoldDimmed(const std::vector<ControlRef>& controls, const std::vector<MenuItemRef>& items = {});
+void ReleaseHold(int hold);
+// True while any hold is in force (long work runs).
+bool WorkInProgress();
+
 // ---- panels ------------------------------------------------------------------------
 
 // Loads panel `resourceNumber` from `file` (a path relative to the folder of
@@ -192,6 +229,7 @@ enum class CtrlType {
     Graph,       // plots addressed by handle
     Timer,       // invisible; ticks while enabled
     Decoration,  // frame, no value
+    ProgressBar, // shows how far work is: value from min to max; its label is drawn in the bar
 };
 
 // Values. Numbers convert between int and double; text goes only to and from

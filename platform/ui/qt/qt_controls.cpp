@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -192,6 +193,33 @@ class LampView : public ControlView {
 
   private:
     LampWidget* lamp_;
+};
+
+// ---- ProgressBar ------------------------------------------------------------------
+
+// The bar shows the control's label as its text: what is done and how long
+// it takes.
+class ProgressBarView : public ControlView {
+  public:
+    ProgressBarView(int panel, const ControlState& state, QWidget* canvas)
+        : ControlView(panel, state.id, canvas), bar_(new QProgressBar(canvas)) {
+        bar_->setRange(0, kSteps);
+        bar_->setTextVisible(true);
+        bar_->setAlignment(Qt::AlignCenter);
+        SetWidget(bar_, LabelPlace::None);
+    }
+
+  protected:
+    void Show(const ControlState& state, const ControlState*) override {
+        const double span = state.maxValue - state.minValue;
+        const double fraction = span > 0 ? (AsDouble(state.value) - state.minValue) / span : 0.0;
+        bar_->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * kSteps)));
+        bar_->setFormat(QString::fromStdString(state.label).replace('%', QStringLiteral("%%")));
+    }
+
+  private:
+    static constexpr int kSteps = 1000;
+    QProgressBar* bar_;
 };
 
 // ---- Numeric ----------------------------------------------------------------------
@@ -1082,6 +1110,9 @@ std::unique_ptr<ControlView> MakeControlView(int panel, const ControlState& stat
             break;
         case CtrlType::Decoration:
             view = std::make_unique<DecorationView>(panel, state, canvas);
+            break;
+        case CtrlType::ProgressBar:
+            view = std::make_unique<ProgressBarView>(panel, state, canvas);
             break;
     }
     if (view) view->Apply(state);

@@ -649,3 +649,93 @@ TEST(Histogram, CountsIntoEqualBinsWithTheTopValueInTheLastBin) {
 
 }  // namespace
 }  // namespace ui::testing
+
+namespace ui::testing {
+namespace {
+
+// ---- long work -------------------------------------------------------------------------
+
+// RUN's callback is long work: it holds CAMERA (a conflicting control) and
+// the menu's OPEN dimmed and waits, answering the window, until STOP's
+// callback says enough.
+std::atomic<bool> longWorkDone{false};
+std::atomic<int> longWorkBar{0};
+std::atomic<int> longWorkPanel{0};
+int longWork(int, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    seen->Add(control, event);
+    const int hold = HoldDimmed({{longWorkPanel.load(), 7}}, {{longWorkBar.load(), 2}});
+    WaitWithEvents([] { return longWorkDone.load(); }, 600, 5);
+    ReleaseHold(hold);
+    return 0;
+}
+int endLongWork(int, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    seen->Add(control, event);
+    longWorkDone = true;
+    return 0;
+}
+
+TEST_F(RuntimeCoreTest, LongWorkAnswersClicksAndDropsThoseOnTheControlsItHolds) {
+    longWorkDone = false;
+    RegisterCallback("longWork", longWork);
+    RegisterCallback("endLongWork", endLongWork);
+    std::string json = kPanels;
+    json.replace(json.find("\"callback\": \"onControl\""), 23, "\"callback\": \"longWork\"");
+    json.replace(json.find("\"callback\": \"onControl\""), 23, "\"callback\": \"endLongWork\"");
+    int p = LoadPanel(0, WriteResource(json), 1);
+    ASSERT_GT(p, 0) << LastLoadError();
+    int bar = LoadMenuBar(p, path, 1);
+    longWorkBar = bar;
+    longWorkPanel = p;
+    // A choice the program had made itself comes back after the work.
+    SetCtrlAttribute(p, 8, ATTR_DIMMED, 1);
+    StartLoop();
+    uint64_t seq = detail::PostEventNumbered(p, 2, EVENT_COMMIT, 0, 0);
+    // The commit counts as handled once the work waits: a script goes on.
+    ASSERT_TRUE(detail::WaitUntilHandled(seq, 5s));
+    EXPECT_TRUE(WorkInProgress());
+    int dimmed = 0;
+    GetCtrlAttribute(p, 7, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1);
+    GetMenuBarAttribute(bar, 2, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1);
+    // Clicks on held controls are dropped; the rest are answered while the
+    // work goes on, and the program may change a held control meanwhile.
+    PostEvent(p, 7, EVENT_COMMIT);
+    PostMenuEvent(bar, 2);
+    PostMenuEvent(bar, 3);
+    ASSERT_TRUE(Eventually([&] {
+        std::lock_guard lock(seen->mutex);
+        return seen->menuItems == std::vector<int>{3};
+    }));
+    SetCtrlAttribute(p, 7, ATTR_DIMMED, 0);
+    GetCtrlAttribute(p, 7, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1) << "held while the work runs";
+    PostEvent(p, 3, EVENT_COMMIT);
+    ASSERT_TRUE(Eventually([] { return !WorkInProgress(); }));
+    EXPECT_EQ(seen->Count(7, EVENT_COMMIT), 0u);
+    GetCtrlAttribute(p, 7, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 0) << "what the program set during the work";
+    GetCtrlAttribute(p, 8, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1);
+    // Undimmed again, the control acts.
+    PostEvent(p, 7, EVENT_COMMIT);
+    ASSERT_TRUE(Eventually([&] { return seen->Count(7, EVENT_COMMIT) == 1; }));
+}
+
+TEST_F(RuntimeCoreTest, WaitsOutsideLongWorkLeaveTheEventsQueued) {
+    StartLoop();
+    std::atomic<bool> waited{false};
+    PostDeferredCall([&] {
+        // No hold in force: a short wait of a callback dispatches nothing.
+        WaitWithEvents([] { return false; }, 0.05, 0.05);
+        waited = seen->Count(2, EVENT_COMMIT) == 0;
+    });
+    PostEvent(panel, 2, EVENT_COMMIT);
+    ASSERT_TRUE(Eventually([&] { return seen->Count(2, EVENT_COMMIT) == 1; }));
+    EXPECT_TRUE(waited.load());
+}
+
+}  // namespace
+}  // namespace ui::testing
