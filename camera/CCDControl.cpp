@@ -211,7 +211,8 @@ int CameraQuitCooling() {
             }
             done = true;
         } else {
-            os::Delay(1.0);
+            // The window answers while the cameras warm.
+            ui::DelayWithEvents(1.0);
             r = ReadTemperatures();
             ShowCooling(TemperatureLine(r));
         }

@@ -6,6 +6,7 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "control/work.h"
 #include "data/display.h"
 #include "motors/grating_focus.h"
 #include "motors/wv_file.h"
@@ -27,13 +28,9 @@ const char* const kResourceFile = "PELU.uir";
 
 // The sections of the device test panel that Obs_Test enables for the
 // devices that are on and that closing the panel dims again.
-constexpr int kCameraSection[] = {TEST_COOLER1, TEST_COOLER2, TEST_TEMP1, TEST_TEMP2,
-                                  TEST_SETCOOLER};
-constexpr int kScannerSection[] = {TEST_JOGSTEP, TEST_JOG_DEC,      TEST_JOG_INC,
-                                   TEST_ZERO,    TEST_RADIO_SCAN,   TEST_RADIO_MOTOR,
-                                   TEST_COMMAND, TEST_REPLY};
-constexpr int kMotorSection[] = {TEST_MOTOR_SELECT, TEST_MOTOR_STEP, TEST_MOTOR_INC,
-                                 TEST_MOTOR_DEC,    TEST_MOTOR_STOP, TEST_WVLIST};
+constexpr const auto& kCameraSection = kTestCameraSection;
+constexpr const auto& kScannerSection = kTestScannerSection;
+constexpr const auto& kMotorSection = kTestMotorSection;
 
 template <size_t N>
 void DimSection(const int (&controls)[N], bool dimmed) {
@@ -83,6 +80,18 @@ int panel_proc(int panel, int, int event, void*, int, int) {
 
 int QuitCallback(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    const Work work = CurrentWork();
+    if (work == Work::Quit) return 0;  // shutting down already
+    if (work != Work::None) {
+        // The work ends first (a scan stops and its frames are saved); the
+        // shutdown follows when it has.
+        const bool scanning = state.Scanning == 1;
+        DeferQuitUntilWorkEnds();
+        ShowStatus(Format("\nQuit: the program ends once %s has stopped.\n", WorkName(work)));
+        if (scanning) ui::MessagePopup("Error", "Motor is still running.");
+        return 0;
+    }
+    LongWork shutdown(Work::Quit);
     StopLiveView();
 
     if (state.Motor_status == kDeviceOn) {

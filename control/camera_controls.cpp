@@ -3,6 +3,7 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "control/work.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
@@ -27,6 +28,12 @@ void AppendCooling(const std::string& text) {
 int CCD_TurnOnOff(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
     const int main = state.mainPanel;
+    if (RefuseWhileBusy("Camera switch")) {
+        ui::SetCtrlVal(main, MAIN_CCD_TOGGLE, state.CCD_status == kDeviceOn ? 1 : 0);
+        return 0;
+    }
+    // Opening and warming the cameras take long; the window answers meanwhile.
+    LongWork switching(Work::Cameras);
     if (state.CCD_status == kDeviceOn) {
         // The live view acquires into the buffers freed below.
         StopLiveView();
@@ -61,6 +68,8 @@ int CCD_TurnOnOff(int, int, int event, void*, int, int) {
 
 int setCooler(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    // The watch waits for stable temperatures: under other work it would hold that work up.
+    if (RefuseWhileBusy("Cooler setting")) return 0;
     AppendCooling("CCD Cooling Status\n");
     const int off1 = GetInt(state.testpanel, TEST_COOLER1);
     const int off2 = GetInt(state.testpanel, TEST_COOLER2);

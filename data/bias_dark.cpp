@@ -200,8 +200,9 @@ int SaveBiasDark(int width, int height, int, float exposureSeconds, int handle,
     file.Delete("COMMENT");
     file.Delete("COMMENT");
     file.Words(master.get(), count);
-    file.Close();
+    const bool written = file.Close();
     timer.ShowInStatusBox();
+    if (written) ShowStatus("\nFile written: " + file.path() + "\n");
     return 1;
 }
 

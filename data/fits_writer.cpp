@@ -192,6 +192,7 @@ SaveResult Save(const Product& product, const ProductHeader& header, const Produ
     if (header.frameTable && !header.frames.empty()) FrameTable(file, header.frames);
     result.written = file.Close() && complete;
     timer.ShowOnMainPanel();
+    if (result.written) ShowStatus("\nFile written: " + result.path + "\n");
     return result;
 }
 
@@ -209,6 +210,7 @@ SaveResult SaveFits(const ProductHeader& header, const ProductData<uint16_t>& fr
                     file.Delete("COMMENT");
                     file.Delete("EXTEND");
                     ObservationCards(file, header);
+                    for (const std::string& text : header.closingComments) file.Comment(text);
                     // The frames go last, once the header is complete and cannot move them.
                     if (count > 0) file.Words(frames.data, count);
                 });

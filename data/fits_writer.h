@@ -37,6 +37,9 @@ struct ProductHeader {
     std::string activeRegion, otherTarget;
     int telescopeX = 0, telescopeY = 0;
     int averagedFrames = 0;  // flat product: frames averaged at each grating angle
+    // COMMENT cards that close the observation file's primary header (a
+    // series stopped short says where it stopped).
+    std::vector<std::string> closingComments;
     // The frames of the product, one row each of the table after the
     // primary HDU (frame number = index + 1); no table when off or empty.
     bool frameTable = true;
@@ -62,7 +65,8 @@ struct SaveResult {
 
 // Writes the series as "PELU_<UTC>_A.fts" or "..._B.fts" into `directory`,
 // a logical path without trailing separator. Shows the save time on the main
-// panel; failures are reported in the status box and in the result.
+// panel and the name of the file written in the status box; failures are
+// reported in the status box and in the result.
 SaveResult SaveFits(const ProductHeader& header, const ProductData<uint16_t>& frames,
                     const std::string& directory);
 

@@ -73,6 +73,19 @@ void Display3D_CCD(int axis, int index, int* max, int* min, int cameraHandle) {
     }
 }
 
+void DisplayArrivingSlice(int cameraHandle, int column, int arrived) {
+    Lock lock(DisplayMutex());
+    CameraSeries series;
+    if (!SeriesOfCamera(DisplayedCameraNumber(cameraHandle), &series) || !series.raw) return;
+    const int height = series.height;
+    if (arrived < 1 || arrived > series.frames || column < 0 || column >= series.width) return;
+    state.planeDataCCD.Release();
+    uint16_t* plane = state.planeDataCCD.Own(size_t(arrived) * size_t(height));
+    if (!plane) return;
+    CopySlice(series.raw, series.width, height, arrived, column, plane);
+    ShowPlane(arrived, height, plane, nullptr, nullptr);
+}
+
 void Display3DFits(int axis, int index, int* max, int* min) {
     Lock lock(DisplayMutex());
     const FitsHeaderRecord& h = display.FitsHeader;

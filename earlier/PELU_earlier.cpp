@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
@@ -269,17 +270,31 @@ int cmd_Run(int, int, int event, void*, int, int) {
         return 0;
     }
     const int current = CurrentCamera();
+    // While the scan runs the window answers, Stop among the rest; what would
+    // start other work on the devices is held dimmed meanwhile.
+    const int main = state.mainPanel;
+    std::vector<ui::ControlRef> conflicts;
+    for (int control : {MAIN_RUN, MAIN_TAKE, MAIN_SETUP, MAIN_OPEN, MAIN_UPLOAD, MAIN_CCD_TOGGLE,
+                        MAIN_MOTOR_TOGGLE, MAIN_SETCOOLER, MAIN_FRAME, MAIN_BYTSCL_MIN,
+                        MAIN_BYTSCL_MAX})
+        conflicts.push_back({main, control});
+    state.runStop = 0;
+    const int hold = ui::HoldDimmed(conflicts);
     // Without a finished scan there are no frames to save or show.
-    if (ExecuteProgram() != 1) return 0;
-    const int frames = state.g_nFrameNumber1;
-    SaveSeries(frames, current);
-    ShowDisplayControls(true);
-    DisplayCCDImage(earlierState.nhDim, earlierState.nvDim, frames);
+    if (ExecuteProgram() == 1) {
+        const int frames = state.g_nFrameNumber1;
+        SaveSeries(frames, current);
+        ShowDisplayControls(true);
+        DisplayCCDImage(earlierState.nhDim, earlierState.nvDim, frames);
+    }
+    ui::ReleaseHold(hold);
     return 0;
 }
 
 int cmdStop(int, int, int event, void*, int, int) {
-    if (event == ui::EVENT_COMMIT) state.threadparam = 1;
+    if (event != ui::EVENT_COMMIT) return 0;
+    state.threadparam = 1;
+    if (state.Scanning == 1) state.runStop = 1;  // the scan ends at its next poll
     return 0;
 }
 

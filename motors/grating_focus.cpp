@@ -144,7 +144,7 @@ void WaitForGratingMove() {
                               kGratingMoveTimeout));
             return;
         }
-        os::Delay(DelayTime);
+        ui::DelayWithEvents(DelayTime);
     }
 }
 

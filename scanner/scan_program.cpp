@@ -98,16 +98,10 @@ double InstrumentSeconds() {
     return static_cast<double>(count) / static_cast<double>(frequency);
 }
 
-// The observer's Stop, or the program being quit, ends a scan. Only the
-// thread that dispatches the user's events can see them: there the events
-// queued meanwhile are dispatched, as the run does between repetitions.
-bool ScanStopRequested() {
-    if (!ui::IsDispatchThread()) return false;
-    int panel = 0, control = 0;
-    if (ui::GetUserEvent(0, &panel, &control) == ui::EVENT_COMMIT)
-        return panel == state.mainPanel && control == MAIN_STOP;
-    return ui::QuitRequested();
-}
+// The observer's Stop, or the program being quit, ends a scan.
+bool ScanStopRequested() { return state.runStop != 0 || ui::QuitRequested(); }
+
+ScanPollHook g_pollHook = nullptr;
 
 // The frame requests of one scan. A scan position is signalled once, in
 // order, and only when the previous request has been served, so that no
@@ -185,10 +179,12 @@ private:
 };
 
 // Waits until the monitoring thread has served the pending request. False
-// when it does not within the limit or the connection ends.
+// when it does not within the limit or the connection ends. The window
+// answers meanwhile.
 bool WaitForFrameTaken() {
-    return state.take.WaitFor(0, kLastFrameWaitSeconds * 1000.0,
-                              [] { return state.PmacAccessible == 0; });
+    ui::WaitWithEvents([] { return state.take == 0 || state.PmacAccessible == 0; },
+                       kLastFrameWaitSeconds, 5.0);
+    return state.take == 0;
 }
 
 }  // namespace
@@ -257,12 +253,12 @@ void OpenScript(const std::string& path) {
         return;
     }
     const std::string host = os::HostPath(path);
-    os::Delay(1.0);
+    ui::DelayWithEvents(1.0);
     int downloaded = 0;
     WithController([&] {
         downloaded = DeviceDownload(dwDevice, nullptr, nullptr, nullptr, host.c_str(), 1, 1, 1, 1);
     });
-    os::Delay(1.0);
+    ui::DelayWithEvents(1.0);
     if (downloaded != 0) {
         g_programNotReady.clear();
         ShowStatus("\nDevice Download Success\n");
@@ -316,6 +312,7 @@ int ExecuteProgram(int, int) {
             cutShort = true;
             break;
         }
+        if (g_pollHook) g_pollHook(requests.Signalled(), requests.Frames());
         if (InstrumentSeconds() - started > limit) {
             ShowStatus(Format("\nScan ended: the scan program did not end within %.0f s; the "
                               "stage is halted; the frames taken are kept.\n",
@@ -323,7 +320,7 @@ int ExecuteProgram(int, int) {
             cutShort = true;
             break;
         }
-        os::Sleep(g_fScanPollPauseMs);
+        ui::DelayWithEvents(g_fScanPollPauseMs / 1000.0);
     }
     if (!answering) ShowStatus("\nThe scanner stopped answering: the scan is cut short.\n");
     if (cutShort) {
@@ -345,6 +342,8 @@ int ExecuteProgram(int, int) {
     if (!served) ShowStatus("\nThe last frame of the scan was not taken.\n");
     g_nLateFrames = requests.Late();
     g_nMissingFrames = requests.Missing();
+    g_nStepsTaken = requests.Signalled();
+    if (g_pollHook) g_pollHook(requests.Signalled(), requests.Frames());
     if (requests.Missing() > 0)
         ShowStatus(Format("\n%d of %d frames of the scan were not taken.\n", requests.Missing(),
                           requests.Frames()));
@@ -358,6 +357,8 @@ int ExecuteProgram(int, int) {
     ShowStatus(CurrentScannerEdition().scanFinished);
     return 1;
 }
+
+void SetScanPollHook(ScanPollHook whilePolling) { g_pollHook = whilePolling; }
 
 void ResetScanProgram() {
     g_programNotReady.clear();

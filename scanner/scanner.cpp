@@ -329,6 +329,7 @@ void ResetScanner() {
     g_nJogPosition = 0;
     g_nLateFrames = 0;
     g_nMissingFrames = 0;
+    g_nStepsTaken = 0;
     g_shown = Shown{};
     g_edition = kDefaultEdition;
     ResetScanProgram();

@@ -75,9 +75,11 @@ protected:
         ResetCameraGlobals();
         camsim::Reset(camsim::Config{});
     }
+    // Runs the script and waits until the work it started (a switch, the
+    // settings OK) has ended: these tests look at what the work did.
     void Script(const std::string& text) {
         ui::ScriptRunner runner(&frontEnd, "test");
-        ui::ScriptResult r = runner.RunText(text);
+        ui::ScriptResult r = runner.RunText(text + "\nexpect idle\n");
         ASSERT_TRUE(r.ok) << "line " << r.line << " (" << r.command << "): " << r.message;
     }
     std::string Status() { return GetText(state.mainPanel, MAIN_STATUS); }

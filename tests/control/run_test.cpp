@@ -86,6 +86,12 @@ protected:
     void CamerasOnAndSettings(const std::string& settings) {
         Script("commit MAIN.CCD_TOGGLE\nexpect status \"Open Complete\"\ncommit MAIN.SETUP\n" +
                settings + "\ncommit SETTINGS.OK\n");
+        // The OK's commit returns once it waits for its bias/dark series.
+        ASSERT_TRUE(WorkDone());
+    }
+    // Long work (settings, a run) has ended: its controls are back.
+    bool WorkDone() {
+        return Eventually([] { return !ui::WorkInProgress(); }, std::chrono::seconds(600));
     }
     bool RunHasEnded() {
         return Eventually([] { return state.DataSource == 1; });
@@ -109,8 +115,9 @@ set CAMERA_PAGE.EXPOSURE 0.01
     Script(R"script(
 commit MAIN.RUN
 expect value MAIN.SEQUENCE 1
-commit MAIN.SUM_TOTAL
+commit MAIN.RUN
 expect value MAIN.SEQUENCE 2
+expect status "Repetition 2 of 3 done"
 commit MAIN.STOP
 )script");
     // Two repetitions, camera 1 then camera 2 in each; Stop ended the third.
@@ -121,6 +128,51 @@ commit MAIN.STOP
     EXPECT_EQ(marked, 0);
     EXPECT_EQ(GetInt(state.mainPanel, MAIN_VIEW_CCD1), 1);
     EXPECT_EQ(GetInt(state.mainPanel, MAIN_VIEW_CCD2), 0);
+}
+
+TEST_F(RunTest, TheWindowAnswersDuringARunAndOnlyRunAndStopDecideBetweenRepetitions) {
+    CamerasOnAndSettings(R"script(
+set CAMERA_PAGE.CAMERA "CCD 1"
+commit CAMERA_PAGE.CAMERA
+set CAMERA_PAGE.TAKEMODE "Single scan"
+set CAMERA_PAGE.FRAMES 1
+set CAMERA_PAGE.REPEAT 3
+set CAMERA_PAGE.EXPOSURE 0.01
+)script");
+    EXPECT_TRUE(ui::testing::Eventually([] {
+        int dimmed = 0;
+        ui::GetCtrlAttribute(state.mainPanel, MAIN_STOP, ui::ATTR_DIMMED, &dimmed);
+        return dimmed == 1;
+    })) << "nothing to stop before a run";
+    // The commit comes back while the run works; a click on Settings queued
+    // now is dropped (Settings is dimmed while the run needs its buffers).
+    Script("commit MAIN.RUN\n");
+    ui::PostEvent(state.mainPanel, MAIN_SETUP, ui::EVENT_COMMIT);
+    int visible = 1;
+    Script(R"script(
+expect status "Repetition 1 of 3 done"
+commit MAIN.TEST
+)script");
+    // Device test answered, and did not count as "go on".
+    ui::GetPanelAttribute(state.testpanel, ui::ATTR_VISIBLE, &visible);
+    EXPECT_EQ(visible, 1);
+    ui::GetPanelAttribute(state.PELUpanelSetting, ui::ATTR_VISIBLE, &visible);
+    EXPECT_EQ(visible, 0) << "the Settings click queued during the run acted";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Status().find("Repetition 2 of 3 done"), std::string::npos) << Status();
+    Script(R"script(
+commit MAIN.RUN
+expect status "Repetition 2 of 3 done"
+commit MAIN.STOP
+expect status "Run stopped after repetition 2 of 3."
+)script");
+    ASSERT_TRUE(WorkDone());
+    EXPECT_EQ(SeriesFiles().size(), 2u);
+    int dimmed = 0;
+    ui::GetCtrlAttribute(state.mainPanel, MAIN_STOP, ui::ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1) << "Stop stays enabled after the run";
+    ui::GetCtrlAttribute(state.mainPanel, MAIN_SETUP, ui::ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 0);
 }
 
 TEST_F(RunTest, WithoutTheScannerOnlyFrameTransferTakesASeries) {
@@ -195,8 +247,8 @@ set CAMERA_PAGE.EXPOSURE 0.01
     // Opening the dialog discards the bias/dark frames the flat run needs.
     Script("commit MAIN.SETUP\ncommit SETTINGS.CANCEL\n");
     state.Scanner_status = kDeviceOn;  // the dispatch of a scanning run, without a stage
-    Script("commit MAIN.RUN\n");
-    EXPECT_NE(Status().find("Flat-field run refused"), std::string::npos) << Status();
+    Script("commit MAIN.RUN\nexpect status \"Flat-field run refused\"\n");
+    ASSERT_TRUE(WorkDone());
     EXPECT_TRUE(SeriesFiles().empty());
     state.Scanner_status = kDeviceNeverOpened;
 }
@@ -217,9 +269,9 @@ set CAMERA_PAGE.CAMERA "CCD 2"
 commit CAMERA_PAGE.CAMERA
 commit SETTINGS.CANCEL
 commit MAIN.RUN
+expect status "Run refused: no frame buffer for CCD 2"
 )script");
-    EXPECT_NE(Status().find("Run refused: no frame buffer for CCD 2"), std::string::npos)
-        << Status();
+    ASSERT_TRUE(WorkDone());
     EXPECT_TRUE(SeriesFiles().empty());
 }
 

@@ -298,7 +298,10 @@ TEST_F(ProgramTest, ScanTakesOneFrameAStepWithThisProgramsMessagesAndLamps) {
               std::string::npos);
 
     const uint64_t before = camsim::Inspect(0).framesExposed;
+    // The commit comes back while the scan runs (the window answers); the
+    // run is over when its controls are back.
     Script("commit MAIN.RUN");
+    ASSERT_TRUE(Eventually([] { return !ui::WorkInProgress(); }, std::chrono::seconds(120)));
     EXPECT_NE(Status().find("\nScanning is started."), std::string::npos);
     EXPECT_NE(Status().find("\nScanning is finished."), std::string::npos);
     EXPECT_EQ(Status().find("Starting Scan."), std::string::npos);
