@@ -761,6 +761,8 @@ int main(int argc, char** argv) {
     ok = Script(Settings(memorySteps, exposure, 1) + "expect status \"Scanner_status is 1\"\n");
     const long rssSetKb = StatusKb("VmRSS"), peakSetKb = StatusKb("VmHWM");
     SetTimeScale(memoryScale);
+    // The scans above said "Repetition 1 of 1 done" already: a fresh box.
+    ui::ResetTextBox(state.mainPanel, pelu::MAIN_STATUS, "");
     const auto memoryStart = Clock::now();
     ok = ok && Script("commit MAIN.RUN\nexpect status \"Repetition 1 of 1 done\"\n");
     const double memoryRunSeconds =

@@ -1,6 +1,7 @@
 // Cooling: the coolers of both cameras, the temperature watch and the
 // warm-up that precedes every shut-down, with the temperature history the
 // test panel plots.
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/instrument_state.h"
+#include "state/progress.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -162,10 +164,24 @@ int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2) 
 
 int setTempThread() {
     if (!HasCamera1() && !HasCamera2()) return 0;  // nothing to watch
+    const auto start = std::chrono::steady_clock::now();
+    int first = 0;  // distance to the set points at the first reading, for the bar
     while (ccd.temp_thread == 0) {
         Reading r = ReadTemperatures();
+        const int distance =
+            std::max(HasCamera1() ? std::abs(r.temperature1 - ccd.setPoint1) : 0,
+                     HasCamera2() ? std::abs(r.temperature2 - ccd.setPoint2) : 0);
+        if (first == 0) first = std::max(distance, 1);
+        ShowProgress(Format("Cooling: %s, set points %d C / %d C",
+                            TemperatureLine(r).substr(0, TemperatureLine(r).size() - 1).c_str(),
+                            ccd.setPoint1.load(), ccd.setPoint2.load()),
+                     1.0 - std::min(1.0, double(distance) / first),
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                             .count() / os::TimeScale(),
+                     -1);
         if (r.Stabilised()) {
             ShowCooling("Temperature Stabilized!\n");
+            ClearProgress("Cooling: temperatures stable");
             ccd.temp_thread = 1;
         } else {
             os::Delay(1.0);
@@ -190,8 +206,18 @@ int CameraQuitCooling() {
     }
     const auto start = std::chrono::steady_clock::now();
     bool done = false;
+    int coldest = 5;  // where the warm-up started, for the progress bar
     while (!done) {
         Reading r = ReadTemperatures();
+        const int warmest = std::min(r.hasCamera1 ? r.temperature1 : 99,
+                                     r.hasCamera2 ? r.temperature2 : 99);
+        coldest = std::min(coldest, warmest);
+        ShowProgress(Format("Warming the cameras before closing: %s, to above 5 C",
+                            TemperatureLine(r).substr(0, TemperatureLine(r).size() - 1).c_str()),
+                     coldest < 5 ? double(warmest - coldest) / double(5 - coldest) : 1.0,
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                             .count() / os::TimeScale(),
+                     -1);
         if (r.Unreadable()) {
             ShowCooling(Format("Camera temperature cannot be read (error %u): warm-up ended\n",
                                HasCamera1() && (r.status1 < DRV_TEMP_OFF || r.status1 > DRV_TEMP_DRIFT)
@@ -224,6 +250,7 @@ int CameraQuitCooling() {
             break;
         }
     }
+    ClearProgress("Warm-up ended");
     return 1;
 }
 

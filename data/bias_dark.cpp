@@ -14,6 +14,7 @@
 #include "platform/os/os.h"
 #include "state/camera_slot.h"
 #include "state/instrument_state.h"
+#include "state/progress.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -64,9 +65,12 @@ double InstrumentSeconds() {
 }
 
 // Polls until the camera is idle. False (after the popup) on a failed poll
-// or a camera that never finishes.
-bool WaitForSeries(int handle, float exposureSeconds) {
-    const double deadline = InstrumentSeconds() + SeriesTimeoutSeconds(exposureSeconds);
+// or a camera that never finishes. The progress area counts the frames by
+// the camera's cycle time meanwhile.
+bool WaitForSeries(int handle, float exposureSeconds, float cycleSeconds) {
+    const double started = InstrumentSeconds();
+    const double deadline = started + SeriesTimeoutSeconds(exposureSeconds);
+    const int camera = CameraSlotOfHandle(handle).number;
     // Read-out and transfer take real time whatever the time scale: a camera
     // counts as hung only after a few real seconds as well.
     const auto realDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -82,7 +86,17 @@ bool WaitForSeries(int handle, float exposureSeconds) {
             CameraPopup("Error", "The bias/dark series did not finish; it was aborted.");
             return false;
         }
-        if (status != static_cast<int>(DRV_IDLE)) CameraPause(handle, 1.0);
+        if (status == static_cast<int>(DRV_IDLE)) break;
+        const double elapsed = InstrumentSeconds() - started;
+        const int frame = cycleSeconds > 0
+                              ? std::clamp(int(elapsed / cycleSeconds) + 1, 1, kBiasDarkFrames)
+                              : 1;
+        ShowProgress(Format("Bias/dark series of CCD %d: frame %d of %d", camera, frame,
+                            kBiasDarkFrames),
+                     double(frame - 1) / kBiasDarkFrames, elapsed,
+                     cycleSeconds > 0 ? std::max(0.0, kBiasDarkFrames * cycleSeconds - elapsed)
+                                      : -1.0);
+        CameraPause(handle, 1.0);
     }
     return true;
 }
@@ -157,7 +171,7 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
         AbortAcquisition();
         return;
     }
-    if (!WaitForSeries(handle, exposureSeconds)) return;
+    if (!WaitForSeries(handle, exposureSeconds, kinetic)) return;
     if (GetAcquiredData16(series.get(), static_cast<uint32_t>(series.size())) != DRV_SUCCESS) {
         ShowStatus(Format("\nThe bias/dark series of camera %d could not be read\n", camera.number));
         return;

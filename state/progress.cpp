@@ -3,6 +3,7 @@
 #include <chrono>
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
@@ -21,7 +22,9 @@ struct Shown {
     std::string what;
     Clock::time_point at{};
 };
-Shown g_shown;  // only the user-interface thread reports progress
+// The cooling watch reports from its own thread.
+std::mutex g_mutex;
+Shown g_shown;
 
 void Show(const std::string& what, const std::string& times, double fraction) {
     const int main = state.mainPanel;
@@ -42,18 +45,24 @@ std::string DurationText(double seconds) {
 void ShowProgress(const std::string& what, double fraction, double elapsedSeconds,
                   double remainingSeconds) {
     const Clock::time_point now = Clock::now();
-    if (what == g_shown.what && now - g_shown.at < kRefresh) return;
-    g_shown = {what, now};
+    {
+        std::lock_guard lock(g_mutex);
+        if (what == g_shown.what && now - g_shown.at < kRefresh) return;
+        g_shown = {what, now};
+    }
     std::string times;
     if (elapsedSeconds >= 0) times = DurationText(elapsedSeconds) + " elapsed";
     if (remainingSeconds >= 0)
         times += (times.empty() ? "" : ", ") + DurationText(remainingSeconds) + " left";
-    if (times.empty()) times = Format("%.0f %%", 100.0 * std::clamp(fraction, 0.0, 1.0));
+    if (times.empty()) times = Format("%.0f %% done", 100.0 * std::clamp(fraction, 0.0, 1.0));
     Show(what, times, fraction);
 }
 
 void ClearProgress(const std::string& last) {
-    g_shown = {};
+    {
+        std::lock_guard lock(g_mutex);
+        g_shown = {};
+    }
     Show(last, "", 0.0);
 }
 

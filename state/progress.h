@@ -10,8 +10,9 @@ namespace pelu {
 
 // `what` ("Scan step 27 of 100, repetition 1 of 2"), the fraction done
 // (0 to 1) and the elapsed and remaining instrument seconds (negative:
-// not known). Called as often as the work likes: the panel is brought up to
-// date when the text changes and otherwise a few times a second.
+// not known). Called as often as the work likes, from any thread: the panel
+// is brought up to date when the text changes and otherwise a few times a
+// second.
 void ShowProgress(const std::string& what, double fraction, double elapsedSeconds,
                   double remainingSeconds);
 // The work is over: `last` stays as the text, the bar empties.

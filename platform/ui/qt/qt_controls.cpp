@@ -214,7 +214,8 @@ class ProgressBarView : public ControlView {
         const double span = state.maxValue - state.minValue;
         const double fraction = span > 0 ? (AsDouble(state.value) - state.minValue) / span : 0.0;
         bar_->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * kSteps)));
-        bar_->setFormat(QString::fromStdString(state.label).replace('%', QStringLiteral("%%")));
+        // Qt reads "%p", "%v" and "%m" in the format; the program's texts hold none.
+        bar_->setFormat(QString::fromStdString(state.label));
     }
 
   private:
