@@ -79,9 +79,14 @@ void DisplayArrivingSlice(int cameraHandle, int column, int arrived) {
     if (!SeriesOfCamera(DisplayedCameraNumber(cameraHandle), &series) || !series.raw) return;
     const int height = series.height;
     if (arrived < 1 || arrived > series.frames || column < 0 || column >= series.width) return;
-    state.planeDataCCD.Release();
-    uint16_t* plane = state.planeDataCCD.Own(size_t(arrived) * size_t(height));
-    if (!plane) return;
+    // One plane for the whole series, made at the first redraw and used by
+    // every later one: a scan redraws hundreds of times.
+    const size_t whole = size_t(series.frames) * size_t(height);
+    if (!state.planeDataCCD.owned() || state.planeDataCCD.size() != whole) {
+        state.planeDataCCD.Release();
+        if (!state.planeDataCCD.Own(whole)) return;
+    }
+    uint16_t* plane = state.planeDataCCD.OwnedData();
     CopySlice(series.raw, series.width, height, arrived, column, plane);
     ShowPlane(arrived, height, plane, nullptr, nullptr);
 }

@@ -137,6 +137,12 @@ public:
     virtual void ModelChanged() = 0;
     // Modal popups, called on the dispatch thread; they return when answered.
     virtual void ShowMessage(const std::string& title, const std::string& text) = 0;
+    // A message shown while long work runs: the dispatch thread does not
+    // wait for the observer to dismiss it (the work below it on the stack
+    // would stand still meanwhile). By default as ShowMessage.
+    virtual void ShowMessageWithoutWaiting(const std::string& title, const std::string& text) {
+        ShowMessage(title, text);
+    }
     virtual bool AskConfirm(const std::string& title, const std::string& text) = 0;
     // The chosen path, or nothing when cancelled.
     virtual std::optional<std::string> AskFile(const FileRequest& request) = 0;

@@ -1978,7 +1978,13 @@ int FindMenuItem(int menuBar, const std::string& itemName) {
 // ---- popups --------------------------------------------------------------------------------
 
 int MessagePopup(const std::string& title, const std::string& message) {
-    if (FrontEnd* fe = R().frontEnd.load()) fe->ShowMessage(title, message);
+    FrontEnd* fe = R().frontEnd.load();
+    if (!fe) return 0;
+    // A message during long work only informs: the work goes on while it is read.
+    if (WorkInProgress() && IsDispatchThread())
+        fe->ShowMessageWithoutWaiting(title, message);
+    else
+        fe->ShowMessage(title, message);
     return 0;
 }
 

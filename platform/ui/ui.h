@@ -373,7 +373,9 @@ int FindMenuItem(int menuBar, const std::string& itemName);
 
 // ---- popups ---------------------------------------------------------------------------
 
-// Shows a modal message and returns when the user has dismissed it.
+// Shows a modal message and returns when the user has dismissed it; on the
+// dispatch thread during long work it returns at once, the message staying
+// on screen until dismissed.
 int MessagePopup(const std::string& title, const std::string& message);
 // Asks a yes/no question: 1 yes, 0 no.
 int ConfirmPopup(const std::string& title, const std::string& message);

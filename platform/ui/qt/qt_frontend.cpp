@@ -325,6 +325,27 @@ void QtFrontEnd::ShowMessage(const std::string& title, const std::string& text) 
     });
 }
 
+void QtFrontEnd::ShowMessageWithoutWaiting(const std::string& title, const std::string& text) {
+    if (responder_) {
+        responder_->ShowMessage(title, text);
+        return;
+    }
+    {
+        const std::lock_guard lock(guiMutex_);
+        if (guiClosed_) return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, title, text] {
+            auto* box = new QMessageBox(QMessageBox::Information, ToQString(title),
+                                        ToQString(text), QMessageBox::Ok, DialogParent());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setWindowModality(Qt::NonModal);
+            box->show();
+        },
+        Qt::QueuedConnection);
+}
+
 bool QtFrontEnd::AskConfirm(const std::string& title, const std::string& text) {
     if (responder_) return responder_->AskConfirm(title, text);
     bool yes = false;

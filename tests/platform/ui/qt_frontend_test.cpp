@@ -613,6 +613,22 @@ TEST_F(QtFrontEndTest, ConfirmPopupWaitsForThePersonsAnswer) {
     EXPECT_EQ(OpenMessageBox(), nullptr);
 }
 
+TEST_F(QtFrontEndTest, AMessageDuringLongWorkStaysOnScreenWhileTheWorkGoesOn) {
+    const int panel = ShowMain();
+    std::atomic<bool> returned{false};
+    PostDeferredCall([&] {
+        const int hold = HoldDimmed({{panel, kGo}});
+        MessagePopup("Error", "Motor is still running.");
+        returned = true;
+        ReleaseHold(hold);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return returned.load() && OpenMessageBox() != nullptr; }));
+    QMessageBox* box = OpenMessageBox();
+    EXPECT_EQ(box->text(), "Motor is still running.");
+    box->button(QMessageBox::Ok)->click();
+    EXPECT_TRUE(PumpUntil([] { return OpenMessageBox() == nullptr; }));
+}
+
 TEST_F(QtFrontEndTest, ScriptResponderAnswersPopupsInsteadOfAPerson) {
     responder.QueueConfirmAnswer(true);
     SetFrontEnd(nullptr);
