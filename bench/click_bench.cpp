@@ -7,6 +7,8 @@
 //  3. while a 100-step scan runs with both cameras in every step,
 //
 // on two cores. The target: the 95th percentile of 2 and 3 within 100 ms.
+// Then Stop in the middle of a second scan: the scan must end within one
+// step plus 0.5 s of the click.
 //
 //   bench_click [time-scale] [clicks-per-phase]   (defaults 0.25, 200)
 //
@@ -234,9 +236,28 @@ int main(int argc, char** argv) {
     std::printf("   (the scan: %.1f s per step x 100, series complete: %s)\n",
                 pelu::state.scan_duration / 1000.0 * scale, complete ? "yes" : "NO");
     Report("3. a 100-step scan, both cameras in every step", scan, baseline, true);
+    // 4. Stop in the middle of the next scan: from the click to the scan's end
+    // (stage halted, the last frame in) and to the series saved.
+    ok = ok && Script("commit MAIN.STOP\nexpect idle\ncommit MAIN.RUN\nexpect status \"Starting Scan.\"\n");
+    const double stepSeconds = pelu::state.scan_duration / 1000.0 * scale;
+    std::this_thread::sleep_for(std::chrono::duration<double>(30 * stepSeconds));
+    const auto stopClicked = Clock::now();
+    ui::PostEvent(pelu::state.mainPanel, pelu::MAIN_STOP, ui::EVENT_COMMIT);
+    const bool ended = WaitFor([] { return pelu::state.Scanning.load() == 0; }, 60);
+    const double scanEnded = std::chrono::duration<double>(Clock::now() - stopClicked).count();
+    const bool saved = WaitFor([] { return !ui::WorkInProgress(); }, 600);
+    const double runEnded = std::chrono::duration<double>(Clock::now() - stopClicked).count();
+    const std::string status = pelu::GetText(pelu::state.mainPanel, pelu::MAIN_STATUS);
+    const size_t at = status.rfind("Stopped at step");
+    std::printf("4. Stop in the middle of a scan: scan ended %.3f s after the click, the frames "
+                "taken saved and the run ended after %.3f s (%s)\n"
+                "   target: the scan ends within one step plus 0.5 s (%.3f s): %s\n",
+                scanEnded, runEnded,
+                at == std::string::npos ? "no \"Stopped at step\" line"
+                                        : status.substr(at, status.find('\n', at) - at).c_str(),
+                stepSeconds + 0.5, ended && saved && scanEnded <= stepSeconds + 0.5 ? "met" : "NOT met");
     std::printf("load average at the end %.2f\n", LoadAverage());
-
-    ok = ok && Script("commit MAIN.STOP\nexpect idle\n");
+    ok = ok && ended && saved;
     if (!ok) std::printf("   a step of the bench script failed (see above)\n");
     Script("quit\n");
     program.join();
