@@ -85,10 +85,10 @@ std::string PlaceText() {
     return "";
 }
 
-// The end of a repetition: the run waits for the observer; Run goes on with
-// the next repetition, Stop (or quitting) ends the run. Says so in the
-// status box and the progress area.
-// After the last repetition too: the run ends when the observer has seen it.
+// The end of a repetition, the last one too: the run waits for the
+// observer; Run goes on with the next repetition (after the last it ends the
+// run), Stop or quitting ends the run. Says so in the status box and the
+// progress area.
 bool GoOn(LongWork& run, int done, int planned) {
     if (state.runStop != 0) return false;
     const bool last = done >= planned;
