@@ -117,6 +117,12 @@ Reading ReadTemperatures() {
     return r;
 }
 
+// "CCD1 -26 C, CCD2 -25 C" for the progress line.
+std::string TemperaturesText(const Reading& r) {
+    if (!r.hasCamera2) return Format("CCD1 %d C", r.temperature1);
+    return Format("CCD1 %d C, CCD2 %d C", r.temperature1, r.temperature2);
+}
+
 std::string TemperatureLine(const Reading& r) {
     if (!r.hasCamera2) return Format("CCD1: %d C\n", r.temperature1);
     return Format("CCD1: %d C CCD2: %d C\n", r.temperature1, r.temperature2);
@@ -172,9 +178,8 @@ int setTempThread() {
             std::max(HasCamera1() ? std::abs(r.temperature1 - ccd.setPoint1) : 0,
                      HasCamera2() ? std::abs(r.temperature2 - ccd.setPoint2) : 0);
         if (first == 0) first = std::max(distance, 1);
-        ShowProgress(Format("Cooling: %s, set points %d C / %d C",
-                            TemperatureLine(r).substr(0, TemperatureLine(r).size() - 1).c_str(),
-                            ccd.setPoint1.load(), ccd.setPoint2.load()),
+        ShowProgress(Format("Cooling to %d / %d C: %s", ccd.setPoint1.load(), ccd.setPoint2.load(),
+                            TemperaturesText(r).c_str()),
                      1.0 - std::min(1.0, double(distance) / first),
                      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
                              .count() / os::TimeScale(),
@@ -212,8 +217,7 @@ int CameraQuitCooling() {
         const int warmest = std::min(r.hasCamera1 ? r.temperature1 : 99,
                                      r.hasCamera2 ? r.temperature2 : 99);
         coldest = std::min(coldest, warmest);
-        ShowProgress(Format("Warming the cameras before closing: %s, to above 5 C",
-                            TemperatureLine(r).substr(0, TemperatureLine(r).size() - 1).c_str()),
+        ShowProgress(Format("Warm-up to 5 C: %s", TemperaturesText(r).c_str()),
                      coldest < 5 ? double(warmest - coldest) / double(5 - coldest) : 1.0,
                      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
                              .count() / os::TimeScale(),

@@ -77,12 +77,15 @@ double InstrumentSeconds() {
     return double(count) / double(frequency);
 }
 
-std::string PlaceText() {
+// What a scan's progress line says; a few words, the line is narrow.
+std::string ScanText(int signalled, int planned) {
     if (g_place.flatPosition > 0)
-        return Format("grating position %d of %d", g_place.flatPosition, kFlatPositions);
+        return Format("Flat position %d of %d, scan step %d of %d", g_place.flatPosition,
+                      kFlatPositions, signalled, planned);
     if (g_place.repetitions > 0)
-        return Format("repetition %d of %d", g_place.repetition, g_place.repetitions);
-    return "";
+        return Format("Scan step %d of %d, repetition %d of %d", signalled, planned,
+                      g_place.repetition, g_place.repetitions);
+    return Format("Scan step %d of %d", signalled, planned);
 }
 
 // The end of a repetition, the last one too: the run waits for the
@@ -95,7 +98,7 @@ bool GoOn(LongWork& run, int done, int planned) {
     ShowStatus(Format("\nRepetition %d of %d done: press %s.\n", done, planned,
                       last ? "Run or Stop to end the run" : "Run for the next one, Stop to end the run"));
     ShowProgress(Format("Repetition %d of %d done: %s", done, planned,
-                        last ? "Run or Stop ends the run" : "Run goes on, Stop ends the run"),
+                        last ? "Run or Stop ends" : "Run or Stop"),
                  double(done) / planned, -1, -1);
     const bool goOn = run.WaitToGoOn();
     if (!goOn && !last)
@@ -128,10 +131,8 @@ void ShowScanProgress(int signalled, int planned) {
     const double elapsed = InstrumentSeconds() - g_place.scanStarted;
     const double remaining =
         signalled > 0 && planned >= signalled ? elapsed / signalled * (planned - signalled) : -1.0;
-    const std::string place = PlaceText();
-    ShowProgress(Format("Scan step %d of %d%s%s", signalled, planned, place.empty() ? "" : ", ",
-                        place.c_str()),
-                 planned > 0 ? double(signalled) / planned : 0.0, elapsed, remaining);
+    ShowProgress(ScanText(signalled, planned), planned > 0 ? double(signalled) / planned : 0.0,
+                 elapsed, remaining);
 }
 
 // A run needs the buffers its pattern fills, sized for the series. They can
@@ -383,8 +384,7 @@ void FrameTransferSeries(LongWork& run) {
     Timing timing;
     for (int i = 0; i < repetitions; ++i) {
         ShowCounter(i + 1);
-        ShowProgress(Format("Frame-transfer series of %d frames, repetition %d of %d", frames,
-                            i + 1, repetitions),
+        ShowProgress(Format("Frame-transfer series, repetition %d of %d", i + 1, repetitions),
                      double(i) / repetitions, -1, -1);
         StartSeries(camera, frames);
         marktime_start(timing.start);
@@ -541,8 +541,7 @@ void FlatFieldRun() {
     for (int p = 0; p < kFlatPositions; ++p) {
         const int step = base + kFlatOffsets[p];
         g_place.flatPosition = p + 1;
-        ShowProgress(Format("Flat field: moving the grating to position %d of %d", p + 1,
-                            kFlatPositions),
+        ShowProgress(Format("Flat position %d of %d: moving the grating", p + 1, kFlatPositions),
                      double(p) / kFlatPositions, -1, -1);
         Gratingtracking(2, step);
         ShowStatus(Format("%d th Grating Position : %d\n", p + 1, step));

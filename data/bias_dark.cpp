@@ -91,8 +91,7 @@ bool WaitForSeries(int handle, float exposureSeconds, float cycleSeconds) {
         const int frame = cycleSeconds > 0
                               ? std::clamp(int(elapsed / cycleSeconds) + 1, 1, kBiasDarkFrames)
                               : 1;
-        ShowProgress(Format("Bias/dark series of CCD %d: frame %d of %d", camera, frame,
-                            kBiasDarkFrames),
+        ShowProgress(Format("Bias/dark of CCD %d: frame %d of %d", camera, frame, kBiasDarkFrames),
                      double(frame - 1) / kBiasDarkFrames, elapsed,
                      cycleSeconds > 0 ? std::max(0.0, kBiasDarkFrames * cycleSeconds - elapsed)
                                       : -1.0);

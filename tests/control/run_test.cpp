@@ -151,7 +151,7 @@ set CAMERA_PAGE.EXPOSURE 0.01
     int visible = 1;
     Script(R"script(
 expect status "Repetition 1 of 3 done"
-expect value MAIN.PROGRESS_TEXT "Repetition 1 of 3 done: Run goes on, Stop ends the run"
+expect value MAIN.PROGRESS_TEXT "Repetition 1 of 3 done: Run or Stop"
 commit MAIN.TEST
 )script");
     // Device test answered, and did not count as "go on".
