@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -174,6 +175,46 @@ expect status "Run stopped after repetition 2 of 3."
     EXPECT_EQ(dimmed, 1) << "Stop stays enabled after the run";
     ui::GetCtrlAttribute(state.mainPanel, MAIN_SETUP, ui::ATTR_DIMMED, &dimmed);
     EXPECT_EQ(dimmed, 0);
+}
+
+TEST_F(RunTest, QuitDuringTheSettingsOkShutsDownOnceTheyAreApplied) {
+    Script(R"script(
+commit MAIN.CCD_TOGGLE
+expect status "Open Complete"
+expect idle
+commit MAIN.SETUP
+set CAMERA_PAGE.CAMERA "Both CCDs(2CCD in 1 Step)"
+commit CAMERA_PAGE.CAMERA
+set CAMERA_PAGE.TAKEMODE "Single scan"
+set CAMERA_PAGE.FRAMES 1
+set CAMERA_PAGE.EXPOSURE 0.01
+commit SETTINGS.OK
+)script");
+    // The OK is taking its bias/dark series: the close box asks to quit.
+    ASSERT_TRUE(ui::WorkInProgress());
+    ui::PostEvent(state.mainPanel, 0, ui::EVENT_CLOSE);
+    ASSERT_TRUE(Eventually([] { return !ui::detail::DispatcherRunning(); },
+                           std::chrono::seconds(600)));
+    program.join();
+    // The main panel is gone with the program: the observing log keeps its lines.
+    std::string status;
+    for (const auto& entry : fs::directory_iterator(folder / "E" / "DRAV_Data"))
+        if (entry.path().filename().string().rfind("ObservingLog_", 0) == 0) {
+            std::ifstream in(entry.path());
+            status.assign(std::istreambuf_iterator<char>(in), {});
+        }
+    // Both cameras were configured (each ends with its cycle time) before
+    // the shutdown closed the first of them.
+    const size_t quit = status.find("Quit: the program ends once applying the settings has stopped.");
+    const size_t first = status.find("valid kinetic cycle time");
+    const size_t second = status.find("valid kinetic cycle time", first + 1);
+    const size_t shutDown = status.find("Complete Shut Down");
+    ASSERT_NE(quit, std::string::npos) << status;
+    ASSERT_NE(second, std::string::npos) << "the settings were not applied to the end\n" << status;
+    ASSERT_NE(shutDown, std::string::npos) << status;
+    EXPECT_LT(quit, second) << "the quit came after the settings anyway";
+    EXPECT_LT(second, shutDown) << "a camera closed under its configuration";
+    EXPECT_EQ(state.CCD_status, kDeviceOff);
 }
 
 TEST_F(RunTest, WithoutTheScannerOnlyFrameTransferTakesASeries) {
