@@ -20,6 +20,8 @@ int Motor_TurnOnOff(int, int, int event, void*, int, int) {
         ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_TOGGLE, state.Motor_status == kDeviceOn ? 1 : 0);
         return 0;
     }
+    // The homing at switch-on takes seconds; the window answers meanwhile.
+    LongWork switching(Work::Motors);
     if (state.Motor_status == kDeviceOn) {
         ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT, "Motor Off");
         ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 0);

@@ -67,6 +67,7 @@ const char* WorkName(Work work) {
         case Work::Run: return "a run";
         case Work::Settings: return "applying the settings";
         case Work::Cameras: return "switching the cameras";
+        case Work::Motors: return "switching the motors";
         case Work::Quit: return "the shutdown";
         case Work::None: break;
     }

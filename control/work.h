@@ -1,5 +1,5 @@
 // Long work on the user-interface thread: a run, applying the settings,
-// switching the cameras on or off, the shutdown at quit. It keeps the
+// switching the cameras or the motors, the shutdown at quit. It keeps the
 // window answering: its waits dispatch the observer's clicks
 // (ui::WaitWithEvents), so their callbacks run nested inside the work. What
 // would conflict with the work is closed off in two ways: the controls that
@@ -13,7 +13,7 @@
 
 namespace pelu {
 
-enum class Work { None, Run, Settings, Cameras, Quit };
+enum class Work { None, Run, Settings, Cameras, Motors, Quit };
 
 // The sections of the device test panel, enabled for the devices that are on.
 inline constexpr int kTestCameraSection[] = {TEST_COOLER1, TEST_COOLER2, TEST_TEMP1, TEST_TEMP2,

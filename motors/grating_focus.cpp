@@ -280,9 +280,9 @@ int DriveDisable() {
 
 int InitMotor() {
     Send("SETUP:");
-    os::Delay(20 * DelayTime);
+    ui::DelayWithEvents(20 * DelayTime);
     Send("HOMING:");
-    os::Delay(5.0);
+    ui::DelayWithEvents(5.0);
     Send("PSET0,0,0,0:");
     Send("PESET0,0,0,0:");
     motorState.MotorPos1E = 0;
