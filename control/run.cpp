@@ -314,6 +314,8 @@ void SingleFrames(LongWork& run) {
         if (both && !TakeFrame(second, 0, &timing)) break;
         if (!Save(first, 1, timing)) break;
         if (both && !Save(second, 1, timing)) break;
+        // Each frame is shown as it is taken, not only after the last.
+        DisplayCCDImage(first.width(), first.height(), 1, first.handle);
         ui::DelayWithEvents(1.0);
         if (!GoOn(run, i + 1, repetitions)) break;
     }
