@@ -28,9 +28,13 @@ const char* const kResourceFile = "PELU.uir";
 
 // The sections of the device test panel that Obs_Test enables for the
 // devices that are on and that closing the panel dims again.
-constexpr const auto& kCameraSection = kTestCameraSection;
-constexpr const auto& kScannerSection = kTestScannerSection;
-constexpr const auto& kMotorSection = kTestMotorSection;
+constexpr int kCameraSection[] = {TEST_COOLER1, TEST_COOLER2, TEST_TEMP1, TEST_TEMP2,
+                                  TEST_SETCOOLER};
+constexpr int kScannerSection[] = {TEST_JOGSTEP, TEST_JOG_DEC,      TEST_JOG_INC,
+                                   TEST_ZERO,    TEST_RADIO_SCAN,   TEST_RADIO_MOTOR,
+                                   TEST_COMMAND, TEST_REPLY};
+constexpr int kMotorSection[] = {TEST_MOTOR_SELECT, TEST_MOTOR_STEP, TEST_MOTOR_INC,
+                                 TEST_MOTOR_DEC,    TEST_MOTOR_STOP, TEST_WVLIST};
 
 template <size_t N>
 void DimSection(const int (&controls)[N], bool dimmed) {

@@ -1,9 +1,11 @@
 #include "control/work.h"
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "control/callbacks.h"
+#include "resources/pelu_uir.h"
 #include "platform/ui/ui.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
@@ -21,41 +23,47 @@ struct WorkFlags {
 
 WorkFlags g_work;
 
-void Add(std::vector<ui::ControlRef>* refs, int panel, std::initializer_list<int> controls) {
-    for (int control : controls) refs->push_back({panel, control});
-}
-
-template <size_t N>
-void Add(std::vector<ui::ControlRef>* refs, int panel, const int (&controls)[N]) {
-    for (int control : controls) refs->push_back({panel, control});
+// Controls named as the resource names them: both programs share this code
+// and give their shared controls the same names.
+void Add(std::vector<ui::ControlRef>* refs, int panel, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        const int control = ui::FindControl(panel, name);
+        if (control > 0) refs->push_back({panel, control});
+    }
 }
 
 // What a piece of work must not meet halfway: another run or settings, a
 // device switched under it, a stored file loaded into the display it
-// draws, the device test panel driving its devices.
+// draws.
 std::vector<ui::ControlRef> Conflicts(Work work, bool runGoesOn) {
     std::vector<ui::ControlRef> refs;
     const int main = state.mainPanel;
-    if (!runGoesOn) Add(&refs, main, {MAIN_RUN});
+    if (!runGoesOn) Add(&refs, main, {"RUN"});
     Add(&refs, main,
-        {MAIN_SETUP, MAIN_OPEN, MAIN_UPLOAD, MAIN_CCD_TOGGLE, MAIN_MOTOR_TOGGLE, MAIN_FRAME,
-         MAIN_VIEW, MAIN_VIEW_CCD1, MAIN_VIEW_CCD2, MAIN_BYTSCL_MIN, MAIN_BYTSCL_MAX});
+        {"TAKE", "SETUP", "OPEN", "UPLOAD", "CCD_TOGGLE", "MOTOR_TOGGLE", "SETCOOLER", "FRAME",
+         "VIEW", "VIEW_CCD1", "VIEW_CCD2", "BYTSCL_MIN", "BYTSCL_MAX"});
     // During a run the scanner switch stays: switching off is refused with its
     // message while a scan runs. Other work may download to the controller.
-    if (work != Work::Run) Add(&refs, main, {MAIN_SCAN_TOGGLE});
-    if (work == Work::Quit) Add(&refs, main, {MAIN_STOP, MAIN_QUIT});
-    Add(&refs, state.PELUpanelSetting, {SETTINGS_OK});
-    Add(&refs, state.testpanel, kTestCameraSection);
-    Add(&refs, state.testpanel, kTestScannerSection);
-    Add(&refs, state.testpanel, kTestMotorSection);
+    if (work != Work::Run) Add(&refs, main, {"SCAN_TOGGLE"});
+    if (work == Work::Quit) Add(&refs, main, {"STOP", "QUIT"});
+    Add(&refs, state.PELUpanelSetting, {"OK"});
     return refs;
 }
 
 std::vector<ui::MenuItemRef> MenuConflicts(Work work) {
-    std::vector<ui::MenuItemRef> items = {{state.menubar, MENUBAR_FILE_OPEN},
-                                          {state.menubar, MENUBAR_SETUP_SETTINGS}};
-    if (work == Work::Quit) items.push_back({state.menubar, MENUBAR_FILE_EXIT});
+    std::vector<ui::MenuItemRef> items;
+    for (const char* name : {"OPEN", "SETTINGS", "EXIT"}) {
+        if (std::string(name) == "EXIT" && work != Work::Quit) continue;
+        const int item = ui::FindMenuItem(state.menubar, name);
+        if (item > 0) items.push_back({state.menubar, item});
+    }
     return items;
+}
+
+// The device test panel drives the devices the work uses: dimmed as a whole
+// while the work runs (it stays on screen, its readings still come in).
+void DimTestPanel(bool dimmed) {
+    if (state.testpanel > 0) ui::SetPanelAttribute(state.testpanel, ui::ATTR_DIMMED, dimmed ? 1 : 0);
 }
 
 }  // namespace
@@ -79,6 +87,7 @@ LongWork::LongWork(Work work) {
     if (work == Work::None || !g_work.current.compare_exchange_strong(none, work)) return;
     started_ = true;
     HoldConflicts(false);
+    DimTestPanel(true);
     if (work == Work::Run) {
         state.runStop = 0;
         SetDimmed(state.mainPanel, MAIN_STOP, false);
@@ -90,6 +99,7 @@ LongWork::~LongWork() {
     const Work work = g_work.current.load();
     if (work == Work::Run) SetDimmed(state.mainPanel, MAIN_STOP, true);
     ReleaseConflicts();
+    DimTestPanel(false);
     g_work.betweenRepetitions = false;
     g_work.current = Work::None;
     // A quit pressed meanwhile shuts the program down now that the work is over.

@@ -9,20 +9,9 @@
 // runs.
 #pragma once
 
-#include "resources/pelu_uir.h"
-
 namespace pelu {
 
 enum class Work { None, Run, Settings, Cameras, Motors, Quit };
-
-// The sections of the device test panel, enabled for the devices that are on.
-inline constexpr int kTestCameraSection[] = {TEST_COOLER1, TEST_COOLER2, TEST_TEMP1, TEST_TEMP2,
-                                             TEST_SETCOOLER};
-inline constexpr int kTestScannerSection[] = {TEST_JOGSTEP,    TEST_JOG_DEC,     TEST_JOG_INC,
-                                              TEST_ZERO,       TEST_RADIO_SCAN,  TEST_RADIO_MOTOR,
-                                              TEST_COMMAND,    TEST_REPLY};
-inline constexpr int kTestMotorSection[] = {TEST_MOTOR_SELECT, TEST_MOTOR_STEP, TEST_MOTOR_INC,
-                                            TEST_MOTOR_DEC,    TEST_MOTOR_STOP, TEST_WVLIST};
 
 // The work in progress, None when the program waits for the observer.
 Work CurrentWork();

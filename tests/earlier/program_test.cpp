@@ -345,13 +345,15 @@ TEST_F(ProgramTest, UnpoweredAmplifierIsReportedInABox) {
 TEST_F(ProgramTest, MotorLinkDrivesThreeAxesWithoutHatchAndInitialisesOleOnce) {
     std::filesystem::copy_file(std::string(PELU_SITE_DIR) + "/IPaddr.ini", dir / "IPaddr.ini");
     motion6k::Reset();
-    Script("commit MAIN.MOTOR_TOGGLE");
+    // The switch-on homes the axes: the window answers meanwhile, and the
+    // switch is back once it has ended.
+    Script("commit MAIN.MOTOR_TOGGLE\nexpect idle");
     ASSERT_NE(motorState.M_Open_status, 0);
     // Connecting again while the link is open changes nothing and is no failure.
     const size_t commandsBefore = motion6k::Commands().size();
     EXPECT_EQ(MotorConnect(), 1);
     EXPECT_EQ(motion6k::Commands().size(), commandsBefore);
-    Script("commit MAIN.MOTOR_TOGGLE\ncommit MAIN.MOTOR_TOGGLE");  // off and on again
+    Script("commit MAIN.MOTOR_TOGGLE\ncommit MAIN.MOTOR_TOGGLE\nexpect idle");  // off and on again
     EXPECT_TRUE(motion6k::LinkOpen());
     // Axis 4 is not this spectrograph's: no status poll goes to it.
     LimitIndicate(4);
