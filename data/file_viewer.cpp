@@ -33,6 +33,7 @@ constexpr std::streamoff kMaxBitmapFileBytes = 256ll << 20;
 // A FITS file read completely, before anything on screen changes.
 struct FitsContents {
     FitsHeaderRecord header;
+    std::vector<std::string> cards;  // the primary header, card by card
     Buffer<uint16_t> data;
 };
 
@@ -63,6 +64,17 @@ std::string ReadOpenFits(fitsfile* file, const std::string& path, long long file
         fits_close_file(file, &ignored);
         return text;
     };
+
+    // Every card as written, for the header viewer.
+    int cardCount = 0;
+    if (fits_get_hdrspace(file, &cardCount, nullptr, &status))
+        return fail("The image header cannot be read");
+    for (int i = 1; i <= cardCount; ++i) {
+        char card[FLEN_CARD] = {};
+        if (fits_read_record(file, i, card, &status))
+            return fail("The image header cannot be read");
+        out->cards.emplace_back(card);
+    }
 
     FitsHeaderRecord& h = out->header;
     fits_read_key(file, TINT, "BITPIX", &h.BITPIX, nullptr, &status);
@@ -187,6 +199,7 @@ bool OpenFitsFile(const std::string& path) {
     state.pusFitsData.Free();
     state.pFitsData = std::move(contents.data);
     display.FitsHeader = h;
+    display.FitsHeaderCards = std::move(contents.cards);
     state.DataSource = 0;
     ui::MarkOption(panel, MAIN_VIEW, 0);
     if (h.NAXIS == 2) {

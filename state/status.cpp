@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 #include "platform/ui/ui.h"
@@ -11,9 +12,35 @@
 
 namespace pelu {
 
+namespace {
+// Whether the status box's last line is open: the text written last did
+// not end with a line break.
+std::mutex statusMutex;
+bool lineOpen = false;
+int lineOpenPanel = 0;  // the main panel that line is on
+}  // namespace
+
+void ResetStatusLine() {
+    std::lock_guard<std::mutex> lock(statusMutex);
+    lineOpen = false;
+    lineOpenPanel = 0;
+}
+
 void ShowStatus(const std::string& text) {
-    if (state.mainPanel > 0) ui::SetCtrlVal(state.mainPanel, MAIN_STATUS, text);
-    LogStatusText(text);
+    if (text.empty()) return;
+    std::string shown = text;
+    {
+        // Messages that come without a line end of their own (a controller's
+        // reply, a value) would run into the next one: a message that does
+        // not start on a fresh line gets one when the last line is open.
+        std::lock_guard<std::mutex> lock(statusMutex);
+        if (lineOpen && lineOpenPanel == state.mainPanel && shown.front() != '\n')
+            shown.insert(shown.begin(), '\n');
+        lineOpen = shown.back() != '\n';
+        lineOpenPanel = state.mainPanel;
+    }
+    if (state.mainPanel > 0) ui::SetCtrlVal(state.mainPanel, MAIN_STATUS, shown);
+    LogStatusText(shown);
 }
 
 std::string Format(const char* format, ...) {
