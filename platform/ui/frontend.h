@@ -34,6 +34,12 @@ struct TableColumn {
     int width = 90;
 };
 
+// Part of a text box's text shown in the warning colour: bytes [begin, end).
+struct TextMark {
+    size_t begin = 0;
+    size_t end = 0;
+};
+
 struct ControlState {
     int id = 0;
     std::string name;  // symbolic name in the resource
@@ -65,6 +71,8 @@ struct ControlState {
     // Graph
     std::vector<Plot> plots;
     std::string xLabel, yLabel;
+    // TextBox: the parts written as warnings, in order
+    std::vector<TextMark> warnings;
     // Timer
     bool timerEnabled = false;
     double interval = 1.0;
@@ -128,6 +136,7 @@ struct FileRequest {
     std::string patternList;
     std::string title;
     bool save = false;
+    bool folder = false;  // a folder is asked for, not a file
 };
 
 class FrontEnd {

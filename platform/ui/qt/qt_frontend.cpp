@@ -344,6 +344,13 @@ std::optional<std::string> QtFrontEnd::AskFile(const FileRequest& request) {
         QFileDialog dialog(DialogParent(), ToQString(request.title),
                            ToQString(request.defaultDirectory));
         dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (request.folder) {
+            dialog.setFileMode(QFileDialog::Directory);
+            dialog.setOption(QFileDialog::ShowDirsOnly);
+            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+                path = dialog.selectedFiles().first().toStdString();
+            return;
+        }
         dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
         // "*.fts;*.bmp": one filter per pattern, and all files last.

@@ -16,6 +16,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTextCharFormat>
+#include <QColor>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -494,10 +497,24 @@ TEST_F(QtFrontEndTest, ValuesSetByAWorkerThreadAppearInTheWidgets) {
     EXPECT_TRUE(PumpUntil([&] { return status->toPlainText() == "line 1\nline 2\nline 3"; }))
         << status->toPlainText().toStdString();
 
+    // A warning stands out in its colour; the lines around it do not.
+    AppendWarningText(panel, kStatus, "\n2 frames late\n");
+    SetCtrlVal(panel, kStatus, "line 4\n");
+    ASSERT_TRUE(PumpUntil([&] { return status->toPlainText().endsWith("line 4\n"); }));
+    auto colourAt = [&](const QString& text) {
+        QTextCursor cursor(status->document());
+        cursor.setPosition(status->toPlainText().indexOf(text) + 1);
+        return cursor.charFormat().foreground().color();
+    };
+    EXPECT_EQ(colourAt("2 frames late"), QColor(0xB0, 0x00, 0x00));
+    EXPECT_NE(colourAt("line 4"), QColor(0xB0, 0x00, 0x00));
+    EXPECT_NE(colourAt("line 2"), QColor(0xB0, 0x00, 0x00));
+
     // A status box that is reset shows the new text only.
     ResetTextBox(panel, kStatus, "fresh\n");
     EXPECT_TRUE(PumpUntil([&] { return status->toPlainText() == "fresh\n"; }))
         << status->toPlainText().toStdString();
+    EXPECT_NE(colourAt("fresh"), QColor(0xB0, 0x00, 0x00));
 
     SetCtrlAttribute(panel, kExposure, ATTR_DIMMED, 1);
     SetCtrlAttribute(panel, kName, ATTR_VISIBLE, 0);

@@ -184,6 +184,35 @@ TEST_F(RuntimeCoreTest, TextBoxKeepsTheLatestMegabyteOnWholeLines) {
     EXPECT_EQ(text.substr(text.size() - 10), "last line\n");
 }
 
+TEST_F(RuntimeCoreTest, WarningsInATextBoxAreMarkedAndFollowTheTrimmedText) {
+    SetCtrlVal(panel, 6, "Camera1 Open Complete!!\n");
+    AppendWarningText(panel, 6, "\n2 of 5 frames were taken after the stage had left\n");
+    AppendWarningText(panel, 6, "FITS file x.fts not written\n");  // joins the warning before
+    SetCtrlVal(panel, 6, "Scanning is finished.\n");
+    std::vector<std::string> warnings;
+    ASSERT_EQ(GetTextBoxWarnings(panel, 6, &warnings), 0);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0],
+              "\n2 of 5 frames were taken after the stage had left\nFITS file x.fts not written\n");
+    std::string text;
+    GetCtrlVal(panel, 6, &text);
+    EXPECT_EQ(text.find("Scanning is finished."), text.size() - 22) << "a warning is text too";
+    EXPECT_EQ(AppendWarningText(panel, 2, "x"), UIE_TYPE_MISMATCH);
+
+    // Trimming drops the warnings that fall off the front and keeps the later
+    // ones on their own text.
+    const std::string line = std::string(99, 'x') + "\n";
+    for (int i = 0; i < 11000; ++i) SetCtrlVal(panel, 6, line);
+    AppendWarningText(panel, 6, "The camera was not switched on\n");
+    for (int i = 0; i < 100; ++i) SetCtrlVal(panel, 6, line);
+    GetTextBoxWarnings(panel, 6, &warnings);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "The camera was not switched on\n");
+    ResetTextBox(panel, 6, "");
+    GetTextBoxWarnings(panel, 6, &warnings);
+    EXPECT_TRUE(warnings.empty());
+}
+
 TEST_F(RuntimeCoreTest, AttributesRoundTripAndRangesCoerceTheValue) {
     SetCtrlAttribute(panel, 2, ATTR_DIMMED, 1);
     SetCtrlAttribute(panel, 2, ATTR_LABEL_TEXT, std::string("Run now"));
