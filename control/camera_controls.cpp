@@ -83,7 +83,7 @@ int setCooler(int, int, int event, void*, int, int) {
             "The cooler setting was not applied: a camera refused the cooler command, so the "
             "coolers are not as the lines above say. Check that the cameras are on and answer.";
         AppendCooling("\n" + text + "\n");
-        ShowStatus("\n" + text + "\n");
+        ShowWarning(Warning::Device, "\n" + text + "\n");
         ui::MessagePopup("Error", text);
     }
     return 0;

@@ -242,7 +242,7 @@ int CoolerOnOff(int panel, int control, int event, void*, int, int) {
             result = Sdk(CoolerOFF());
         }
         ShowStatus("\nCooler Off!\n");
-        if (result != DRV_SUCCESS) ShowStatus("\nError Switching Cooler Off!\n");
+        if (result != DRV_SUCCESS) ShowWarning(Warning::Device, "\nError Switching Cooler Off!\n");
     } else {
         SetDimmed(state.mainPanel, MAIN_SETPOINT, false);
         unsigned result = 0;
@@ -251,7 +251,7 @@ int CoolerOnOff(int panel, int control, int event, void*, int, int) {
             result = Sdk(CoolerON());
         }
         ShowStatus("\nCooler On!\n");
-        if (result != DRV_SUCCESS) ShowStatus("\nCould not switch cooler On!\n");
+        if (result != DRV_SUCCESS) ShowWarning(Warning::Device, "\nCould not switch cooler On!\n");
     }
     return 0;
 }
@@ -274,7 +274,7 @@ int setCooler(int, int, int event, void*, int, int) {
     if (result == DRV_SUCCESS)
         ShowStatus(Format("Temperature wanted on CCD Chip is %d\n", setPoint));
     else
-        ShowStatus("\nCould not switch cooler On!\n");
+        ShowWarning(Warning::Device, "\nCould not switch cooler On!\n");
     earlierState.temperatureStop = 0;
     int id = 0;
     if (ui::ScheduleThreadFunction(TemperatureWatch, &id) >= 0) {
