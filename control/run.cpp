@@ -82,26 +82,52 @@ bool TakeFrame(const CameraSlot& camera, int frame, Timing* timing) {
     }
     marktime_end(timing->end);
     timing->elapsed[camera.number] = time_difference();
-    if (!ok) ShowStatus(Format("\nRun ended: CCD %d did not deliver its frame.\n", camera.number));
+    if (!ok)
+        ShowWarning(Warning::Frames,
+                    Format("\nRun ended: CCD %d did not deliver its frame.\n", camera.number));
     return ok;
 }
 
-// A product that did not reach the disk: the observer is told which file,
-// and its frames stay in memory (the run stops before the next series would
-// overwrite them).
-bool Saved(const SaveResult& result, const char* what, int camera) {
-    if (result.written) return true;
-    ShowStatus(Format("\nRun ended: the %s of CCD %d was not saved%s%s; its data stay in memory.\n",
-                      what, camera, result.path.empty() ? "" : " to ", result.path.c_str()));
-    return false;
+// Saves a product with `save(folder)` into the data directory. When that
+// fails the observer is told which file, and is offered to save it into
+// another folder, as often as they like; the data stay in memory until a
+// save has succeeded (the run stops before the next series would overwrite
+// them). The path written, or "" when nothing was.
+template <class SaveInto>
+std::string SaveOrOfferAnother(const char* what, int camera, SaveInto save) {
+    SaveResult result = save(state.entire_directory);
+    while (!result.written) {
+        ShowWarning(Warning::Save,
+                    Format("\nThe %s of CCD %d was not saved%s%s; its data stay in memory.\n",
+                           what, camera, result.path.empty() ? "" : " to ",
+                           result.path.c_str()));
+        std::string folder;
+        if (ui::DirSelectPopup(state.entire_directory,
+                               Format("The %s of CCD %d was not saved: choose another folder for "
+                                      "it (Cancel keeps it in memory only)",
+                                      what, camera),
+                               &folder) != 1)
+            break;
+        ShowStatus(Format("\nSaving the %s of CCD %d into %s\n", what, camera, folder.c_str()));
+        result = save(folder);
+    }
+    if (!result.written) {
+        ShowStatus(Format("\nRun ended: the %s of CCD %d is in memory only.\n", what, camera));
+        return "";
+    }
+    return result.path;
 }
 
-bool Save(const CameraSlot& camera, int frames, const Timing& timing) {
+// The path of the file written, "" when the series is in memory only.
+std::string Save(const CameraSlot& camera, int frames, const Timing& timing) {
     ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = SeriesRecords(camera, frames);
-    return Saved(SaveFits(header, SeriesData(camera, frames), state.entire_directory), "series",
-                 camera.number);
+    const ProductData<uint16_t> data = SeriesData(camera, frames);
+    const std::string path = SaveOrOfferAnother("series", camera.number, [&](const std::string& folder) {
+        return SaveFits(header, data, folder);
+    });
+    return path;
 }
 
 // The flat planes are the only copy of the flat run: released once they are
@@ -111,21 +137,34 @@ bool SaveFlat(const CameraSlot& camera, const Timing& timing,
     ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = std::move(frames);
-    const SaveResult result =
-        SaveFlatFits(header, FlatData(camera, kFlatPositions), state.entire_directory);
-    if (!Saved(result, "flat file", camera.number)) return false;
+    const ProductData<float> data = FlatData(camera, kFlatPositions);
+    const std::string path = SaveOrOfferAnother("flat file", camera.number, [&](const std::string& folder) {
+        return SaveFlatFits(header, data, folder);
+    });
+    if (path.empty()) return false;
     camera.flat->Free();
     camera.flatCube->Free();
     return true;
 }
 
-// Tells the observer how much of the planned series each camera stored; a
-// short series is never reported as complete. A frame counts when its
-// record says the camera delivered it.
-void ReportFrames(const CameraSlot& camera, int frames) {
+// Tells the observer how much of the planned series each camera stored in
+// `file`; a short series is never reported as complete, and stands out. A
+// frame counts when its record says the camera delivered it. Frames the
+// camera failed to read are counted here; frames never requested were
+// counted by the scan.
+void ReportFrames(const CameraSlot& camera, int frames, const std::string& file) {
     const int stored = camera.frames->Stored(frames);
-    ShowStatus(Format("\nCCD %d: frames stored %d of %d%s\n", camera.number, stored, frames,
-                      stored < frames ? " - FRAMES MISSING" : ""));
+    if (stored >= frames) {
+        ShowStatus(Format("\nCCD %d: frames stored %d of %d\n", camera.number, stored, frames));
+        return;
+    }
+    int unread = 0;
+    for (const FrameRecord& r : camera.frames->Records())
+        if (r.index < frames && !r.read) ++unread;
+    ShowWarning(Warning::Frames,
+                Format("\nCCD %d: frames stored %d of %d - FRAMES MISSING in %s\n", camera.number,
+                       stored, frames, file.c_str()),
+                unread);
 }
 
 // A fresh series: no frame of the last one stays in the buffer or its records.
@@ -147,9 +186,10 @@ bool WaitForHome() {
         os::QueryPerformanceCounter(&now);
         // The counter runs in instrument time.
         if (frequency > 0 && double(now - start) / double(frequency) * os::TimeScale() > timeoutReal) {
-            ShowStatus(Format("\nRun ended: the scanner did not report its home position within "
-                              "%.0f s.\n",
-                              kHomeTimeoutSeconds));
+            ShowWarning(Warning::Device,
+                        Format("\nRun ended: the scanner did not report its home position within "
+                               "%.0f s.\n",
+                               kHomeTimeoutSeconds));
             return false;
         }
         os::Sleep(1.0);
@@ -198,8 +238,8 @@ void SingleFrames() {
         ShowCounter(i + 1);
         if (!TakeFrame(first, 0, &timing)) break;
         if (both && !TakeFrame(second, 0, &timing)) break;
-        if (!Save(first, 1, timing)) break;
-        if (both && !Save(second, 1, timing)) break;
+        if (Save(first, 1, timing).empty()) break;
+        if (both && Save(second, 1, timing).empty()) break;
         ui::Delay(1.0);
         if (StopRequested()) break;
     }
@@ -279,11 +319,14 @@ void FrameTransferSeries() {
         marktime_end(timing.end);
         timing.elapsed[camera.number] = time_difference();
         if (!ok) {
-            ShowStatus(Format("\nRun ended: CCD %d did not deliver its series.\n", camera.number));
+            ShowWarning(Warning::Frames,
+                        Format("\nRun ended: CCD %d did not deliver its series.\n", camera.number),
+                        frames);
             break;
         }
-        if (!Save(camera, frames, timing)) break;
-        ReportFrames(camera, frames);
+        const std::string file = Save(camera, frames, timing);
+        if (file.empty()) break;
+        ReportFrames(camera, frames, file);
         DisplayCCDImage(camera.width(), camera.height(), frames, camera.handle);
         ShowCameraViews(camera.number == 1, camera.number == 2);
         if (StopRequested()) break;
@@ -305,8 +348,9 @@ void ScanningSequence() {
             StartSeries(camera, frames);
             ShowCounter(i + 1);
             if (!Scan(camera, 0, &timing)) break;
-            if (!Save(camera, frames, timing)) break;
-            ReportFrames(camera, frames);
+            const std::string file = Save(camera, frames, timing);
+            if (file.empty()) break;
+            ReportFrames(camera, frames, file);
             ShowSliceOfNewSeries(camera);
             if (StopRequested()) break;
         }
@@ -332,10 +376,11 @@ void ScanningSequence() {
             if (!Scan(one, 1, &timing)) break;
             timing.elapsed[2] = timing.elapsed[1];
         }
-        const bool savedOne = Save(one, frames, timing);
-        if (!Save(two, frames, timing) || !savedOne) break;
-        ReportFrames(one, frames);
-        ReportFrames(two, frames);
+        const std::string fileOne = Save(one, frames, timing);
+        const std::string fileTwo = Save(two, frames, timing);
+        if (fileOne.empty() || fileTwo.empty()) break;
+        ReportFrames(one, frames, fileOne);
+        ReportFrames(two, frames, fileTwo);
         { CameraSession session(one.handle); }
         ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
         ShowSliceOfNewSeries(one);
@@ -417,8 +462,8 @@ void FlatFieldRun() {
             break;
         }
         timing.elapsed[2] = timing.elapsed[1];
-        ReportFrames(one, frames);
-        ReportFrames(two, frames);
+        ReportFrames(one, frames, "the flat run");
+        ReportFrames(two, frames, "the flat run");
         AccumulateFlat(one, frames, p);
         AccumulateFlat(two, frames, p);
         // The flat file's table lists every frame of the run, numbered
@@ -471,6 +516,7 @@ int cmd_Run(int, int, int event, void*, int, int) {
             return 0;
         }
     }
+    const RunWarnings warnings;
     SetDimmed(state.mainPanel, MAIN_PICTURE, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD1, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, true);
@@ -504,6 +550,7 @@ int cmd_Run(int, int, int event, void*, int, int) {
         SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, false);
         ShowCameraViews(true, false);
     }
+    warnings.ShowSummary();
     return 0;
 }
 

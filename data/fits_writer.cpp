@@ -36,12 +36,15 @@ constexpr CameraLine kLines[2] = {{'A', "6562.8", "CCD1 Wavenength(angstrom)"},
 // Refuses what cannot make an image; reports it. True when the save can go on.
 bool Acceptable(const char* what, int camera, int naxis1, int naxis2, int naxis3) {
     if (camera != 1 && camera != 2) {
-        ShowStatus(Format("\n%s not written: camera %d is neither camera\n", what, camera));
+        ShowWarning(Warning::Save,
+                    Format("\n%s not written: camera %d is neither camera\n", what, camera), 0);
         return false;
     }
     if (naxis1 < 1 || naxis2 < 1 || naxis3 < 1) {
-        ShowStatus(Format("\n%s of camera %d not written: image size %d x %d x %d\n", what, camera,
-                          naxis1, naxis2, naxis3));
+        ShowWarning(Warning::Save,
+                    Format("\n%s of camera %d not written: image size %d x %d x %d\n", what,
+                           camera, naxis1, naxis2, naxis3),
+                    0);
         return false;
     }
     return true;
@@ -185,12 +188,16 @@ SaveResult Save(const Product& product, const ProductHeader& header, const Produ
     SettingsCards(file, header);
     bool complete = data.data != nullptr && data.available >= count;
     if (!complete && file.ok())
-        ShowStatus(Format("\nFITS file %s: camera %d%s %zu %s, not %zu; %s\n", file.path().c_str(),
-                          data.camera, product.holds, data.data ? data.available : 0,
-                          product.values, count, product.nothing));
+        ShowWarning(Warning::Save,
+                    Format("\nFITS file %s: camera %d%s %zu %s, not %zu; %s\n",
+                           file.path().c_str(), data.camera, product.holds,
+                           data.data ? data.available : 0, product.values, count, product.nothing),
+                    0);
     body(file, line, complete ? count : 0);
     if (header.frameTable && !header.frames.empty()) FrameTable(file, header.frames);
-    result.written = file.Close() && complete;
+    // A file without its frames is not kept: it would look like a product.
+    if (!complete) file.Discard();
+    result.written = file.Close();
     timer.ShowOnMainPanel();
     return result;
 }

@@ -112,26 +112,54 @@ bool WriteAll(int fd, const void* bytes, size_t size) {
 
 enum class Written { kDone, kNameTaken, kFailed };
 
-// Creates `host` exclusively (an existing file is never opened) and writes
-// header and data into it. A failure after the creation removes the part
-// written. `error` receives the reason of a failure.
+// Flushes the folder holding `host` to the disk, so that a new name in it is
+// there too.
+bool SyncFolderOf(const std::string& host) {
+    const std::string folder = std::filesystem::path(host).parent_path().string();
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+// Reserves `host` by creating it exclusively (an existing file is never
+// opened), writes header and data under a temporary name beside it, flushes
+// them to the disk and only then gives them the reserved name: a file of
+// that name is always complete. A failure removes both. `error` receives the
+// reason of a failure.
 Written WriteNewFile(const std::string& host, const std::array<char, kFitsBlock>& header,
                      const std::vector<unsigned char>& data, std::string* error) {
-    const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    const int reserved = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (reserved < 0) {
         if (errno == EEXIST) return Written::kNameTaken;
         *error = std::strerror(errno);
         return Written::kFailed;
     }
-    bool ok = WriteAll(fd, header.data(), header.size()) && WriteAll(fd, data.data(), data.size());
+    ::close(reserved);
+    const std::filesystem::path path(host);
+    const std::string part =
+        (path.parent_path() / ("." + path.filename().string() + ".part")).string();
+    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && WriteAll(fd, header.data(), header.size()) &&
+              WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
     int savedErrno = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
         ok = false;
         savedErrno = errno;
     }
-    if (ok) return Written::kDone;
+    if (ok && ::rename(part.c_str(), host.c_str()) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (ok) {
+        SyncFolderOf(host);
+        return Written::kDone;
+    }
     *error = std::strerror(savedErrno);
-    ::unlink(host.c_str());  // no half file left to be mistaken for data
+    // No half file left to be mistaken for data.
+    ::unlink(part.c_str());
+    ::unlink(host.c_str());
     return Written::kFailed;
 }
 
@@ -151,7 +179,8 @@ bool WriteFitsFile(const std::string& logicalPath, int width, int height, int fr
                    const uint16_t* samples, float exposureSeconds, int cameraHandle,
                    const os::UtcTime& time, std::string* writtenPath) {
     auto fail = [&](const std::string& path, const std::string& reason) {
-        ShowStatus(Format("\nFITS file %s not written: %s\n", path.c_str(), reason.c_str()));
+        ShowWarning(Warning::Save,
+                    Format("\nFITS file %s not written: %s\n", path.c_str(), reason.c_str()));
         return false;
     };
     if (width <= 0 || height <= 0 || frames <= 0 || samples == nullptr)
@@ -195,10 +224,25 @@ bool WriteFitsFile(const std::string& logicalPath, int width, int height, int fr
 }
 
 int SaveFits(int width, int height, int frames, const uint16_t* samples, float exposureSeconds,
-             int cameraHandle) {
+             int cameraHandle, std::string* writtenPath) {
     const os::UtcTime now = os::UtcNow();
-    WriteFitsFile(FitsFileName(now, cameraHandle), width, height, frames, samples,
-                  exposureSeconds, cameraHandle, now);
+    const std::string name = FitsFileName(now, cameraHandle);
+    std::string path = name;
+    // A failed save offers another folder, as often as the observer likes;
+    // the samples stay with the caller until one has succeeded.
+    while (!WriteFitsFile(path, width, height, frames, samples, exposureSeconds, cameraHandle, now,
+                          writtenPath)) {
+        std::string folder;
+        if (ui::DirSelectPopup("", Format("%s was not saved: choose another folder for it "
+                                          "(Cancel keeps the frames in memory only)",
+                                          path.c_str()),
+                               &folder) != 1) {
+            ShowStatus("\n" + name + " is in memory only.\n");
+            return 0;
+        }
+        path = folder + "\\" + name;
+        ShowStatus("\nSaving " + name + " into " + folder + "\n");
+    }
     return 1;
 }
 
