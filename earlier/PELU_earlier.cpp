@@ -268,6 +268,12 @@ int LiveViewThread() {
 
 int cmdOK(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    if (state.CCD_status != kDeviceOn) {
+        ShowStatus(
+            "\nTake images not started: the camera is off. Switch it on (CCD switch), then "
+            "apply the settings (OK).\n");
+        return 0;
+    }
     const int current = CurrentCamera();
     if (earlierState.g_nNumberKinetics1 != 0) return 0;
     const int frames = state.g_nFrameNumber1;
