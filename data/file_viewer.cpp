@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -44,13 +46,157 @@ std::string CfitsioText(int status) {
 
 // Most samples a file may have for the display to hold it (4 GiB of 16-bit samples).
 constexpr long long kMaxFitsElements = 1ll << 31;
+constexpr size_t kFitsBlock = 2880;
+constexpr size_t kFitsCard = 80;
+// Longest primary header read: a header that runs on longer is not one this
+// system or its sites write.
+constexpr size_t kMaxHeaderBlocks = 64;
 
-// Reads the open `file`, `fileSize` bytes long, named `path` in the texts,
-// and closes it. "" on success; otherwise the popup text. `noMemory` tells
-// the one failure that is only printed on the console.
-std::string ReadOpenFits(fitsfile* file, const std::string& path, long long fileSize,
-                         FitsContents* out, bool* noMemory) {
+// What our own reading of the primary header's cards finds. The header is
+// checked with it before CFITSIO is involved, so that a file that cannot be
+// shown is refused at once, whatever it holds.
+struct HeaderScan {
+    bool simple = false;  // the first card is SIMPLE = T
+    bool hasEnd = false;
+    size_t headerBytes = 0;  // whole blocks up to and with the END card
+    int bitpix = 0;
+    int naxis = -1;
+    long long axes[3] = {-1, -1, -1};  // NAXIS1..3; -1 missing
+    double bzero = 0.0, bscale = 1.0;
+};
+
+// The integer or number a card's value begins with (blanks skipped); false
+// when the value is not one.
+bool CardNumber(const char* card, double* value) {
+    char text[kFitsCard - 9] = {};
+    std::memcpy(text, card + 10, kFitsCard - 10);
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end == text || !std::isfinite(v)) return false;
+    *value = v;
+    return true;
+}
+
+bool CardInt(const char* card, long long* value) {
+    double v = 0;
+    if (!CardNumber(card, &v) || v != std::floor(v) || std::fabs(v) > 9.0e15) return false;
+    *value = static_cast<long long>(v);
+    return true;
+}
+
+bool KeyIs(const char* card, const char* key) {
+    const size_t n = std::strlen(key);
+    if (std::memcmp(card, key, n) != 0) return false;
+    for (size_t i = n; i < 8; ++i)
+        if (card[i] != ' ') return false;
+    return card[8] == '=' && card[9] == ' ';
+}
+
+// Reads the cards of the first blocks of `bytes` (`size` of them are there).
+HeaderScan ScanHeader(const unsigned char* bytes, size_t size) {
+    HeaderScan scan;
+    const size_t limit = std::min(size / kFitsBlock, kMaxHeaderBlocks) * kFitsBlock;
+    for (size_t at = 0; at + kFitsCard <= limit; at += kFitsCard) {
+        const char* card = reinterpret_cast<const char*>(bytes) + at;
+        if (at == 0) {
+            double value = 0;
+            char flag = 0;
+            for (size_t i = 10; i < kFitsCard && !flag; ++i)
+                if (card[i] != ' ') flag = card[i];
+            scan.simple = KeyIs(card, "SIMPLE") && flag == 'T' && !CardNumber(card, &value);
+            if (!scan.simple) return scan;
+            continue;
+        }
+        if (std::memcmp(card, "END     ", 8) == 0) {
+            scan.hasEnd = true;
+            scan.headerBytes = (at / kFitsBlock + 1) * kFitsBlock;
+            return scan;
+        }
+        long long n = 0;
+        if (KeyIs(card, "BITPIX")) {
+            if (CardInt(card, &n) && n >= -64 && n <= 64) scan.bitpix = int(n);
+        } else if (KeyIs(card, "NAXIS")) {
+            if (CardInt(card, &n) && n >= 0 && n <= 999) scan.naxis = int(n);
+        } else if (KeyIs(card, "NAXIS1") || KeyIs(card, "NAXIS2") || KeyIs(card, "NAXIS3")) {
+            if (CardInt(card, &n)) scan.axes[card[5] - '1'] = std::clamp(n, -1ll << 40, 1ll << 40);
+        } else if (KeyIs(card, "BZERO")) {
+            CardNumber(card, &scan.bzero);
+        } else if (KeyIs(card, "BSCALE")) {
+            CardNumber(card, &scan.bscale);
+        }
+    }
+    return scan;
+}
+
+// Checks the primary header of a file of `fileSize` bytes named `path` in
+// the texts. "" when its image can be read; otherwise the popup text, or
+// "" with `noMemory` for a product this display cannot hold (a float cube).
+// Fills `h` and the number of samples.
+std::string CheckHeader(const HeaderScan& scan, const std::string& path, long long fileSize,
+                        FitsHeaderRecord* h, long long* elements, bool* noMemory) {
     *noMemory = false;
+    const std::string unopened = "The FITS file " + path + " cannot be opened:\n";
+    if (fileSize < static_cast<long long>(kFitsBlock))
+        return unopened + "it is shorter than one FITS header block (2880 bytes).";
+    if (!scan.simple) return unopened + "it does not begin with the card SIMPLE = T.";
+    if (!scan.hasEnd) return unopened + "its header has no END card.";
+    const int b = scan.bitpix;
+    if (b != 8 && b != 16 && b != 32 && b != 64 && b != -32 && b != -64)
+        return unopened + Format("illegal BITPIX keyword value (%d).", b);
+    if (scan.naxis < 0) return unopened + "the NAXIS keyword is missing or not a number.";
+    h->BITPIX = b;
+    h->NAXIS = scan.naxis;
+    h->elementSize = b / 8;
+    if (h->NAXIS != 2 && h->NAXIS != 3)
+        return Format("%s has %d axes: only 2-D images and 3-D series can be shown.",
+                      path.c_str(), h->NAXIS);
+    for (int axis = 0; axis < h->NAXIS; ++axis) {
+        if (scan.axes[axis] == -1)
+            return unopened + Format("the NAXIS%d keyword is missing or not a number.", axis + 1);
+        if (scan.axes[axis] < 0)
+            return unopened + Format("illegal NAXISn keyword value (NAXIS%d = %lld).", axis + 1,
+                                     scan.axes[axis]);
+    }
+    auto asInt = [](long long v) { return int(std::min<long long>(v, INT_MAX)); };
+    h->NAXIS1 = asInt(scan.axes[0]);
+    h->NAXIS2 = asInt(scan.axes[1]);
+    h->NAXIS3 = h->NAXIS == 3 ? asInt(scan.axes[2]) : 0;
+    if (h->NAXIS1 <= 0 || h->NAXIS2 <= 0 || (h->NAXIS == 3 && h->NAXIS3 <= 0))
+        return Format("%s holds an empty image (%d x %d x %d).", path.c_str(), h->NAXIS1,
+                      h->NAXIS2, h->NAXIS3);
+    // Each axis is below 2^31, so two of them cannot overflow; the third is
+    // only multiplied in while the product stays within the limit.
+    long long count = (long long)h->NAXIS1 * h->NAXIS2;
+    if (h->NAXIS == 3 && count <= kMaxFitsElements)
+        count = h->NAXIS3 > kMaxFitsElements / count ? kMaxFitsElements + 1 : count * h->NAXIS3;
+    if (count > kMaxFitsElements || h->NAXIS1 == INT_MAX || h->NAXIS2 == INT_MAX ||
+        h->NAXIS3 == INT_MAX)
+        return Format("%s claims an image of %d x %d x %d samples, more than this program can "
+                      "hold.",
+                      path.c_str(), h->NAXIS1, h->NAXIS2, h->NAXIS3);
+    // The buffer holds 16-bit samples; a float product (negative BITPIX)
+    // gives a negative size and is not read.
+    const long long bytes = count * h->elementSize;
+    if (bytes <= 0) {
+        *noMemory = true;
+        return "";
+    }
+    // The samples the header promises must be in the file before anything
+    // is allocated for them.
+    const long long dataStart = static_cast<long long>(scan.headerBytes);
+    if (dataStart > fileSize || bytes > fileSize - dataStart)
+        return Format("%s is cut short: its header promises %lld bytes of data, the file holds "
+                      "%lld.",
+                      path.c_str(), bytes, std::max<long long>(0, fileSize - dataStart));
+    *elements = count;
+    return "";
+}
+
+// Reads the image of the open `file`, whose header CheckHeader accepted,
+// and closes it. "" on success; otherwise the popup text, or "" with
+// `noMemory` when its samples do not fit in memory.
+std::string ReadImage(fitsfile* file, const std::string& path, const HeaderScan& scan,
+                      long long elements, FitsContents* out, bool* noMemory) {
     int status = 0;
     auto fail = [&](const std::string& what) {
         const std::string text = what + " of " + path + ":\n" + CfitsioText(status);
@@ -58,94 +204,107 @@ std::string ReadOpenFits(fitsfile* file, const std::string& path, long long file
         fits_close_file(file, &ignored);
         return text;
     };
-    auto refuse = [&](const std::string& text) {
-        int ignored = 0;
-        fits_close_file(file, &ignored);
-        return text;
-    };
-
     FitsHeaderRecord& h = out->header;
-    fits_read_key(file, TINT, "BITPIX", &h.BITPIX, nullptr, &status);
-    fits_read_key(file, TINT, "NAXIS", &h.NAXIS, nullptr, &status);
-    fits_read_key(file, TINT, "NAXIS1", &h.NAXIS1, nullptr, &status);
-    fits_read_key(file, TINT, "NAXIS2", &h.NAXIS2, nullptr, &status);
-    if (status) return fail("The image header cannot be read");
     // Not every file records an exposure; the image is still worth a look.
     if (fits_read_key(file, TFLOAT, "EXPTIME", &h.EXPTIME, nullptr, &status) == KEY_NO_EXIST) {
         status = 0;
         h.EXPTIME = 0.0f;
     }
     if (status) return fail("The exposure time cannot be read");
-    h.elementSize = h.BITPIX / 8;
-
-    if (h.NAXIS == 2) {
-        h.NAXIS3 = 0;
-    } else if (h.NAXIS == 3) {
-        if (fits_read_key(file, TINT, "NAXIS3", &h.NAXIS3, nullptr, &status))
-            return fail("The image header cannot be read");
-    } else {
-        return refuse(Format("%s has %d axes: only 2-D images and 3-D series can be shown.",
-                             path.c_str(), h.NAXIS));
-    }
-    if (h.NAXIS1 <= 0 || h.NAXIS2 <= 0 || (h.NAXIS == 3 && h.NAXIS3 <= 0))
-        return refuse(Format("%s holds an empty image (%d x %d x %d).", path.c_str(), h.NAXIS1,
-                             h.NAXIS2, h.NAXIS3));
-    // Each axis is below 2^31, so two of them cannot overflow; the third is
-    // only multiplied in while the product stays within the limit.
-    long long elements = (long long)h.NAXIS1 * h.NAXIS2;
-    if (h.NAXIS == 3 && elements <= kMaxFitsElements) {
-        elements = h.NAXIS3 > kMaxFitsElements / elements ? kMaxFitsElements + 1
-                                                           : elements * h.NAXIS3;
-    }
-    if (elements > kMaxFitsElements)
-        return refuse(Format("%s claims an image of %d x %d x %d samples, more than this "
-                             "program can hold.",
-                             path.c_str(), h.NAXIS1, h.NAXIS2, h.NAXIS3));
-    // The buffer holds 16-bit samples; a float product (negative BITPIX)
-    // gives a negative size and is refused here.
-    const long long bytes = elements * h.elementSize;
-    if (bytes <= 0) {
-        refuse("");
-        *noMemory = true;
-        return "";
-    }
-    // The samples the header promises must be in the file before anything
-    // is allocated for them.
-    LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
-    if (fits_get_hduaddrll(file, &headStart, &dataStart, &dataEnd, &status))
-        return fail("The image header cannot be read");
-    if (dataStart > fileSize || bytes > fileSize - dataStart)
-        return refuse(Format("%s is cut short: its header promises %lld bytes of data, the file "
-                             "holds %lld.",
-                             path.c_str(), bytes,
-                             std::max<long long>(0, fileSize - (long long)dataStart)));
     if (!out->data.Allocate(size_t(elements))) {
-        refuse("");
+        int ignored = 0;
+        fits_close_file(file, &ignored);
         *noMemory = true;
         return "";
     }
+    // The stored words are read as they are and turned into the camera's
+    // samples here: this system's files store the camera words without
+    // BZERO (read back bit for bit), the earlier edition's with BZERO 32768,
+    // whose samples above 32767 CFITSIO cannot give as signed values.
+    fits_set_bscale(file, 1.0, 0.0, &status);
     long first[3] = {1, 1, 1};
     int anyNull = 0;
-    fits_read_pix(file, TSHORT, first, elements, nullptr, out->data.get(), &anyNull, &status);
+    uint16_t* samples = out->data.get();
+    fits_read_pix(file, TSHORT, first, elements, nullptr, samples, &anyNull, &status);
     if (status) return fail("The image data cannot be read");
     fits_close_file(file, &status);
     if (status) return "The FITS file " + path + " cannot be closed:\n" + CfitsioText(status);
+    if (scan.bscale == 1.0 && scan.bzero == 32768.0) {
+        for (long long i = 0; i < elements; ++i) samples[i] ^= 0x8000u;
+    } else if (scan.bscale != 1.0 || scan.bzero != 0.0) {
+        for (long long i = 0; i < elements; ++i) {
+            const double v = scan.bzero + scan.bscale * double(int16_t(samples[i]));
+            samples[i] = v <= 0.0 ? 0 : v >= 65535.0 ? 65535 : static_cast<uint16_t>(v);
+        }
+    }
     return "";
 }
 
-// Reads the file at `path`. As ReadOpenFits.
+// Reads the image of a whole file held in memory (`size` bytes at `bytes`)
+// through CFITSIO. As ReadImage.
+std::string ReadImageFromMemory(const std::string& path, const unsigned char* bytes, size_t size,
+                                const HeaderScan& scan, long long elements, FitsContents* out,
+                                bool* noMemory) {
+    // CFITSIO's memory driver reads whole 2880-byte blocks: the bytes are
+    // copied into blocks, the last one filled with zeros.
+    std::vector<unsigned char> blocks;
+    try {
+        blocks.resize((size + kFitsBlock - 1) / kFitsBlock * kFitsBlock, 0);
+    } catch (const std::bad_alloc&) {
+        *noMemory = true;
+        return "";
+    }
+    std::memcpy(blocks.data(), bytes, size);
+    void* memory = blocks.data();
+    size_t memorySize = blocks.size();
+    fitsfile* file = nullptr;
+    int status = 0;
+    if (fits_open_memfile(&file, path.c_str(), READONLY, &memory, &memorySize, 0, nullptr,
+                          &status))
+        return "The FITS file " + path + " cannot be opened:\n" + CfitsioText(status);
+    return ReadImage(file, path, scan, elements, out, noMemory);
+}
+
+// Files up to this size are read into memory whole and decoded from there.
+constexpr uintmax_t kReadWholeBytes = 64u << 20;
+
+// Reads the file at `path`: its header by our own code first, the image
+// through CFITSIO only when the header holds. "" on success, otherwise the
+// popup text; `noMemory` for the one failure only printed on the console.
 std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory) {
     *noMemory = false;
     const std::string host = os::HostPath(path);
     if (host.empty()) return "The path " + path + " cannot be reached.";
     std::error_code ec;
     const auto fileSize = std::filesystem::file_size(host, ec);
+    std::ifstream in(host, std::ios::binary);
+    if (ec || !in) return "The FITS file " + path + " cannot be opened:\n" +
+                          (ec ? ec.message() : std::string("it cannot be read"));
+    // A small file, or one whose data are not padded to whole blocks (the
+    // earlier edition writes them so; CFITSIO reads whole blocks from a
+    // disk), is read whole; a large standard file is left on the disk.
+    const bool whole = fileSize <= kReadWholeBytes || fileSize % kFitsBlock != 0;
+    std::vector<unsigned char> bytes;
+    try {
+        bytes.resize(whole ? fileSize : std::min<uintmax_t>(fileSize, kMaxHeaderBlocks * kFitsBlock));
+    } catch (const std::bad_alloc&) {
+        *noMemory = true;
+        return "";
+    }
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!in) return "The FITS file " + path + " cannot be opened:\nit cannot be read.";
+    const HeaderScan scan = ScanHeader(bytes.data(), bytes.size());
+    long long elements = 0;
+    std::string failure =
+        CheckHeader(scan, path, static_cast<long long>(fileSize), &out->header, &elements, noMemory);
+    if (!failure.empty() || *noMemory) return failure;
+    if (whole)
+        return ReadImageFromMemory(path, bytes.data(), bytes.size(), scan, elements, out, noMemory);
     fitsfile* file = nullptr;
     int status = 0;
-    if (ec || fits_open_diskfile(&file, host.c_str(), READONLY, &status))
-        return "The FITS file " + path + " cannot be opened:\n" +
-               (ec ? ec.message() : CfitsioText(status));
-    return ReadOpenFits(file, path, static_cast<long long>(fileSize), out, noMemory);
+    if (fits_open_diskfile(&file, host.c_str(), READONLY, &status))
+        return "The FITS file " + path + " cannot be opened:\n" + CfitsioText(status);
+    return ReadImage(file, path, scan, elements, out, noMemory);
 }
 
 // ---- BMP ---------------------------------------------------------------------------------
@@ -204,24 +363,20 @@ bool OpenFitsFile(const std::string& path) {
 }
 
 std::string CheckFitsBytes(const std::string& name, const void* bytes, size_t size) {
-    // CFITSIO's memory driver reads whole 2880-byte blocks, where its disk
-    // driver stops at the end of the file: the bytes are copied into
-    // blocks, the last one filled with zeros. The checks go by `size`.
-    constexpr size_t kBlock = 2880;
-    std::vector<unsigned char> blocks((size + kBlock - 1) / kBlock * kBlock, 0);
-    if (size > 0) std::memcpy(blocks.data(), bytes, size);
-    void* memory = blocks.data();
-    size_t memorySize = blocks.size();
-    fitsfile* file = nullptr;
-    int status = 0;
-    if (fits_open_memfile(&file, name.c_str(), READONLY, &memory, &memorySize, 0, nullptr,
-                          &status))
-        return "The FITS file " + name + " cannot be opened:\n" + CfitsioText(status);
+    // The header is checked by our own code: a file that cannot be shown
+    // never reaches CFITSIO.
+    const auto* data = static_cast<const unsigned char*>(bytes);
+    const HeaderScan scan = ScanHeader(data, size);
     FitsContents contents;
+    long long elements = 0;
     bool noMemory = false;
-    const std::string failure =
-        ReadOpenFits(file, name, static_cast<long long>(size), &contents, &noMemory);
-    return noMemory ? "Cannot allocate pFitsData Memory" : failure;
+    const std::string failure = CheckHeader(scan, name, static_cast<long long>(size),
+                                            &contents.header, &elements, &noMemory);
+    if (noMemory) return "Cannot allocate pFitsData Memory";
+    if (!failure.empty()) return failure;
+    const std::string readFailure =
+        ReadImageFromMemory(name, data, size, scan, elements, &contents, &noMemory);
+    return noMemory ? "Cannot allocate pFitsData Memory" : readFailure;
 }
 
 std::string DecodeBitmap(const std::vector<unsigned char>& file, BmpImage* image) {
