@@ -37,7 +37,7 @@ uint16_t PhysicalSample(int16_t stored, double bzero, double bscale) {
     return static_cast<uint16_t>(v);
 }
 
-bool KeyIs(const char* card, const char* key9) { return std::strncmp(card, key9, 9) == 0; }
+bool KeyIs(const char* card, const char* key9) { return std::memcmp(card, key9, 9) == 0; }
 
 // The integer a card value begins with (blanks before it skipped), as "%d"
 // reads it. A value without digits leaves the default; one beyond int reads
@@ -254,27 +254,36 @@ void ByteChange(void* buffer, size_t lengthInBytes) {
 FitsKeys ParseFitsHeader(const char* block) {
     FitsKeys keys;
     for (int card = 0; card < kFitsBlock / kFitsCard; ++card) {
-        char text[kFitsCard + 1] = {};
-        std::memcpy(text, block + card * kFitsCard, kFitsCard);
-        if (std::strncmp(text, "END     ", 8) == 0) {
+        const char* text = block + card * kFitsCard;
+        if (std::memcmp(text, "END     ", 8) == 0) {
             keys.hasEnd = true;
             break;
         }
-        const char* value = text + 9;
+        // Every key read here has "=" in column 9: other cards are passed
+        // over without a closer look.
+        if (text[8] != '=' || (text[0] != 'B' && text[0] != 'N')) continue;
+        int* integer = nullptr;
+        double* number = nullptr;
         if (KeyIs(text, "BITPIX  ="))
-            ReadInt(value, &keys.BITPIX);
+            integer = &keys.BITPIX;
         else if (KeyIs(text, "NAXIS   ="))
-            ReadInt(value, &keys.NAXIS);
+            integer = &keys.NAXIS;
         else if (KeyIs(text, "NAXIS1  ="))
-            ReadInt(value, &keys.NAXIS1);
+            integer = &keys.NAXIS1;
         else if (KeyIs(text, "NAXIS2  ="))
-            ReadInt(value, &keys.NAXIS2);
+            integer = &keys.NAXIS2;
         else if (KeyIs(text, "NAXIS3  ="))
-            ReadInt(value, &keys.NAXIS3);
+            integer = &keys.NAXIS3;
         else if (KeyIs(text, "BZERO   ="))
-            ReadDouble(value, &keys.BZERO);
+            number = &keys.BZERO;
         else if (KeyIs(text, "BSCALE  ="))
-            ReadDouble(value, &keys.BSCALE);
+            number = &keys.BSCALE;
+        if (!integer && !number) continue;
+        // The value, from column 10 to the end of the card, as a C string.
+        char value[kFitsCard - 9 + 1] = {};
+        std::memcpy(value, text + 9, kFitsCard - 9);
+        if (integer) ReadInt(value, integer);
+        if (number) ReadDouble(value, number);
     }
     return keys;
 }
