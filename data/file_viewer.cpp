@@ -3,6 +3,7 @@
 #include <fitsio.h>
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -63,6 +64,7 @@ struct HeaderScan {
     int naxis = -1;
     long long axes[3] = {-1, -1, -1};  // NAXIS1..3; -1 missing
     double bzero = 0.0, bscale = 1.0;
+    double exptime = 0.0;  // 0 when the file records none
 };
 
 // The integer or number a card's value begins with (blanks skipped); false
@@ -84,45 +86,62 @@ bool CardInt(const char* card, long long* value) {
     return true;
 }
 
-bool KeyIs(const char* card, const char* key) {
-    const size_t n = std::strlen(key);
-    if (std::memcmp(card, key, n) != 0) return false;
-    for (size_t i = n; i < 8; ++i)
-        if (card[i] != ' ') return false;
-    return card[8] == '=' && card[9] == ' ';
+// A card's keyword (its first 8 columns) as one word, so that a card is
+// told by one comparison per key instead of a string comparison.
+uint64_t KeyWord(const char* card) {
+    uint64_t word;
+    std::memcpy(&word, card, sizeof word);
+    return word;
+}
+
+// The word of a keyword blank-padded to 8 characters.
+uint64_t KeyWordOf(const char* key) {
+    char padded[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    std::memcpy(padded, key, std::min<size_t>(std::strlen(key), 8));
+    return KeyWord(padded);
 }
 
 // Reads the cards of the first blocks of `bytes` (`size` of them are there).
 HeaderScan ScanHeader(const unsigned char* bytes, size_t size) {
+    static const uint64_t kSimple = KeyWordOf("SIMPLE"), kEnd = KeyWordOf("END"),
+                          kBitpix = KeyWordOf("BITPIX"), kNaxis = KeyWordOf("NAXIS"),
+                          kNaxis1 = KeyWordOf("NAXIS1"), kNaxis2 = KeyWordOf("NAXIS2"),
+                          kNaxis3 = KeyWordOf("NAXIS3"), kBzero = KeyWordOf("BZERO"),
+                          kBscale = KeyWordOf("BSCALE"), kExptime = KeyWordOf("EXPTIME");
     HeaderScan scan;
     const size_t limit = std::min(size / kFitsBlock, kMaxHeaderBlocks) * kFitsBlock;
     for (size_t at = 0; at + kFitsCard <= limit; at += kFitsCard) {
         const char* card = reinterpret_cast<const char*>(bytes) + at;
+        const uint64_t key = KeyWord(card);
+        const bool hasValue = card[8] == '=' && card[9] == ' ';
         if (at == 0) {
-            double value = 0;
-            char flag = 0;
-            for (size_t i = 10; i < kFitsCard && !flag; ++i)
-                if (card[i] != ' ') flag = card[i];
-            scan.simple = KeyIs(card, "SIMPLE") && flag == 'T' && !CardNumber(card, &value);
+            // SIMPLE = T, fixed (column 30) or free format.
+            size_t i = 10;
+            while (i < kFitsCard && card[i] == ' ') ++i;
+            scan.simple = key == kSimple && hasValue && i < kFitsCard && card[i] == 'T' &&
+                          (i + 1 == kFitsCard || card[i + 1] == ' ' || card[i + 1] == '/');
             if (!scan.simple) return scan;
             continue;
         }
-        if (std::memcmp(card, "END     ", 8) == 0) {
+        if (key == kEnd) {
             scan.hasEnd = true;
             scan.headerBytes = (at / kFitsBlock + 1) * kFitsBlock;
             return scan;
         }
+        if (!hasValue) continue;
         long long n = 0;
-        if (KeyIs(card, "BITPIX")) {
+        if (key == kBitpix) {
             if (CardInt(card, &n) && n >= -64 && n <= 64) scan.bitpix = int(n);
-        } else if (KeyIs(card, "NAXIS")) {
+        } else if (key == kNaxis) {
             if (CardInt(card, &n) && n >= 0 && n <= 999) scan.naxis = int(n);
-        } else if (KeyIs(card, "NAXIS1") || KeyIs(card, "NAXIS2") || KeyIs(card, "NAXIS3")) {
+        } else if (key == kNaxis1 || key == kNaxis2 || key == kNaxis3) {
             if (CardInt(card, &n)) scan.axes[card[5] - '1'] = std::clamp(n, -1ll << 40, 1ll << 40);
-        } else if (KeyIs(card, "BZERO")) {
+        } else if (key == kBzero) {
             CardNumber(card, &scan.bzero);
-        } else if (KeyIs(card, "BSCALE")) {
+        } else if (key == kBscale) {
             CardNumber(card, &scan.bscale);
+        } else if (key == kExptime) {
+            CardNumber(card, &scan.exptime);
         }
     }
     return scan;
@@ -135,15 +154,15 @@ HeaderScan ScanHeader(const unsigned char* bytes, size_t size) {
 std::string CheckHeader(const HeaderScan& scan, const std::string& path, long long fileSize,
                         FitsHeaderRecord* h, long long* elements, bool* noMemory) {
     *noMemory = false;
-    const std::string unopened = "The FITS file " + path + " cannot be opened:\n";
+    auto unopened = [&] { return "The FITS file " + path + " cannot be opened:\n"; };
     if (fileSize < static_cast<long long>(kFitsBlock))
-        return unopened + "it is shorter than one FITS header block (2880 bytes).";
-    if (!scan.simple) return unopened + "it does not begin with the card SIMPLE = T.";
-    if (!scan.hasEnd) return unopened + "its header has no END card.";
+        return unopened() + "it is shorter than one FITS header block (2880 bytes).";
+    if (!scan.simple) return unopened() + "it does not begin with the card SIMPLE = T.";
+    if (!scan.hasEnd) return unopened() + "its header has no END card.";
     const int b = scan.bitpix;
     if (b != 8 && b != 16 && b != 32 && b != 64 && b != -32 && b != -64)
-        return unopened + Format("illegal BITPIX keyword value (%d).", b);
-    if (scan.naxis < 0) return unopened + "the NAXIS keyword is missing or not a number.";
+        return unopened() + Format("illegal BITPIX keyword value (%d).", b);
+    if (scan.naxis < 0) return unopened() + "the NAXIS keyword is missing or not a number.";
     h->BITPIX = b;
     h->NAXIS = scan.naxis;
     h->elementSize = b / 8;
@@ -152,9 +171,9 @@ std::string CheckHeader(const HeaderScan& scan, const std::string& path, long lo
                       path.c_str(), h->NAXIS);
     for (int axis = 0; axis < h->NAXIS; ++axis) {
         if (scan.axes[axis] == -1)
-            return unopened + Format("the NAXIS%d keyword is missing or not a number.", axis + 1);
+            return unopened() + Format("the NAXIS%d keyword is missing or not a number.", axis + 1);
         if (scan.axes[axis] < 0)
-            return unopened + Format("illegal NAXISn keyword value (NAXIS%d = %lld).", axis + 1,
+            return unopened() + Format("illegal NAXISn keyword value (NAXIS%d = %lld).", axis + 1,
                                      scan.axes[axis]);
     }
     auto asInt = [](long long v) { return int(std::min<long long>(v, INT_MAX)); };
@@ -192,51 +211,54 @@ std::string CheckHeader(const HeaderScan& scan, const std::string& path, long lo
     return "";
 }
 
+// Turns the stored 16-bit words into the camera's samples, in place. This
+// system's files store the camera words without BZERO (they come back bit
+// for bit), the earlier edition's with BZERO 32768; any other scaling is
+// applied and kept within 0..65535.
+void WordsToSamples(uint16_t* samples, long long count, const HeaderScan& scan) {
+    if (scan.bscale == 1.0 && scan.bzero == 32768.0) {
+        for (long long i = 0; i < count; ++i) samples[i] ^= 0x8000u;
+    } else if (scan.bscale != 1.0 || scan.bzero != 0.0) {
+        for (long long i = 0; i < count; ++i) {
+            const double v = scan.bzero + scan.bscale * double(int16_t(samples[i]));
+            samples[i] = v <= 0.0 ? 0 : v >= 65535.0 ? 65535 : static_cast<uint16_t>(v);
+        }
+    }
+}
+
+// FITS words are big-endian.
+void FromBigEndian(uint16_t* words, long long count) {
+    if constexpr (std::endian::native == std::endian::little)
+        for (long long i = 0; i < count; ++i)
+            words[i] = static_cast<uint16_t>((words[i] >> 8) | (words[i] << 8));
+}
+
 // Reads the image of the open `file`, whose header CheckHeader accepted,
-// and closes it. "" on success; otherwise the popup text, or "" with
-// `noMemory` when its samples do not fit in memory.
+// and closes it: images of other than 16 bits, converted by CFITSIO. ""
+// on success; otherwise the popup text, or "" with `noMemory` when its
+// samples do not fit in memory.
 std::string ReadImage(fitsfile* file, const std::string& path, const HeaderScan& scan,
                       long long elements, FitsContents* out, bool* noMemory) {
     int status = 0;
-    auto fail = [&](const std::string& what) {
-        const std::string text = what + " of " + path + ":\n" + CfitsioText(status);
-        int ignored = 0;
-        fits_close_file(file, &ignored);
-        return text;
-    };
-    FitsHeaderRecord& h = out->header;
-    // Not every file records an exposure; the image is still worth a look.
-    if (fits_read_key(file, TFLOAT, "EXPTIME", &h.EXPTIME, nullptr, &status) == KEY_NO_EXIST) {
-        status = 0;
-        h.EXPTIME = 0.0f;
-    }
-    if (status) return fail("The exposure time cannot be read");
     if (!out->data.Allocate(size_t(elements))) {
-        int ignored = 0;
-        fits_close_file(file, &ignored);
+        fits_close_file(file, &status);
         *noMemory = true;
         return "";
     }
-    // The stored words are read as they are and turned into the camera's
-    // samples here: this system's files store the camera words without
-    // BZERO (read back bit for bit), the earlier edition's with BZERO 32768,
-    // whose samples above 32767 CFITSIO cannot give as signed values.
     fits_set_bscale(file, 1.0, 0.0, &status);
     long first[3] = {1, 1, 1};
     int anyNull = 0;
     uint16_t* samples = out->data.get();
     fits_read_pix(file, TSHORT, first, elements, nullptr, samples, &anyNull, &status);
-    if (status) return fail("The image data cannot be read");
+    if (status) {
+        const std::string text = "The image data cannot be read of " + path + ":\n" + CfitsioText(status);
+        int ignored = 0;
+        fits_close_file(file, &ignored);
+        return text;
+    }
     fits_close_file(file, &status);
     if (status) return "The FITS file " + path + " cannot be closed:\n" + CfitsioText(status);
-    if (scan.bscale == 1.0 && scan.bzero == 32768.0) {
-        for (long long i = 0; i < elements; ++i) samples[i] ^= 0x8000u;
-    } else if (scan.bscale != 1.0 || scan.bzero != 0.0) {
-        for (long long i = 0; i < elements; ++i) {
-            const double v = scan.bzero + scan.bscale * double(int16_t(samples[i]));
-            samples[i] = v <= 0.0 ? 0 : v >= 65535.0 ? 65535 : static_cast<uint16_t>(v);
-        }
-    }
+    WordsToSamples(samples, elements, scan);
     return "";
 }
 
@@ -265,12 +287,11 @@ std::string ReadImageFromMemory(const std::string& path, const unsigned char* by
     return ReadImage(file, path, scan, elements, out, noMemory);
 }
 
-// Files up to this size are read into memory whole and decoded from there.
-constexpr uintmax_t kReadWholeBytes = 64u << 20;
-
-// Reads the file at `path`: its header by our own code first, the image
-// through CFITSIO only when the header holds. "" on success, otherwise the
-// popup text; `noMemory` for the one failure only printed on the console.
+// Reads the file at `path`: its header by our own code first, then its
+// image. 16-bit images (every file this system and the earlier edition
+// write) are read straight into the sample buffer and decoded here; other
+// images go through CFITSIO. "" on success, otherwise the popup text;
+// `noMemory` for the one failure only printed on the console.
 std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory) {
     *noMemory = false;
     const std::string host = os::HostPath(path);
@@ -280,26 +301,36 @@ std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory)
     std::ifstream in(host, std::ios::binary);
     if (ec || !in) return "The FITS file " + path + " cannot be opened:\n" +
                           (ec ? ec.message() : std::string("it cannot be read"));
-    // A small file, or one whose data are not padded to whole blocks (the
-    // earlier edition writes them so; CFITSIO reads whole blocks from a
-    // disk), is read whole; a large standard file is left on the disk.
-    const bool whole = fileSize <= kReadWholeBytes || fileSize % kFitsBlock != 0;
-    std::vector<unsigned char> bytes;
-    try {
-        bytes.resize(whole ? fileSize : std::min<uintmax_t>(fileSize, kMaxHeaderBlocks * kFitsBlock));
-    } catch (const std::bad_alloc&) {
-        *noMemory = true;
-        return "";
-    }
-    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!in) return "The FITS file " + path + " cannot be opened:\nit cannot be read.";
-    const HeaderScan scan = ScanHeader(bytes.data(), bytes.size());
+    std::vector<unsigned char> head(std::min<uintmax_t>(fileSize, kMaxHeaderBlocks * kFitsBlock));
+    in.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+    if (!in) return "The FITS file " + path + " cannot be opened:\nits header cannot be read.";
+    const HeaderScan scan = ScanHeader(head.data(), head.size());
     long long elements = 0;
     std::string failure =
         CheckHeader(scan, path, static_cast<long long>(fileSize), &out->header, &elements, noMemory);
     if (!failure.empty() || *noMemory) return failure;
-    if (whole)
+    out->header.EXPTIME = static_cast<float>(scan.exptime);
+    if (scan.bitpix == 16) {
+        if (!out->data.Allocate(size_t(elements))) {
+            *noMemory = true;
+            return "";
+        }
+        in.seekg(std::streamoff(scan.headerBytes));
+        in.read(reinterpret_cast<char*>(out->data.get()), std::streamsize(elements * 2));
+        if (!in) return "The image data of " + path + " cannot be read.";
+        FromBigEndian(out->data.get(), elements);
+        WordsToSamples(out->data.get(), elements, scan);
+        return "";
+    }
+    // CFITSIO's disk driver reads whole blocks: a file not padded to them
+    // is read from memory.
+    if (fileSize % kFitsBlock != 0) {
+        std::vector<unsigned char> bytes(fileSize);
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+        if (!in) return "The FITS file " + path + " cannot be opened:\nit cannot be read.";
         return ReadImageFromMemory(path, bytes.data(), bytes.size(), scan, elements, out, noMemory);
+    }
     fitsfile* file = nullptr;
     int status = 0;
     if (fits_open_diskfile(&file, host.c_str(), READONLY, &status))
@@ -374,6 +405,13 @@ std::string CheckFitsBytes(const std::string& name, const void* bytes, size_t si
                                             &contents.header, &elements, &noMemory);
     if (noMemory) return "Cannot allocate pFitsData Memory";
     if (!failure.empty()) return failure;
+    if (scan.bitpix == 16) {
+        if (!contents.data.Allocate(size_t(elements))) return "Cannot allocate pFitsData Memory";
+        std::memcpy(contents.data.get(), data + scan.headerBytes, size_t(elements) * 2);
+        FromBigEndian(contents.data.get(), elements);
+        WordsToSamples(contents.data.get(), elements, scan);
+        return "";
+    }
     const std::string readFailure =
         ReadImageFromMemory(name, data, size, scan, elements, &contents, &noMemory);
     return noMemory ? "Cannot allocate pFitsData Memory" : readFailure;

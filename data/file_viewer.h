@@ -33,15 +33,16 @@ constexpr size_t BmpRowStride(int width) { return ((8 * size_t(width) + 31) / 32
 // The header is read by our own code first: a file that does not begin
 // with SIMPLE = T, has no END card, or promises more data than it holds,
 // more than 2^31 samples or an axis below 1 is refused before CFITSIO opens
-// it or anything is allocated. Each popup names the file. Samples are the
+// it or anything is allocated. Each popup names the file. 16-bit images
+// are decoded by our own code; others go through CFITSIO. Samples are the
 // camera's words: stored as they are (this system's files, no BZERO) or with
-// BZERO 32768 (the earlier edition's files).
+// BZERO 32768 (the earlier edition's files, not padded to whole blocks).
 bool OpenFitsFile(const std::string& path);
 
 // Reads a FITS file held in memory as OpenFitsFile reads one from disk and
 // lets go of it: "" when it would be shown, otherwise the popup text (or
 // the console line). Nothing on screen changes. A header our own check
-// refuses never reaches CFITSIO (fast enough to fuzz).
+// refuses, and a 16-bit image, never reach CFITSIO (fast enough to fuzz).
 std::string CheckFitsBytes(const std::string& name, const void* bytes, size_t size);
 
 // Shows an 8-bit BMP file in the picture as it is. Refusals get a popup

@@ -37,7 +37,18 @@ uint16_t PhysicalSample(int16_t stored, double bzero, double bscale) {
     return static_cast<uint16_t>(v);
 }
 
-bool KeyIs(const char* card, const char* key9) { return std::memcmp(card, key9, 9) == 0; }
+// The card's first 8 columns as one word: a key is told by one comparison,
+// not a string comparison per card and key.
+uint64_t KeyWord(const char* card) {
+    uint64_t word;
+    std::memcpy(&word, card, sizeof word);
+    return word;
+}
+
+// "NAXIS1  =": the key's 8 columns and the "=" in column 9.
+bool KeyIs(const char* card, const char* key9) {
+    return card[8] == key9[8] && KeyWord(card) == KeyWord(key9);
+}
 
 // The integer a card value begins with (blanks before it skipped), as "%d"
 // reads it. A value without digits leaves the default; one beyond int reads
@@ -255,7 +266,7 @@ FitsKeys ParseFitsHeader(const char* block) {
     FitsKeys keys;
     for (int card = 0; card < kFitsBlock / kFitsCard; ++card) {
         const char* text = block + card * kFitsCard;
-        if (std::memcmp(text, "END     ", 8) == 0) {
+        if (KeyWord(text) == KeyWord("END     ")) {
             keys.hasEnd = true;
             break;
         }
@@ -333,9 +344,17 @@ std::string ConvertSamples(const unsigned char* raw, FitsImage* image) {
     } catch (const std::bad_alloc&) {
         return "not enough memory for its data.";
     }
+    uint16_t* samples = image->samples.data();
+    // This program's own files (BZERO 32768, BSCALE 1) need no arithmetic:
+    // the stored word with its top bit flipped is the sample.
+    if (k.BZERO == 32768.0 && k.BSCALE == 1.0) {
+        for (size_t i = 0; i < count; ++i)
+            samples[i] = static_cast<uint16_t>((raw[2 * i] << 8 | raw[2 * i + 1]) ^ 0x8000);
+        return "";
+    }
     for (size_t i = 0; i < count; ++i) {
         const auto stored = static_cast<int16_t>(uint16_t(raw[2 * i] << 8 | raw[2 * i + 1]));
-        image->samples[i] = PhysicalSample(stored, k.BZERO, k.BSCALE);
+        samples[i] = PhysicalSample(stored, k.BZERO, k.BSCALE);
     }
     return "";
 }
