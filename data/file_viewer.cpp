@@ -517,10 +517,10 @@ bool OpenBitmap(const std::string& path) {
 
 int SaveBitmap(int width, int height, const uint16_t* data, const std::string& path, int low,
                int high) {
-    if (!data || width <= 0 || height <= 0) return 1;
+    if (!data || width <= 0 || height <= 0) return 0;
     const size_t stride = BmpRowStride(width);
     const size_t pixelBytes = stride * size_t(height);
-    if (pixelBytes > UINT32_MAX - kBmpPixelOffset) return 1;
+    if (pixelBytes > UINT32_MAX - kBmpPixelOffset) return 0;
     std::vector<unsigned char> file(kBmpPixelOffset + pixelBytes, 0);
     unsigned char* p = file.data();
     Put16(p + 0, 0x4D42);
@@ -549,8 +549,8 @@ int SaveBitmap(int width, int height, const uint16_t* data, const std::string& p
         out.close();
         written = static_cast<bool>(out);
     }
-    if (!written) ShowStatus("\nThe bitmap " + path + " could not be written\n");
-    return 1;
+    if (!written) ShowWarning(Warning::Save, "\nThe bitmap " + path + " could not be written\n");
+    return written ? 1 : 0;
 }
 
 }  // namespace pelu

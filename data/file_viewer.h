@@ -51,8 +51,8 @@ bool OpenBitmap(const std::string& path);
 
 // Writes width x height samples scaled between low and high as ByteDisplay
 // scales them to `path` as an 8-bit grey BMP (plane row 0 at the bottom, as
-// on screen). Returns 1; a file that cannot be written is reported in the
-// status box.
+// on screen). Returns 1 when the file is written, 0 otherwise (reported in
+// the status box with the file name).
 int SaveBitmap(int width, int height, const uint16_t* data, const std::string& path, int low,
                int high);
 

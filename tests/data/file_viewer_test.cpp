@@ -92,6 +92,15 @@ TEST_F(BitmapTest, NarrowRowsArePaddedAndReopenUnskewedTheWayUp) {
     EXPECT_TRUE(Dimmed(MAIN_PICTURE));  // a picture has no samples under the cursor
 }
 
+TEST_F(BitmapTest, AnExportThatCannotBeWrittenSaysSoAndReturnsZero) {
+    const std::vector<uint16_t> plane(8 * 4, 100);
+    const std::string path = (folder / "no" / "such" / "export.bmp").string();
+    EXPECT_EQ(SaveBitmap(8, 4, plane.data(), path, 0, 200), 0);
+    EXPECT_NE(GetText(state.mainPanel, MAIN_STATUS).find("The bitmap " + path + " could not be written"),
+              std::string::npos);
+    EXPECT_EQ(SaveBitmap(0, 4, plane.data(), path, 0, 200), 0);
+}
+
 TEST_F(BitmapTest, BadFilesAreRefusedWithTheirReasonAndThePictureStays) {
     std::vector<uint16_t> plane(8 * 4, 100);
     const std::vector<unsigned char> good = ReadAll(Save(8, 4, plane, 0, 200));
