@@ -116,14 +116,15 @@ std::string IsoUtc(int64_t microseconds) {
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, int(microseconds % 1000000));
 }
 
-// One row per frame: what acquisition recorded of it.
+// One row per frame: what acquisition recorded of it. READ is false for a
+// frame the camera did not deliver: its plane holds zeros, not data.
 void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
     const long rows = long(frames.size());
     std::vector<int> number, step;
     std::vector<std::string> start;
     std::vector<double> exposure;
     std::vector<float> requested, ended;
-    std::vector<char> late;
+    std::vector<char> late, read;
     for (const FrameRecord& r : frames) {
         number.push_back(r.index + 1);
         start.push_back(IsoUtc(r.startUtcUs));
@@ -132,6 +133,7 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
         requested.push_back(r.positionRequested);
         ended.push_back(r.positionEnded);
         late.push_back(r.late ? 1 : 0);
+        read.push_back(r.read ? 1 : 0);
     }
     std::vector<char*> startText;
     for (std::string& text : start) startText.push_back(text.data());
@@ -142,7 +144,8 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
                 {"SCANSTEP", "1J", ""},
                 {"POS_REQ", "1E", "um"},
                 {"POS_END", "1E", "um"},
-                {"LATE", "1L", ""}},
+                {"LATE", "1L", ""},
+                {"READ", "1L", ""}},
                rows, [&](fitsfile* f) {
                    int status = 0;
                    ffpcl(f, TINT, 1, 1, 1, rows, number.data(), &status);
@@ -152,6 +155,7 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
                    ffpcle(f, 5, 1, 1, rows, requested.data(), &status);
                    ffpcle(f, 6, 1, 1, rows, ended.data(), &status);
                    ffpcll(f, 7, 1, 1, rows, late.data(), &status);
+                   ffpcll(f, 8, 1, 1, rows, read.data(), &status);
                    ffpkys(f, "TIMESYS", const_cast<char*>("UTC"), const_cast<char*>("EXPSTART is UTC"),
                           &status);
                    return status;

@@ -333,6 +333,7 @@ TEST_F(ProductsTest, FrameRecordsFollowThePrimaryHduAsATableThatCanBeTurnedOff) 
     r.endUtcUs += 1000000;
     r.scanStep = 2;
     r.late = true;
+    r.read = false;
     state.frames1.Add(r);
 
     auto save = [&] {
@@ -365,13 +366,15 @@ TEST_F(ProductsTest, FrameRecordsFollowThePrimaryHduAsATableThatCanBeTurnedOff) 
     const json& t = f["table"];
     EXPECT_EQ(t["name"], "FRAMES");
     EXPECT_EQ(t["columns"], json({"FRAME", "EXPSTART", "EXPTIME", "SCANSTEP", "POS_REQ",
-                                  "POS_END", "LATE"}));
+                                  "POS_END", "LATE", "READ"}));
     EXPECT_EQ(t["units"][4], "um");
     ASSERT_EQ(t["rows"].size(), 2u);
-    EXPECT_EQ(t["rows"][0], json({1, "2010-08-12T03:15:02.123456", 0.25, 1, 10.5, 11.0, false}));
+    EXPECT_EQ(t["rows"][0],
+              json({1, "2010-08-12T03:15:02.123456", 0.25, 1, 10.5, 11.0, false, true}));
     EXPECT_EQ(t["rows"][1][0], 2);
     EXPECT_EQ(t["rows"][1][1], "2010-08-12T03:15:03.123456");
     EXPECT_EQ(t["rows"][1][6], true);
+    EXPECT_EQ(t["rows"][1][7], false) << "the camera did not deliver the second frame";
 
     // Turned off on the observation page: the primary HDU alone.
     fs::remove(files[0]);
