@@ -96,8 +96,9 @@ void SaveSeries(int frames, int cameraHandle) {
     if (missing > 0)
         ShowWarning(Warning::Frames,
                     Format("\n%s: %d of %d frames hold zeros, not data: the camera did not "
-                           "deliver frame %s.\n",
-                           file.c_str(), missing, frames, unread.c_str()),
+                           "deliver frame%s %s.\n",
+                           file.c_str(), missing, frames, missing == 1 ? "" : "s",
+                           unread.c_str()),
                     failedReads);
 }
 
