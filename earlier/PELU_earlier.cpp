@@ -172,6 +172,9 @@ int panel_proc(int panel, int, int event, void*, int, int) {
 
 int QuitCallback(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    // A temperature watch still waiting for the set point ends: the program
+    // quits only once the callback that started it has returned.
+    earlierState.temperatureStop = 1;
     if (state.CCD_status == kDeviceOn) {
         CamerasOff();  // frees the buffers as each camera closes
         state.CCD_status = kDeviceOff;
