@@ -124,10 +124,9 @@ std::string Save(const CameraSlot& camera, int frames, const Timing& timing) {
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = SeriesRecords(camera, frames);
     const ProductData<uint16_t> data = SeriesData(camera, frames);
-    const std::string path = SaveOrOfferAnother("series", camera.number, [&](const std::string& folder) {
+    return SaveOrOfferAnother("series", camera.number, [&](const std::string& folder) {
         return SaveFits(header, data, folder);
     });
-    return path;
 }
 
 // The flat planes are the only copy of the flat run: released once they are
