@@ -98,9 +98,8 @@ std::string SaveOrOfferAnother(const char* what, int camera, SaveInto save) {
     SaveResult result = save(state.entire_directory);
     while (!result.written) {
         ShowWarning(Warning::Save,
-                    Format("\nThe %s of CCD %d was not saved%s%s; its data stay in memory.\n",
-                           what, camera, result.path.empty() ? "" : " to ",
-                           result.path.c_str()));
+                    Format("\nThe %s of CCD %d was not saved%s%s; its data stay in memory.\n", what,
+                           camera, result.path.empty() ? "" : " to ", result.path.c_str()));
         std::string folder;
         if (ui::DirSelectPopup(state.entire_directory,
                                Format("The %s of CCD %d was not saved: choose another folder for "
@@ -137,9 +136,9 @@ bool SaveFlat(const CameraSlot& camera, const Timing& timing,
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = std::move(frames);
     const ProductData<float> data = FlatData(camera, kFlatPositions);
-    const std::string path = SaveOrOfferAnother("flat file", camera.number, [&](const std::string& folder) {
-        return SaveFlatFits(header, data, folder);
-    });
+    const std::string path = SaveOrOfferAnother(
+        "flat file", camera.number,
+        [&](const std::string& folder) { return SaveFlatFits(header, data, folder); });
     if (path.empty()) return false;
     camera.flat->Free();
     camera.flatCube->Free();

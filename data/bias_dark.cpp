@@ -175,8 +175,8 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
     SaveBiasDark(g.width, g.height, master.get(), master.size(), camera.number, header, directory);
 }
 
-SaveResult SaveBiasDark(int width, int height, const uint16_t* master, size_t available,
-                        int camera, const BiasDarkHeader& header, const std::string& directory) {
+SaveResult SaveBiasDark(int width, int height, const uint16_t* master, size_t available, int camera,
+                        const BiasDarkHeader& header, const std::string& directory) {
     SaveResult result;
     if (camera != 1 && camera != 2) {
         ShowWarning(Warning::Save,

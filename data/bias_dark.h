@@ -36,8 +36,8 @@ struct BiasDarkHeader {
 // height samples of which `available` are at `master`, into `directory`.
 // Every failure is reported in the status box with the file name, and the
 // result tells whether the whole file is on disk; the frame is only read.
-SaveResult SaveBiasDark(int width, int height, const uint16_t* master, size_t available,
-                        int camera, const BiasDarkHeader& header, const std::string& directory);
+SaveResult SaveBiasDark(int width, int height, const uint16_t* master, size_t available, int camera,
+                        const BiasDarkHeader& header, const std::string& directory);
 
 // Subtracts the camera's master frame from frame `frameIndex` of its raw
 // buffer in place, modulo 65536 (no clipping at 0).

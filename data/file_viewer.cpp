@@ -6,8 +6,8 @@
 #include <bit>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -167,22 +167,22 @@ std::string CheckHeader(const HeaderScan& scan, const std::string& path, long lo
     h->NAXIS = scan.naxis;
     h->elementSize = b / 8;
     if (h->NAXIS != 2 && h->NAXIS != 3)
-        return Format("%s has %d axes: only 2-D images and 3-D series can be shown.",
-                      path.c_str(), h->NAXIS);
+        return Format("%s has %d axes: only 2-D images and 3-D series can be shown.", path.c_str(),
+                      h->NAXIS);
     for (int axis = 0; axis < h->NAXIS; ++axis) {
         if (scan.axes[axis] == -1)
             return unopened() + Format("the NAXIS%d keyword is missing or not a number.", axis + 1);
         if (scan.axes[axis] < 0)
             return unopened() + Format("illegal NAXISn keyword value (NAXIS%d = %lld).", axis + 1,
-                                     scan.axes[axis]);
+                                       scan.axes[axis]);
     }
     auto asInt = [](long long v) { return int(std::min<long long>(v, INT_MAX)); };
     h->NAXIS1 = asInt(scan.axes[0]);
     h->NAXIS2 = asInt(scan.axes[1]);
     h->NAXIS3 = h->NAXIS == 3 ? asInt(scan.axes[2]) : 0;
     if (h->NAXIS1 <= 0 || h->NAXIS2 <= 0 || (h->NAXIS == 3 && h->NAXIS3 <= 0))
-        return Format("%s holds an empty image (%d x %d x %d).", path.c_str(), h->NAXIS1,
-                      h->NAXIS2, h->NAXIS3);
+        return Format("%s holds an empty image (%d x %d x %d).", path.c_str(), h->NAXIS1, h->NAXIS2,
+                      h->NAXIS3);
     // Each axis is below 2^31, so two of them cannot overflow; the third is
     // only multiplied in while the product stays within the limit.
     long long count = (long long)h->NAXIS1 * h->NAXIS2;
@@ -190,9 +190,10 @@ std::string CheckHeader(const HeaderScan& scan, const std::string& path, long lo
         count = h->NAXIS3 > kMaxFitsElements / count ? kMaxFitsElements + 1 : count * h->NAXIS3;
     if (count > kMaxFitsElements || h->NAXIS1 == INT_MAX || h->NAXIS2 == INT_MAX ||
         h->NAXIS3 == INT_MAX)
-        return Format("%s claims an image of %d x %d x %d samples, more than this program can "
-                      "hold.",
-                      path.c_str(), h->NAXIS1, h->NAXIS2, h->NAXIS3);
+        return Format(
+            "%s claims an image of %d x %d x %d samples, more than this program can "
+            "hold.",
+            path.c_str(), h->NAXIS1, h->NAXIS2, h->NAXIS3);
     // The buffer holds 16-bit samples; a float product (negative BITPIX)
     // gives a negative size and is not read.
     const long long bytes = count * h->elementSize;
@@ -204,9 +205,10 @@ std::string CheckHeader(const HeaderScan& scan, const std::string& path, long lo
     // is allocated for them.
     const long long dataStart = static_cast<long long>(scan.headerBytes);
     if (dataStart > fileSize || bytes > fileSize - dataStart)
-        return Format("%s is cut short: its header promises %lld bytes of data, the file holds "
-                      "%lld.",
-                      path.c_str(), bytes, std::max<long long>(0, fileSize - dataStart));
+        return Format(
+            "%s is cut short: its header promises %lld bytes of data, the file holds "
+            "%lld.",
+            path.c_str(), bytes, std::max<long long>(0, fileSize - dataStart));
     *elements = count;
     return "";
 }
@@ -251,7 +253,8 @@ std::string ReadImage(fitsfile* file, const std::string& path, const HeaderScan&
     uint16_t* samples = out->data.get();
     fits_read_pix(file, TSHORT, first, elements, nullptr, samples, &anyNull, &status);
     if (status) {
-        const std::string text = "The image data cannot be read of " + path + ":\n" + CfitsioText(status);
+        const std::string text =
+            "The image data cannot be read of " + path + ":\n" + CfitsioText(status);
         int ignored = 0;
         fits_close_file(file, &ignored);
         return text;
@@ -281,8 +284,7 @@ std::string ReadImageFromMemory(const std::string& path, const unsigned char* by
     size_t memorySize = blocks.size();
     fitsfile* file = nullptr;
     int status = 0;
-    if (fits_open_memfile(&file, path.c_str(), READONLY, &memory, &memorySize, 0, nullptr,
-                          &status))
+    if (fits_open_memfile(&file, path.c_str(), READONLY, &memory, &memorySize, 0, nullptr, &status))
         return "The FITS file " + path + " cannot be opened:\n" + CfitsioText(status);
     return ReadImage(file, path, scan, elements, out, noMemory);
 }
@@ -299,15 +301,16 @@ std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory)
     std::error_code ec;
     const auto fileSize = std::filesystem::file_size(host, ec);
     std::ifstream in(host, std::ios::binary);
-    if (ec || !in) return "The FITS file " + path + " cannot be opened:\n" +
-                          (ec ? ec.message() : std::string("it cannot be read"));
+    if (ec || !in)
+        return "The FITS file " + path + " cannot be opened:\n" +
+               (ec ? ec.message() : std::string("it cannot be read"));
     std::vector<unsigned char> head(std::min<uintmax_t>(fileSize, kMaxHeaderBlocks * kFitsBlock));
     in.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
     if (!in) return "The FITS file " + path + " cannot be opened:\nits header cannot be read.";
     const HeaderScan scan = ScanHeader(head.data(), head.size());
     long long elements = 0;
-    std::string failure =
-        CheckHeader(scan, path, static_cast<long long>(fileSize), &out->header, &elements, noMemory);
+    std::string failure = CheckHeader(scan, path, static_cast<long long>(fileSize), &out->header,
+                                      &elements, noMemory);
     if (!failure.empty() || *noMemory) return failure;
     out->header.EXPTIME = static_cast<float>(scan.exptime);
     if (scan.bitpix == 16) {

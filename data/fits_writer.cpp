@@ -42,8 +42,8 @@ bool Acceptable(const char* what, int camera, int naxis1, int naxis2, int naxis3
     }
     if (naxis1 < 1 || naxis2 < 1 || naxis3 < 1) {
         ShowWarning(Warning::Save,
-                    Format("\n%s of camera %d not written: image size %d x %d x %d\n", what,
-                           camera, naxis1, naxis2, naxis3),
+                    Format("\n%s of camera %d not written: image size %d x %d x %d\n", what, camera,
+                           naxis1, naxis2, naxis3),
                     0);
         return false;
     }
@@ -193,9 +193,9 @@ SaveResult Save(const Product& product, const ProductHeader& header, const Produ
     bool complete = data.data != nullptr && data.available >= count;
     if (!complete && file.ok())
         ShowWarning(Warning::Save,
-                    Format("\nFITS file %s: camera %d%s %zu %s, not %zu; %s\n",
-                           file.path().c_str(), data.camera, product.holds,
-                           data.data ? data.available : 0, product.values, count, product.nothing),
+                    Format("\nFITS file %s: camera %d%s %zu %s, not %zu; %s\n", file.path().c_str(),
+                           data.camera, product.holds, data.data ? data.available : 0,
+                           product.values, count, product.nothing),
                     0);
     body(file, line, complete ? count : 0);
     if (header.frameTable && !header.frames.empty()) FrameTable(file, header.frames);

@@ -97,8 +97,7 @@ void SaveSeries(int frames, int cameraHandle) {
         ShowWarning(Warning::Frames,
                     Format("\n%s: %d of %d frames hold zeros, not data: the camera did not "
                            "deliver frame%s %s.\n",
-                           file.c_str(), missing, frames, missing == 1 ? "" : "s",
-                           unread.c_str()),
+                           file.c_str(), missing, frames, missing == 1 ? "" : "s", unread.c_str()),
                     failedReads);
 }
 
@@ -289,8 +288,9 @@ int cmdOK(int, int, int event, void*, int, int) {
             DisplayCCDImage(earlierState.nhDim, earlierState.nvDim, 1);
             SaveSeries(1, current);
         } else {
-            ShowWarning(Warning::Frames,
-                        "\nTake images: the camera did not deliver the frame; nothing was saved.\n");
+            ShowWarning(
+                Warning::Frames,
+                "\nTake images: the camera did not deliver the frame; nothing was saved.\n");
         }
     } else if (frames >= 2) {
         ShowDisplayControls(false);

@@ -276,11 +276,11 @@ int setCooler(int, int, int event, void*, int, int) {
     // nothing to watch, and the set point is not said as if it were wanted.
     if (coolerOn != DRV_SUCCESS || result != DRV_SUCCESS) {
         ShowWarning(Warning::Device, "\nCould not switch cooler On!\n");
-        ui::MessagePopup("Error", Format("The camera refused to %s (error %u): the chip is not "
-                                         "being cooled. Check that the camera is on and answers.",
-                                         coolerOn != DRV_SUCCESS ? "switch its cooler on"
-                                                                 : "take the set point",
-                                         coolerOn != DRV_SUCCESS ? coolerOn : result));
+        ui::MessagePopup(
+            "Error", Format("The camera refused to %s (error %u): the chip is not "
+                            "being cooled. Check that the camera is on and answers.",
+                            coolerOn != DRV_SUCCESS ? "switch its cooler on" : "take the set point",
+                            coolerOn != DRV_SUCCESS ? coolerOn : result));
         return 0;
     }
     ShowStatus(Format("Temperature wanted on CCD Chip is %d\n", setPoint));

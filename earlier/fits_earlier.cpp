@@ -244,9 +244,10 @@ int SaveFits(int width, int height, int frames, const uint16_t* samples, float e
     while (!WriteFitsFile(path, width, height, frames, samples, exposureSeconds, cameraHandle, now,
                           writtenPath)) {
         std::string folder;
-        if (ui::DirSelectPopup("", Format("%s was not saved: choose another folder for it "
-                                          "(Cancel keeps the frames in memory only)",
-                                          path.c_str()),
+        if (ui::DirSelectPopup("",
+                               Format("%s was not saved: choose another folder for it "
+                                      "(Cancel keeps the frames in memory only)",
+                                      path.c_str()),
                                &folder) != 1) {
             ShowStatus("\n" + name + " is in memory only.\n");
             return 0;

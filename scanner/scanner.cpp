@@ -200,8 +200,8 @@ void CloseDevice() {
         ShowStatus(Format("Device is Closed! %d \n ", bDriverOpen.load()));
         if (bDriverOpen != 0)
             ShowWarning(Warning::Device,
-                "\nThe scanner controller did not confirm the close; the program no "
-                "longer uses it. Switch the controller off and on before the next use.\n");
+                        "\nThe scanner controller did not confirm the close; the program no "
+                        "longer uses it. Switch the controller off and on before the next use.\n");
     }
     if (h_PmacLib != nullptr) FreeLink();
     state.Scanner_status = kDeviceOff;
@@ -234,8 +234,8 @@ void ampon_timer() {
             if (m139 == '0' || m138 == '1') {  // the amplifier has no power
                 StopAmpTimer();
                 ShowWarning(Warning::Device,
-                    "\nAmp is not powered: the stage cannot be homed and no scan can run. "
-                    "Check the amplifier's power switch and its cable to the stage.\n");
+                            "\nAmp is not powered: the stage cannot be homed and no scan can run. "
+                            "Check the amplifier's power switch and its cable to the stage.\n");
                 ui::MessagePopup("Error", "Amp is not powered.");
                 break;
             }

@@ -69,18 +69,24 @@ std::string Trimmed(const std::string& text) {
 
 std::atomic<int>& CountOf(Warning kind) {
     switch (kind) {
-        case Warning::Frames: return state.warnedFrames;
-        case Warning::Save: return state.warnedSaves;
-        case Warning::Device: break;
+        case Warning::Frames:
+            return state.warnedFrames;
+        case Warning::Save:
+            return state.warnedSaves;
+        case Warning::Device:
+            break;
     }
     return state.warnedDevices;
 }
 
 int CounterControl(Warning kind) {
     switch (kind) {
-        case Warning::Frames: return MAIN_WARN_FRAMES;
-        case Warning::Save: return MAIN_WARN_SAVES;
-        case Warning::Device: break;
+        case Warning::Frames:
+            return MAIN_WARN_FRAMES;
+        case Warning::Save:
+            return MAIN_WARN_SAVES;
+        case Warning::Device:
+            break;
     }
     return MAIN_WARN_DEVICES;
 }

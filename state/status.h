@@ -41,7 +41,7 @@ WarningCounts CountedWarnings();
 // What one run produced. Made when the run starts; after the run,
 // ShowSummary tells the observer in a popup what went wrong, if anything.
 class RunWarnings {
-public:
+  public:
     RunWarnings();
     // "" when the run produced no warning; otherwise the counts and the
     // warnings' first lines.
@@ -49,7 +49,7 @@ public:
     // The summary in a popup titled "Run summary", when there is one.
     void ShowSummary() const;
 
-private:
+  private:
     WarningCounts start_;
     uint64_t firstWarning_ = 0;
 };

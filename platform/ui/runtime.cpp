@@ -1177,7 +1177,8 @@ int GetTextBoxWarnings(int panel, int control, std::vector<std::string>* warning
         if (c.s.type != CtrlType::TextBox) return UIE_TYPE_MISMATCH;
         const std::string& text = std::get<std::string>(c.s.value);
         warnings->clear();
-        for (const TextMark& m : c.s.warnings) warnings->push_back(text.substr(m.begin, m.end - m.begin));
+        for (const TextMark& m : c.s.warnings)
+            warnings->push_back(text.substr(m.begin, m.end - m.begin));
         return 0;
     });
 }

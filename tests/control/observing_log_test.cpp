@@ -1,5 +1,7 @@
 // The observing log: status lines and controller commands, time-stamped, in
 // one file a day below the data root.
+#include "state/observing_log.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +10,6 @@
 #include <sstream>
 
 #include "state/instrument_state.h"
-#include "state/observing_log.h"
 #include "state/status.h"
 
 namespace pelu {

@@ -208,7 +208,8 @@ set CAMERA_PAGE.EXPOSURE 0.01
     std::vector<fs::path> saved;
     for (const auto& entry : fs::directory_iterator(elsewhere)) saved.push_back(entry.path());
     ASSERT_EQ(saved.size(), 1u);
-    EXPECT_TRUE(std::regex_search(saved[0].filename().string(), std::regex(R"(^PELU_\d{8}_\d{6}_A\.fts$)")))
+    EXPECT_TRUE(
+        std::regex_search(saved[0].filename().string(), std::regex(R"(^PELU_\d{8}_\d{6}_A\.fts$)")))
         << saved[0];
     EXPECT_EQ(GetText(state.mainPanel, MAIN_WARN_SAVES), "2");
     const auto popups = frontEnd.Popups();

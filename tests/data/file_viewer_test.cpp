@@ -96,8 +96,9 @@ TEST_F(BitmapTest, AnExportThatCannotBeWrittenSaysSoAndReturnsZero) {
     const std::vector<uint16_t> plane(8 * 4, 100);
     const std::string path = (folder / "no" / "such" / "export.bmp").string();
     EXPECT_EQ(SaveBitmap(8, 4, plane.data(), path, 0, 200), 0);
-    EXPECT_NE(GetText(state.mainPanel, MAIN_STATUS).find("The bitmap " + path + " could not be written"),
-              std::string::npos);
+    EXPECT_NE(
+        GetText(state.mainPanel, MAIN_STATUS).find("The bitmap " + path + " could not be written"),
+        std::string::npos);
     EXPECT_EQ(SaveBitmap(0, 4, plane.data(), path, 0, 200), 0);
 }
 
@@ -303,11 +304,13 @@ TEST_F(DisplayTest, HeadersThatPromiseWhatTheFileCannotHoldAreRefusedAtOnce) {
 TEST_F(DisplayTest, TheEarlierEditionsFilesOpenWithEverySample) {
     // Its layout, by hand: free-format cards, BZERO 32768, each sample s
     // stored as s - 32768 high byte first, directly after the header.
-    const char* cards[] = {"SIMPLE  = T",        "BITPIX  = 16",    "NAXIS   = 3",
-                           "NAXIS1  = 4",        "NAXIS2  = 2",     "NAXIS3  = 2",
-                           "DATE    = 08/12/2009", "BZERO   = 32768.0", "BSCALE  = 1.0",
-                           "EXPTIME = 0.100",    "TELE    = KORVAN", "INST    = PELU Spectrograph",
-                           "CAMERANO= 1",        "END"};
+    const char* cards[] = {"SIMPLE  = T",          "BITPIX  = 16",
+                           "NAXIS   = 3",          "NAXIS1  = 4",
+                           "NAXIS2  = 2",          "NAXIS3  = 2",
+                           "DATE    = 08/12/2009", "BZERO   = 32768.0",
+                           "BSCALE  = 1.0",        "EXPTIME = 0.100",
+                           "TELE    = KORVAN",     "INST    = PELU Spectrograph",
+                           "CAMERANO= 1",          "END"};
     std::vector<unsigned char> bytes(2880, ' ');
     size_t at = 0;
     for (const char* card : cards) {
@@ -315,7 +318,7 @@ TEST_F(DisplayTest, TheEarlierEditionsFilesOpenWithEverySample) {
         at += 80;
     }
     const std::vector<uint16_t> samples = {0, 1, 32767, 32768, 40000, 65535, 1000, 2,
-                                           3, 4, 5, 6, 7, 8, 9, 60000};
+                                           3, 4, 5,     6,     7,     8,     9,    60000};
     for (uint16_t sample : samples) {
         const uint16_t stored = sample ^ 0x8000u;
         bytes.push_back(stored >> 8);
@@ -326,7 +329,8 @@ TEST_F(DisplayTest, TheEarlierEditionsFilesOpenWithEverySample) {
     EXPECT_EQ(CheckFitsBytes("PELU_20090812_031500_QEL.fts", bytes.data(), bytes.size()), "");
     frontEnd.QueueFileAnswer(path);
     Script("commit MAIN.OPEN");
-    ASSERT_TRUE(state.pFitsData) << (frontEnd.Popups().empty() ? "" : frontEnd.Popups().back().text);
+    ASSERT_TRUE(state.pFitsData) << (frontEnd.Popups().empty() ? ""
+                                                               : frontEnd.Popups().back().text);
     EXPECT_EQ(std::vector<uint16_t>(state.pFitsData.get(), state.pFitsData.get() + 16), samples);
     EXPECT_EQ(Text(MAIN_FILE_NAXIS3), "2");
     EXPECT_EQ(Text(MAIN_FILE_EXPTIME), "0.10");

@@ -3,27 +3,26 @@
 // fitsverify, the data directory on disk and makefolder.bat, with the
 // simulated cameras behind the camera library.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <cstdio>
-#include <set>
-
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "control/save_products.h"
 #include "data/bias_dark.h"
 #include "data/directory.h"
 #include "data/fits_file.h"
-#include "control/save_products.h"
 #include "data/fits_writer.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/camera_sdk/simulator.h"
@@ -365,8 +364,8 @@ TEST_F(ProductsTest, FrameRecordsFollowThePrimaryHduAsATableThatCanBeTurnedOff) 
     EXPECT_EQ(f["shape"], json({2, 3, 4}));
     const json& t = f["table"];
     EXPECT_EQ(t["name"], "FRAMES");
-    EXPECT_EQ(t["columns"], json({"FRAME", "EXPSTART", "EXPTIME", "SCANSTEP", "POS_REQ",
-                                  "POS_END", "LATE", "READ"}));
+    EXPECT_EQ(t["columns"], json({"FRAME", "EXPSTART", "EXPTIME", "SCANSTEP", "POS_REQ", "POS_END",
+                                  "LATE", "READ"}));
     EXPECT_EQ(t["units"][4], "um");
     ASSERT_EQ(t["rows"].size(), 2u);
     EXPECT_EQ(t["rows"][0],
@@ -594,7 +593,8 @@ std::string SaveInChild(const std::function<void()>& limit, const std::function<
 // temporary file it is written as.
 std::vector<std::string> LeftBehind(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
     return names;
 }
 
@@ -610,41 +610,58 @@ TEST_F(ProductsTest, AShortWriteOrAnUnwritableFolderLeavesNoFileAndNamesTheOneNo
         ::setrlimit(RLIMIT_FSIZE, &limit);
     };
     bool written = true;
-    std::string status = SaveInChild(fileSizeLimit, [&] {
-        return SaveSeries(64, 64, 20, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir).written;
-    }, &written);
+    std::string status = SaveInChild(
+        fileSizeLimit,
+        [&] {
+            return SaveSeries(64, 64, 20, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir).written;
+        },
+        &written);
     EXPECT_FALSE(written);
-    EXPECT_TRUE(std::regex_search(status, std::regex(R"(FITS file E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A\.fts: .* failed)")))
+    EXPECT_TRUE(std::regex_search(
+        status, std::regex(R"(FITS file E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A\.fts: .* failed)")))
         << status;
     EXPECT_TRUE(LeftBehind(Host()).empty()) << LeftBehind(Host())[0];
 
     // The bias/dark writer says the same and keeps its frame.
     written = true;
     state.BiasDark1.Allocate(400 * 400);
-    status = SaveInChild(fileSizeLimit, [&] {
-        return SaveBiasDark(400, 400, state.BiasDark1.get(), state.BiasDark1.size(), 1,
-                            BiasDarkHeader{}, dir).written;
-    }, &written);
+    status = SaveInChild(
+        fileSizeLimit,
+        [&] {
+            return SaveBiasDark(400, 400, state.BiasDark1.get(), state.BiasDark1.size(), 1,
+                                BiasDarkHeader{}, dir)
+                .written;
+        },
+        &written);
     EXPECT_FALSE(written);
-    EXPECT_TRUE(std::regex_search(status, std::regex(R"(The bias/dark frame of camera 1 was not saved to E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A_BiasDark\.fts)")))
+    EXPECT_TRUE(std::regex_search(
+        status,
+        std::regex(
+            R"(The bias/dark frame of camera 1 was not saved to E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A_BiasDark\.fts)")))
         << status;
     EXPECT_TRUE(LeftBehind(Host()).empty());
 
     // A folder the program may not write into.
-    fs::permissions(Host(), fs::perms::owner_read | fs::perms::owner_exec |
-                                fs::perms::group_read | fs::perms::group_exec |
-                                fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(Host(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
     auto anotherUser = [] {
         // The superuser writes anywhere: the save runs as nobody.
         if (::geteuid() == 0 && ::setegid(65534) != 0) ::_exit(2);
         if (::geteuid() == 0 && ::seteuid(65534) != 0) ::_exit(2);
     };
     written = true;
-    status = SaveInChild(anotherUser, [&] {
-        return SaveSeries(64, 64, 2, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir).written;
-    }, &written);
+    status = SaveInChild(
+        anotherUser,
+        [&] {
+            return SaveSeries(64, 64, 2, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir).written;
+        },
+        &written);
     EXPECT_FALSE(written);
-    EXPECT_TRUE(std::regex_search(status, std::regex(R"(FITS file E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A\.fts not written: it cannot be created in .*obs \(Permission denied\))")))
+    EXPECT_TRUE(std::regex_search(
+        status,
+        std::regex(
+            R"(FITS file E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A\.fts not written: it cannot be created in .*obs \(Permission denied\))")))
         << status;
     EXPECT_TRUE(LeftBehind(Host()).empty());
     fs::permissions(Host(), fs::perms::owner_all);

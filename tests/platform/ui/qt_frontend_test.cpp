@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QAreaSeries>
 #include <QChartView>
+#include <QColor>
 #include <QDoubleSpinBox>
 #include <QImage>
 #include <QLineEdit>
@@ -16,13 +17,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QTextCursor>
-#include <QTextCharFormat>
-#include <QColor>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextCharFormat>
+#include <QTextCursor>
 #include <QTimer>
 #include <future>
 #include <mutex>
