@@ -2,6 +2,7 @@
 // configured the devices. One run records `sequential_number` repetitions
 // of one acquisition pattern, chosen by which devices are on, the frames
 // per series, the camera selection and the take mode.
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,33 +89,15 @@ bool TakeFrame(const CameraSlot& camera, int frame, Timing* timing) {
     return ok;
 }
 
-// Saves a product with `save(folder)` into the data directory. When that
-// fails the observer is told which file, and is offered to save it into
-// another folder, as often as they like; the data stay in memory until a
-// save has succeeded (the run stops before the next series would overwrite
-// them). The path written, or "" when nothing was.
-template <class SaveInto>
-std::string SaveOrOfferAnother(const char* what, int camera, SaveInto save) {
-    SaveResult result = save(state.entire_directory);
-    while (!result.written) {
-        ShowWarning(Warning::Save,
-                    Format("\nThe %s of CCD %d was not saved%s%s; its data stay in memory.\n", what,
-                           camera, result.path.empty() ? "" : " to ", result.path.c_str()));
-        std::string folder;
-        if (ui::DirSelectPopup(state.entire_directory,
-                               Format("The %s of CCD %d was not saved: choose another folder for "
-                                      "it (Cancel keeps it in memory only)",
-                                      what, camera),
-                               &folder) != 1)
-            break;
-        ShowStatus(Format("\nSaving the %s of CCD %d into %s\n", what, camera, folder.c_str()));
-        result = save(folder);
-    }
-    if (!result.written) {
-        ShowStatus(Format("\nRun ended: the %s of CCD %d is in memory only.\n", what, camera));
-        return "";
-    }
-    return result.path;
+// A product saved into the data directory, or into another folder the
+// observer chose when that failed. The run stops when it could not be
+// saved at all, before the next series would overwrite its data.
+std::string SaveForRun(const char* what, int camera,
+                       const std::function<SaveResult(const std::string&)>& save) {
+    const std::string product = Format("%s of CCD %d", what, camera);
+    const std::string path = SaveOrOfferAnother(product, state.entire_directory, save);
+    if (path.empty()) ShowStatus("\nRun ended: the " + product + " is in memory only.\n");
+    return path;
 }
 
 // The path of the file written, "" when the series is in memory only.
@@ -123,7 +106,7 @@ std::string Save(const CameraSlot& camera, int frames, const Timing& timing) {
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = SeriesRecords(camera, frames);
     const ProductData<uint16_t> data = SeriesData(camera, frames);
-    return SaveOrOfferAnother("series", camera.number, [&](const std::string& folder) {
+    return SaveForRun("series", camera.number, [&](const std::string& folder) {
         return SaveFits(header, data, folder);
     });
 }
@@ -136,9 +119,9 @@ bool SaveFlat(const CameraSlot& camera, const Timing& timing,
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = std::move(frames);
     const ProductData<float> data = FlatData(camera, kFlatPositions);
-    const std::string path = SaveOrOfferAnother(
-        "flat file", camera.number,
-        [&](const std::string& folder) { return SaveFlatFits(header, data, folder); });
+    const std::string path = SaveForRun("flat file", camera.number, [&](const std::string& folder) {
+        return SaveFlatFits(header, data, folder);
+    });
     if (path.empty()) return false;
     camera.flat->Free();
     camera.flatCube->Free();

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "camera/camera_lock.h"
 #include "data/camera_facts.h"
 #include "data/fits_file.h"
+#include "data/fits_writer.h"
 #include "data/save_timer.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/os/os.h"
@@ -129,8 +131,9 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
     }
 
     // The camera is current already; the pauses below let other threads use
-    // the cameras and make this one current again.
-    CameraLock lock;
+    // the cameras and make this one current again. The lock is let go
+    // before the save, which may ask the observer for a folder.
+    std::optional<CameraLock> lock(std::in_place);
     SetAcquisitionMode(6);
     SetFrameTransferMode(1);
     SetNumberKinetics(kBiasDarkFrames);
@@ -172,7 +175,13 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
     header.vbin = state.ccd_VBin;
     header.gain = state.ccd_Gain;
     header.facts = ReadCameraFacts(handle);
-    SaveBiasDark(g.width, g.height, master.get(), master.size(), camera.number, header, directory);
+    lock.reset();
+    const std::string what = Format("bias/dark frame of camera %d", camera.number);
+    if (SaveOrOfferAnother(what, directory, [&](const std::string& folder) {
+            return SaveBiasDark(g.width, g.height, master.get(), master.size(), camera.number,
+                                header, folder);
+        }).empty())
+        ShowStatus("\nThe " + what + " stays in memory for this run only.\n");
 }
 
 SaveResult SaveBiasDark(int width, int height, const uint16_t* master, size_t available, int camera,
@@ -208,11 +217,6 @@ SaveResult SaveBiasDark(int width, int height, const uint16_t* master, size_t av
     file.Words(master, count);
     result.written = file.Close();
     timer.ShowInStatusBox();
-    if (!result.written)
-        ShowWarning(Warning::Save,
-                    Format("\nThe bias/dark frame of camera %d was not saved to %s; it stays in "
-                           "memory for this run.\n",
-                           camera, result.path.c_str()));
     return result;
 }
 

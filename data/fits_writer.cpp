@@ -9,6 +9,7 @@
 
 #include "data/fits_file.h"
 #include "data/save_timer.h"
+#include "platform/ui/ui.h"
 #include "platform/os/os.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
@@ -207,6 +208,26 @@ SaveResult Save(const Product& product, const ProductHeader& header, const Produ
 }
 
 }  // namespace
+
+std::string SaveOrOfferAnother(const std::string& what, const std::string& directory,
+                               const std::function<SaveResult(const std::string&)>& save) {
+    SaveResult result = save(directory);
+    while (!result.written) {
+        ShowWarning(Warning::Save,
+                    Format("\nThe %s was not saved%s%s; its data stay in memory.\n", what.c_str(),
+                           result.path.empty() ? "" : " to ", result.path.c_str()));
+        std::string folder;
+        if (ui::DirSelectPopup(directory,
+                               "The " + what +
+                                   " was not saved: choose another folder for it (Cancel keeps "
+                                   "it in memory only)",
+                               &folder) != 1)
+            return "";
+        ShowStatus(Format("\nSaving the %s into %s\n", what.c_str(), folder.c_str()));
+        result = save(folder);
+    }
+    return result.path;
+}
 
 SaveResult SaveFits(const ProductHeader& header, const ProductData<uint16_t>& frames,
                     const std::string& directory) {

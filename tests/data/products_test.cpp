@@ -549,9 +549,7 @@ TEST_F(ProductsTest, FailuresAreReportedWithCfitsioMessageAndNothingBreaks) {
     const SaveResult biasDark = SaveBiasDark(2, 2, state.BiasDark1.get(), state.BiasDark1.size(), 1,
                                              BiasDarkHeader{}, "E:\\DRAV_Data\\missing");
     EXPECT_FALSE(biasDark.written);
-    EXPECT_NE(Status().find("The bias/dark frame of camera 1 was not saved to "
-                            "E:\\DRAV_Data\\missing\\PELU_"),
-              std::string::npos)
+    EXPECT_NE(Status().find("FITS file E:\\DRAV_Data\\missing\\PELU_"), std::string::npos)
         << Status();
     ASSERT_TRUE(state.BiasDark1);
     EXPECT_EQ(state.BiasDark1.get()[0], 77);
@@ -637,7 +635,7 @@ TEST_F(ProductsTest, AShortWriteOrAnUnwritableFolderLeavesNoFileAndNamesTheOneNo
     EXPECT_TRUE(std::regex_search(
         status,
         std::regex(
-            R"(The bias/dark frame of camera 1 was not saved to E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A_BiasDark\.fts)")))
+            R"(FITS file E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A_BiasDark\.fts: .* failed)")))
         << status;
     EXPECT_TRUE(LeftBehind(Host()).empty());
 
@@ -706,6 +704,33 @@ TEST_F(ProductsTest, FlatCubeIsFloatWithItsCommentsAndReleasesItsBuffers) {
     EXPECT_EQ(f["cards"][20][2], "averaged image : 5 at each grating angle");
     EXPECT_EQ(f["dtype"], ">f4");
     EXPECT_EQ(f["pixels"][83], 83.5);
+}
+
+TEST_F(ProductsTest, ABiasDarkFileThatCannotBeSavedIsOfferedAnotherFolder) {
+    state.ccd_HBin = state.ccd_VBin = 4;
+    SetCurrentCamera(state.nCameraHandle1);
+    const fs::path elsewhere = root / "elsewhere";
+    fs::create_directories(elsewhere);
+    frontEnd.QueueFileAnswer(elsewhere.string());
+    TakeBiasDark(0, 4, 4, 0.01f, state.nCameraHandle1, "E:\\DRAV_Data\\gone");
+    ASSERT_TRUE(state.BiasDark1);
+    const auto popups = frontEnd.Popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].kind, ui::PopupRecord::Kind::Folder);
+    EXPECT_NE(popups[0].title.find("The bias/dark frame of camera 1 was not saved"),
+              std::string::npos);
+    const auto files = Files(elsewhere);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(files[0].filename().string().find("_A_BiasDark.fts"), std::string::npos);
+    EXPECT_NE(Fitsverify(files[0].string()).find("verification OK"), std::string::npos);
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_WARN_SAVES), "1");
+
+    // Cancelled: the frame stays in memory, and the observer is told so.
+    TakeBiasDark(0, 4, 4, 0.01f, state.nCameraHandle1, "E:\\DRAV_Data\\gone");
+    ASSERT_TRUE(state.BiasDark1);
+    EXPECT_NE(Status().find("The bias/dark frame of camera 1 stays in memory for this run only."),
+              std::string::npos)
+        << Status();
 }
 
 TEST_F(ProductsTest, BiasDarkSeriesIsTakenAveragedAndSaved) {
