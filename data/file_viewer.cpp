@@ -123,6 +123,9 @@ HeaderScan ScanHeader(const unsigned char* bytes, size_t size) {
             if (!scan.simple) return scan;
             continue;
         }
+        // Only keys that begin with B, E or N are read: every other card is
+        // passed over after one look at its first column.
+        if (card[0] != 'B' && card[0] != 'E' && card[0] != 'N') continue;
         if (key == kEnd) {
             scan.hasEnd = true;
             scan.headerBytes = (at / kFitsBlock + 1) * kFitsBlock;
