@@ -313,14 +313,26 @@ QWidget* QtFrontEnd::DialogParent() const {
     return QApplication::activeWindow();
 }
 
+namespace {
+
+// The programs title their error boxes "Error" and the end-of-run account
+// of what went wrong "Run summary": those do not wear the information icon.
+QMessageBox::Icon IconFor(const std::string& title) {
+    if (title == "Error") return QMessageBox::Critical;
+    if (title == "Run summary") return QMessageBox::Warning;
+    return QMessageBox::Information;
+}
+
+}  // namespace
+
 void QtFrontEnd::ShowMessage(const std::string& title, const std::string& text) {
     if (responder_) {
         responder_->ShowMessage(title, text);
         return;
     }
     RunOnGui([&] {
-        QMessageBox box(QMessageBox::Information, ToQString(title), ToQString(text),
-                        QMessageBox::Ok, DialogParent());
+        QMessageBox box(IconFor(title), ToQString(title), ToQString(text), QMessageBox::Ok,
+                        DialogParent());
         box.exec();
     });
 }

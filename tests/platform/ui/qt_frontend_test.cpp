@@ -630,6 +630,26 @@ TEST_F(QtFrontEndTest, ConfirmPopupWaitsForThePersonsAnswer) {
     EXPECT_EQ(OpenMessageBox(), nullptr);
 }
 
+TEST_F(QtFrontEndTest, ErrorsAndRunSummariesDoNotWearTheInformationIcon) {
+    ShowMain();
+    std::vector<QMessageBox::Icon> icons;
+    QTimer person;
+    person.setInterval(5);
+    QObject::connect(&person, &QTimer::timeout, [&] {
+        if (QMessageBox* box = OpenMessageBox()) {
+            icons.push_back(box->icon());
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    person.start();
+    frontEnd->ShowMessage("Error", "Exposure time error");
+    frontEnd->ShowMessage("Run summary", "This run needs a look:");
+    frontEnd->ShowMessage("About", "PELU_dbg");
+    person.stop();
+    EXPECT_EQ(icons, (std::vector<QMessageBox::Icon>{QMessageBox::Critical, QMessageBox::Warning,
+                                                     QMessageBox::Information}));
+}
+
 TEST_F(QtFrontEndTest, ScriptResponderAnswersPopupsInsteadOfAPerson) {
     responder.QueueConfirmAnswer(true);
     SetFrontEnd(nullptr);
