@@ -10,6 +10,7 @@
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
+#include "state/controls.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
 
@@ -79,6 +80,8 @@ void PlotHistory(const std::deque<CoolingSample>& samples) {
     }
 }
 
+void ShowSensors(const Reading& r);
+
 void Record(const Reading& r) {
     std::deque<CoolingSample> copy;
     {
@@ -96,6 +99,49 @@ void Record(const Reading& r) {
         copy = history;
     }
     PlotHistory(copy);
+    ShowSensors(r);
+}
+
+// What the main panel says of one camera's sensor: its temperature and what
+// its cooler does.
+std::string SensorText(bool present, int temperature, unsigned status, int setPoint) {
+    if (!present) return "";
+    switch (status) {
+        case DRV_TEMP_OFF:
+            return Format("%d °C, off", temperature);
+        case DRV_TEMP_STABILIZED:
+            return Format("%d °C, stable", temperature);
+        case DRV_TEMP_NOT_STABILIZED:
+        case DRV_TEMP_NOT_REACHED:
+        case DRV_TEMP_DRIFT:
+            return Format("%d °C → %d °C", temperature, setPoint);
+        default:
+            return "not readable";
+    }
+}
+
+void ShowSensors(const Reading& r) {
+    SetText(state.mainPanel, MAIN_CCD1_TEMP,
+            SensorText(r.hasCamera1, r.temperature1, r.status1, ccd.setPoint1));
+    SetText(state.mainPanel, MAIN_CCD2_TEMP,
+            SensorText(r.hasCamera2, r.temperature2, r.status2, ccd.setPoint2));
+}
+
+// Reads the temperature of each camera that was found, each made current
+// first, without recording it.
+Reading ReadSensors() {
+    Reading r;
+    r.hasCamera1 = HasCamera1();
+    r.hasCamera2 = HasCamera2();
+    if (r.hasCamera1) {
+        CameraSession session(state.nCameraHandle1);
+        r.status1 = Sdk(GetTemperature(&r.temperature1));
+    }
+    if (r.hasCamera2) {
+        CameraSession session(state.nCameraHandle2);
+        r.status2 = Sdk(GetTemperature(&r.temperature2));
+    }
+    return r;
 }
 
 // Reads the temperature of each camera that was found, each made current first.
@@ -131,6 +177,14 @@ unsigned SetCooler(int handle, int coolerOff, int temperature, std::atomic<int>&
 }
 
 }  // namespace
+
+void ShowSensorStates() {
+    if (state.CCD_status != kDeviceOn) {
+        ShowSensors(Reading{});
+        return;
+    }
+    ShowSensors(ReadSensors());
+}
 
 std::vector<CoolingSample> CoolingHistory() {
     std::lock_guard<std::mutex> lock(historyMutex);

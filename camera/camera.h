@@ -133,6 +133,9 @@ struct CoolingSample {
     bool hasCamera2 = false;
 };
 std::vector<CoolingSample> CoolingHistory();
+// Reads both sensors and shows their temperature and cooler state on the
+// main panel (empty while the cameras are off).
+void ShowSensorStates();
 void ClearCoolingHistory();
 
 }  // namespace pelu

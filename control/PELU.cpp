@@ -57,8 +57,10 @@ void Commit(ui::CtrlCallbackPtr callback) {
 int PELU_main() {
     if (ui::InitRuntime() < 0) return -1;
     OpenObservingLog(state.data_directory);
-    if (!Load(MAIN_RESOURCE, &state.mainPanel) || !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
-        !Load(TEST_RESOURCE, &state.testpanel) || !Load(ABOUT_RESOURCE, &state.aboutPanel))
+    if (!Load(MAIN_RESOURCE, &state.mainPanel) ||
+        !Load(SETTINGS_RESOURCE, &state.PELUpanelSetting) ||
+        !Load(TEST_RESOURCE, &state.testpanel) || !Load(ABOUT_RESOURCE, &state.aboutPanel) ||
+        !Load(HEADER_RESOURCE, &display.headerPanel))
         return -1;
     state.menubar = ui::LoadMenuBar(state.mainPanel, kResourceFile, MENUBAR_RESOURCE);
     if (state.menubar <= 0) {
@@ -191,15 +193,15 @@ void RegisterControlCallbacks() {
         const char* name;
         ui::CtrlCallbackPtr callback;
     };
-    for (const Named& c : {Named{"panel_proc", panel_proc}, Named{"QuitCallback", QuitCallback},
-                           Named{"InfoPanel_proc", InfoPanel_proc}, Named{"Obs_Test", Obs_Test},
-                           Named{"test_panel_proc", test_panel_proc},
-                           Named{"Set_PELU_parameter", Set_PELU_parameter},
-                           Named{"SetPELU_proc", SetPELU_proc},
-                           Named{"PELU_setCancel", PELU_setCancel},
-                           Named{"CCD_setBinning", CCD_setBinning}, Named{"Scan_Mode", Scan_Mode},
-                           Named{"PELU_setOK", PELU_setOK}, Named{"cmd_Run", cmd_Run},
-                           Named{"cmdStop", cmdStop}, Named{"cmdOpen", cmdOpen}})
+    for (const Named& c :
+         {Named{"panel_proc", panel_proc}, Named{"QuitCallback", QuitCallback},
+          Named{"InfoPanel_proc", InfoPanel_proc}, Named{"Obs_Test", Obs_Test},
+          Named{"test_panel_proc", test_panel_proc},
+          Named{"Set_PELU_parameter", Set_PELU_parameter}, Named{"SetPELU_proc", SetPELU_proc},
+          Named{"PELU_setCancel", PELU_setCancel}, Named{"CCD_setBinning", CCD_setBinning},
+          Named{"Scan_Mode", Scan_Mode}, Named{"PELU_setOK", PELU_setOK}, Named{"cmd_Run", cmd_Run},
+          Named{"cmdStop", cmdStop}, Named{"cmdOpen", cmdOpen},
+          Named{"cmdShowHeader", cmdShowHeader}, Named{"HeaderPanel_proc", HeaderPanel_proc}})
         ui::RegisterCallback(c.name, c.callback);
     RegisterDisplayCallbacks();
     struct NamedMenu {
@@ -208,7 +210,8 @@ void RegisterControlCallbacks() {
     };
     for (const NamedMenu& m : {NamedMenu{"mnuOpen", mnuOpen}, NamedMenu{"mnuSave", mnuSave},
                                NamedMenu{"mnuExit", mnuExit}, NamedMenu{"mnuSetup", mnuSetup},
-                               NamedMenu{"mnuTest", mnuTest}, NamedMenu{"mnuAbout", mnuAbout}})
+                               NamedMenu{"mnuTest", mnuTest}, NamedMenu{"mnuAbout", mnuAbout},
+                               NamedMenu{"mnuHeader", mnuHeader}})
         ui::RegisterMenuCallback(m.name, m.callback);
     RegisterCameraCallbacks();
 }

@@ -22,6 +22,10 @@ void mnuExit(int menuBar, int menuItem, void* data, int panel);
 void mnuSetup(int menuBar, int menuItem, void* data, int panel);
 void mnuTest(int menuBar, int menuItem, void* data, int panel);
 void mnuAbout(int menuBar, int menuItem, void* data, int panel);
+// The header viewer: the cards of the FITS file on screen, in a panel of its own.
+void mnuHeader(int menuBar, int menuItem, void* data, int panel);
+int cmdShowHeader(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int HeaderPanel_proc(int panel, int control, int event, void* data, int eventData1, int eventData2);
 
 // Settings dialog.
 int Set_PELU_parameter(int panel, int control, int event, void* data, int eventData1,

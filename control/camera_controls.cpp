@@ -109,8 +109,16 @@ int CCD_setCamera(int, int, int event, void*, int, int) {
     return 0;
 }
 
+// Main-panel timer: the sensors' temperature and cooler state, kept current
+// whether or not a cooling watch runs.
+int showSensorStates(int, int, int event, void*, int, int) {
+    if (event == ui::EVENT_TIMER_TICK) ShowSensorStates();
+    return 0;
+}
+
 void RegisterCameraCallbacks() {
     ui::RegisterCallback("CCD_TurnOnOff", CCD_TurnOnOff);
+    ui::RegisterCallback("showSensorStates", showSensorStates);
     ui::RegisterCallback("setCooler", setCooler);
     ui::RegisterCallback("CCD_setCamera", CCD_setCamera);
 }

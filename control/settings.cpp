@@ -229,12 +229,19 @@ void ApplyScannerSettings(const DialogValues& v) {
     ShowStatus(Format("Scanner_status is %d\n", state.Scanner_status.load()));
 
     const int main = state.mainPanel;
+    // The two summary fields name what they hold in each mode.
+    const bool stepping = state.scan_mode != 1;
+    ui::SetCtrlAttribute(main, MAIN_SUM_STEPTIME, ui::ATTR_LABEL_TEXT,
+                         stepping ? "Step time (ms)" : "Speed (µm/s)");
+    ui::SetCtrlAttribute(main, MAIN_SUM_STEPSIZE, ui::ATTR_LABEL_TEXT,
+                         stepping ? "Step (µm)" : "Distance (mm)");
     if (state.scan_mode == 0) {
         SetText(main, MAIN_SUM_MODE, "Spectrograph");
         SetText(main, MAIN_SUM_STEPTIME, Format("%.1f", state.scan_duration));
         SetText(main, MAIN_SUM_STEPSIZE, Format("%.1f", 2 * state.scan_size));
         if (frames == 0) SetText(main, MAIN_SUM_TOTAL, Format("%.1f", 0.001 * state.scan_duration));
-        SetText(main, MAIN_SUM_EXTENT, Format("%f", 0.08 * (2 * state.scan_size * frames) / 16.0));
+        SetText(main, MAIN_SUM_EXTENT,
+                Format("%.3f", 0.08 * (2 * state.scan_size * frames) / 16.0));
     } else if (state.scan_mode == 1) {
         SetText(main, MAIN_SUM_MODE, "Imaging");
         SetText(main, MAIN_SUM_STEPTIME, Format("%.1f", state.scan_speed));

@@ -1,6 +1,7 @@
 #include "data/display.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -9,8 +10,8 @@
 #include "data/views.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
-#include "state/controls.h"
 #include "state/camera_slot.h"
+#include "state/controls.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
 
@@ -70,25 +71,6 @@ void BuildOnScreen(int axis, int index, const CameraSeries& series) {
         Display3D_CCD(axis, index, &max, &min, series.handle);
 }
 
-// Where the main panel's controls sit at its design size (once per panel).
-void RecordDesignLayout() {
-    const int panel = state.mainPanel;
-    if (display.layoutPanel == panel) return;
-    display.layoutPanel = panel;
-    display.designLayout.clear();
-    constexpr int kDesignPicture = 512;
-    int top = 0, left = 0;
-    ui::GetCtrlBoundingRect(panel, MAIN_PICTURE, &top, &left, nullptr, nullptr);
-    display.pictureRight = left + kDesignPicture;
-    display.pictureBottom = top + kDesignPicture;
-    // Control ids of a panel are small numbers; the ones not in use fail.
-    for (int id = 1; id < 256; ++id) {
-        if (id == MAIN_PICTURE) continue;
-        if (ui::GetCtrlBoundingRect(panel, id, &top, &left, nullptr, nullptr) == 0)
-            display.designLayout.push_back({id, left, top});
-    }
-}
-
 }  // namespace
 
 std::recursive_mutex& DisplayMutex() {
@@ -110,6 +92,39 @@ ScaleLimits AutomaticLimits(float mean, float stdev, int min, int max) {
     limits.high = static_cast<int>(mean + kScaleSigmas * stdev);
     if (limits.high > max) limits.high = max;
     return limits;
+}
+
+ScaleLimits PercentileLimits(const uint16_t* data, size_t count, double lowFraction,
+                             double highFraction) {
+    ScaleLimits limits;
+    if (!data || count == 0) return limits;
+    std::vector<uint32_t> counts(kSampleValues, 0);
+    for (size_t i = 0; i < count; ++i) ++counts[data[i]];
+    // The smallest value with at least `fraction` of the samples at or below it.
+    auto valueAt = [&](double fraction) {
+        const double wanted = std::max(1.0, std::ceil(fraction * double(count)));
+        double seen = 0;
+        for (int v = 0; v < kSampleValues; ++v) {
+            seen += counts[size_t(v)];
+            if (seen >= wanted) return v;
+        }
+        return kSampleValues - 1;
+    };
+    limits.low = valueAt(lowFraction);
+    limits.high = valueAt(highFraction);
+    return limits;
+}
+
+ScaleLimits LimitsFor(int stretch, const uint16_t* data, size_t count, float mean, float stdev,
+                      int min, int max) {
+    switch (stretch) {
+        case kStretchMinMax:
+            return ScaleLimits{min, max};
+        case kStretchPercentile:
+            return PercentileLimits(data, count, kPercentileLow, kPercentileHigh);
+        default:
+            return AutomaticLimits(mean, stdev, min, max);
+    }
 }
 
 unsigned char ScaleSample(uint16_t sample, int low, int high) {
@@ -184,48 +199,13 @@ void FillGreyRamp(int* palette) {
     for (int k = 0; k < 256; ++k) palette[k] = k * 0x010101;
 }
 
-PanelSize PanelSizeFor(int planeWidth, int planeHeight, int designWidth, int designHeight) {
-    constexpr int kDesignPlane = 512;
-    PanelSize size;
-    size.width = planeWidth <= kDesignPlane ? designWidth : designWidth + planeWidth - kDesignPlane;
-    size.height =
-        planeHeight <= kDesignPlane ? designHeight : designHeight + planeHeight - kDesignPlane;
-    return size;
-}
-
-void FitPanelToPlane(int planeWidth, int planeHeight) {
-    Lock lock(DisplayMutex());
-    const int panel = state.mainPanel;
-    if (state.panelwidth <= 0 || state.panelheight <= 0) return;  // not started yet
-    const PanelSize size = PanelSizeFor(planeWidth, planeHeight, state.panelwidth, state.panelheight);
-    int width = 0, height = 0;
-    ui::GetPanelAttribute(panel, ui::ATTR_WIDTH, &width);
-    ui::GetPanelAttribute(panel, ui::ATTR_HEIGHT, &height);
-    // Only a change moves the window: the live view calls this for every frame.
-    if (width == size.width && height == size.height) return;
-    RecordDesignLayout();
-    if (width != size.width) {
-        ui::SetPanelAttribute(panel, ui::ATTR_WIDTH, size.width);
-        ui::SetPanelAttribute(panel, ui::ATTR_LEFT, ui::VAL_AUTO_CENTER);
-    }
-    if (height != size.height) {
-        ui::SetPanelAttribute(panel, ui::ATTR_HEIGHT, size.height);
-        ui::SetPanelAttribute(panel, ui::ATTR_TOP, ui::VAL_AUTO_CENTER);
-    }
-    const int dx = size.width - state.panelwidth;
-    const int dy = size.height - state.panelheight;
-    for (const DisplayGlobals::ControlPosition& c : display.designLayout) {
-        if (c.left >= display.pictureRight)
-            ui::SetCtrlAttribute(panel, c.id, ui::ATTR_LEFT, c.left + dx);
-        else if (c.top >= display.pictureBottom)
-            ui::SetCtrlAttribute(panel, c.id, ui::ATTR_TOP, c.top + dy);
-    }
-}
-
 // ---- drawing ---------------------------------------------------------------------------
 
-void ReplaceGraphPlot(const double* x, const double* y, size_t count, int style, int color) {
+void ReplaceGraphPlot(const double* x, const double* y, size_t count, int style, int color,
+                      GraphAxes axes) {
     Lock lock(DisplayMutex());
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_GRAPH, ui::ATTR_XNAME, axes.x);
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_GRAPH, ui::ATTR_YNAME, axes.y);
     if (const int previous = state.plotHandle.exchange(0); previous > 0)
         ui::DeleteGraphPlot(state.mainPanel, MAIN_GRAPH, previous);
     const int handle = ui::PlotXY(state.mainPanel, MAIN_GRAPH, std::span<const double>(x, count),
@@ -243,8 +223,9 @@ void ByteDisplay(int width, int height, const uint16_t* data, int low, int high)
     double axis[kHistogramBins];
     ScalePlane(width, height, data, low, high, true, bytes.get(), size_t(width), histogram, axis);
 
-    ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_WIDTH, width);
-    ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_HEIGHT, height);
+    // The colour bar names the values the ends of the palette stand for.
+    ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_SCALE_LOW, low);
+    ui::SetCtrlAttribute(panel, MAIN_PICTURE, ui::ATTR_SCALE_HIGH, std::max(low, high));
     int bitmap = 0;
     if (ui::NewBitmap(width, 8, width, height, state.colortable, bytes.get(), &bitmap) == 0) {
         ui::SetCtrlBitmap(panel, MAIN_PICTURE, 0, bitmap);
@@ -254,7 +235,8 @@ void ByteDisplay(int width, int height, const uint16_t* data, int low, int high)
     if (!withHistogram) return;  // a flat scale has no bins: the graph stays as it was
     double heights[kHistogramBins];
     for (int i = 0; i < kHistogramBins; ++i) heights[i] = histogram[i];
-    ReplaceGraphPlot(axis, heights, kHistogramBins, ui::VAL_VERTICAL_BAR, ui::VAL_BLUE);
+    ReplaceGraphPlot(axis, heights, kHistogramBins, ui::VAL_VERTICAL_BAR, ui::VAL_BLUE,
+                     kHistogramAxes);
 }
 
 void ShowPlane(int width, int height, const uint16_t* data, int* min, int* max) {
@@ -264,8 +246,10 @@ void ShowPlane(int width, int height, const uint16_t* data, int* min, int* max) 
     display.mean = DataMean(width, height, data);
     display.stdev = DataStdev(width, height, data, display.mean);
     uint16_t lo = 0, hi = 0;
-    GetMinMax(data, size_t(width) * size_t(height), &lo, &hi);
-    const ScaleLimits limits = AutomaticLimits(display.mean, display.stdev, lo, hi);
+    const size_t count = size_t(width) * size_t(height);
+    GetMinMax(data, count, &lo, &hi);
+    const ScaleLimits limits =
+        LimitsFor(display.stretch, data, count, display.mean, display.stdev, lo, hi);
     ByteDisplay(width, height, data, limits.low, limits.high);
 
     SetText(panel, MAIN_MEAN, Format("%.2f", display.mean));
@@ -276,6 +260,7 @@ void ShowPlane(int width, int height, const uint16_t* data, int* min, int* max) 
     ui::SetCtrlVal(panel, MAIN_BYTSCL_MAX, limits.high);
     if (min) *min = lo;
     if (max) *max = hi;
+    ShowCursorReadout();
 }
 
 // ---- cameras -------------------------------------------------------------------------------
@@ -334,8 +319,9 @@ void DisplayCCDImage(int width, int height, int frames, int cameraHandle) {
     if (!raw || raw.size() < plane * size_t(frames)) return;  // freed, or not this geometry
 
     const int panel = state.mainPanel;
+    ShowFileName("", false);
     for (int control : {MAIN_PICTURE, MAIN_BYTSCL_MIN, MAIN_BYTSCL_MAX, MAIN_GRAPH, MAIN_CURSOR_X,
-                        MAIN_CURSOR_Y, MAIN_PIXEL_VALUE})
+                        MAIN_CURSOR_Y, MAIN_CURSOR_FRAME, MAIN_PIXEL_VALUE})
         SetDimmed(panel, control, false);
     // The view switches name the camera on screen: the callbacks that redraw
     // take that camera's geometry.
@@ -360,7 +346,6 @@ void DisplayCCDImage(int width, int height, int frames, int cameraHandle) {
         }
         std::memcpy(copy, raw.get(), plane * sizeof(uint16_t));
     }
-    FitPanelToPlane(width, height);
     ShowPlane(width, height, state.planeDataCCD.get(), nullptr, nullptr);
 }
 
@@ -392,10 +377,9 @@ int setFrameAxis(int, int, int event, void*, int, int) {
     const int limit = view == 0 ? shape.frames : shape.width;
     if (index >= limit) index = limit - 1;
     if (index < 0) index = 0;
-    FitPanelToPlane(view == 0 ? shape.width : shape.frames, shape.height);
-    BuildOnScreen(view, index, series);
     SetRange(MAIN_FRAME, 0, limit - 1);
     ui::SetCtrlVal(state.mainPanel, MAIN_FRAME, index);
+    BuildOnScreen(view, index, series);
     return 0;
 }
 
@@ -430,34 +414,100 @@ int ViewCamera(int event, int camera) {
 int viewCCD1(int, int, int event, void*, int, int) { return ViewCamera(event, 1); }
 int viewCCD2(int, int, int event, void*, int, int) { return ViewCamera(event, 2); }
 
-int pic_window(int panel, int control, int event, void*, int eventData1, int eventData2) {
-    if (event != ui::EVENT_MOUSE_POINTER_MOVE && event != ui::EVENT_LEFT_CLICK) return 0;
-    // The live view redraws the picture many times a second: no cursor work then.
-    if (state.threadparam == 0) return 0;
+void ShowFileName(const std::string& path, bool withHeader) {
     Lock lock(DisplayMutex());
+    const int panel = state.mainPanel;
+    if (display.programTitle.empty())
+        ui::GetPanelAttribute(panel, ui::ATTR_TITLE, &display.programTitle);
+    if (path == display.shownFile) return;  // the live view calls this for every frame
+    display.shownFile = path;
+    const std::string name = path.substr(path.find_last_of("/\\") + 1);
+    ui::SetPanelAttribute(
+        panel, ui::ATTR_TITLE,
+        path.empty() ? display.programTitle : name + " - " + display.programTitle);
+    ui::SetMenuBarAttribute(state.menubar, MENUBAR_FILE_HEADER, ui::ATTR_DIMMED,
+                            withHeader ? 0 : 1);
+    SetDimmed(panel, MAIN_HEADER, !withHeader);
+    if (!withHeader && display.headerPanel > 0) ui::HidePanel(display.headerPanel);
+}
+
+void ShowCursorReadout() {
+    Lock lock(DisplayMutex());
+    const int panel = state.mainPanel;
+    const ShownPlane plane = display.pointerOnPicture ? PlaneOnScreen() : ShownPlane{};
+    const int x = display.pointerX, y = display.pointerY;
+    if (!plane || x < 0 || y < 0 || x >= plane.width || y >= plane.height) {
+        for (int control : {MAIN_CURSOR_X, MAIN_CURSOR_Y, MAIN_CURSOR_FRAME, MAIN_PIXEL_VALUE})
+            SetText(panel, control, "");
+        return;
+    }
+    SetText(panel, MAIN_CURSOR_X, Format("%d", x));
+    SetText(panel, MAIN_CURSOR_Y, Format("%d", y));
+    // The picture shows the plane upside down: row height - 1 - y.
+    const uint16_t sample =
+        plane.data[size_t(plane.height - 1 - y) * size_t(plane.width) + size_t(x)];
+    SetText(panel, MAIN_PIXEL_VALUE, Format("%d", int(sample)));
+    // In the frame view the frame is the selector's; in the slice view each
+    // column of the picture is a frame.
+    CameraSeries series;
+    const SeriesShape shape = ShapeOnScreen(&series);
+    std::string frame;
+    if (shape.frames > 0) {
+        const int index = ViewSelector() == 1 ? x : GetInt(panel, MAIN_FRAME);
+        frame = Format("%d of %d", index, shape.frames);
+    }
+    SetText(panel, MAIN_CURSOR_FRAME, frame);
+}
+
+int pic_window(int panel, int control, int event, void*, int eventData1, int eventData2) {
+    if (event != ui::EVENT_MOUSE_POINTER_MOVE && event != ui::EVENT_LEFT_CLICK &&
+        event != ui::EVENT_MOUSE_POINTER_LEAVE)
+        return 0;
+    Lock lock(DisplayMutex());
+    if (event == ui::EVENT_MOUSE_POINTER_LEAVE) {
+        display.pointerOnPicture = false;
+        ShowCursorReadout();
+        return 0;
+    }
     int top = 0, left = 0;
     ui::GetCtrlBoundingRect(panel, control, &top, &left, nullptr, nullptr);
     const int x = eventData2 - left;
     const int y = eventData1 - top;
+    // The live view redraws the picture many times a second: then the
+    // read-out follows the pointer, and each new frame under it, but no
+    // line profile replaces the histogram and a click picks nothing.
+    const bool live = state.threadparam == 0;
 
     if (event == ui::EVENT_MOUSE_POINTER_MOVE) {
-        SetText(state.mainPanel, MAIN_CURSOR_X, Format("%d", x));
-        SetText(state.mainPanel, MAIN_CURSOR_Y, Format("%d", y));
+        display.pointerOnPicture = true;
+        display.pointerX = x;
+        display.pointerY = y;
+        ShowCursorReadout();
+        if (live) return 0;
         const ShownPlane plane = PlaneOnScreen();
         if (plane) Display_Line_Profile(x, y, plane.width, plane.height, plane.data, 0);
         return 0;
     }
 
     // A click on a slice picks the frame of the clicked column.
-    if (ViewSelector() != 1) return 0;
+    if (live || ViewSelector() != 1) return 0;
     CameraSeries series;
     const SeriesShape shape = ShapeOnScreen(&series);
     if (shape.frames == 0 || x < 0 || x >= shape.frames) return 0;
-    FitPanelToPlane(shape.width, shape.height);
-    BuildOnScreen(0, x, series);
-    SetRange(MAIN_FRAME, 0, shape.frames - 1);
     ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
     ui::SetCtrlVal(state.mainPanel, MAIN_FRAME, x);
+    SetRange(MAIN_FRAME, 0, shape.frames - 1);
+    BuildOnScreen(0, x, series);
+    return 0;
+}
+
+int setScaleStretch(int, int, int event, void*, int, int) {
+    if (event != ui::EVENT_COMMIT) return 0;
+    Lock lock(DisplayMutex());
+    display.stretch = GetInt(state.mainPanel, MAIN_STRETCH);
+    // The picture on screen takes the new limits at once.
+    const ShownPlane plane = PlaneOnScreen();
+    if (plane) ShowPlane(plane.width, plane.height, plane.data, nullptr, nullptr);
     return 0;
 }
 
@@ -469,6 +519,7 @@ void RegisterDisplayCallbacks() {
     ui::RegisterCallback("viewCCD1", viewCCD1);
     ui::RegisterCallback("viewCCD2", viewCCD2);
     ui::RegisterCallback("pic_window", pic_window);
+    ui::RegisterCallback("setScaleStretch", setScaleStretch);
     ui::RegisterCallback("drawHistogram", drawHistogram);
 }
 

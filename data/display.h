@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace pelu {
@@ -32,16 +33,18 @@ struct DisplayGlobals {
     float mean = 0.0f;   // of the plane last prepared
     float stdev = 0.0f;
     FitsHeaderRecord FitsHeader;
+    std::vector<std::string> FitsHeaderCards;  // the stored file's header, card by card
+    std::string shownFile;     // path of the stored file on screen; "" for camera data
+    std::string programTitle;  // the main panel's title without a file name
+    int headerPanel = 0;       // the header viewer's panel
     // The missing bias/dark frame is reported once, not at every frame.
     bool biasDarkMissingReported = false;
-    // Design positions of the main panel's controls, taken before the panel
-    // is first resized, so that a grown picture pushes its neighbours aside.
-    struct ControlPosition {
-        int id, left, top;
-    };
-    int layoutPanel = 0;
-    std::vector<ControlPosition> designLayout;
-    int pictureRight = 0, pictureBottom = 0;
+    // How the scale limits of a new picture are chosen (the main panel's ring).
+    int stretch = 0;  // kStretchAutomatic, kStretchMinMax or kStretchPercentile
+    // Where the pointer rests on the picture (picture coordinates), so that
+    // the read-out follows a new frame under a pointer that does not move.
+    bool pointerOnPicture = false;
+    int pointerX = 0, pointerY = 0;
 };
 
 inline DisplayGlobals display;
@@ -67,6 +70,22 @@ struct ScaleLimits {
 // within [min, max].
 ScaleLimits AutomaticLimits(float mean, float stdev, int min, int max);
 
+// The choices of the scale-limits ring: the automatic limits above, the
+// plane's minimum and maximum, or the values below which 0.5 % and 99.5 %
+// of the samples lie (a few hot or dead pixels do not flatten the picture).
+constexpr int kStretchAutomatic = 0;
+constexpr int kStretchMinMax = 1;
+constexpr int kStretchPercentile = 2;
+constexpr double kPercentileLow = 0.005, kPercentileHigh = 0.995;
+
+// Smallest sample values v with at least lowFraction (highFraction) of the
+// samples at or below v.
+ScaleLimits PercentileLimits(const uint16_t* data, size_t count, double lowFraction,
+                             double highFraction);
+// The limits of a plane by the chosen stretch.
+ScaleLimits LimitsFor(int stretch, const uint16_t* data, size_t count, float mean, float stdev,
+                      int min, int max);
+
 // Byte of a sample between low and high: 255 x (sample - low) / (high - low)
 // clipped to [0, 1] and truncated. With low >= high the picture is a
 // threshold at low: 0 at or below, 255 above.
@@ -85,32 +104,31 @@ void ScalePlane(int width, int height, const uint16_t* data, int low, int high, 
 // Grey ramp palette: entry k = k, k, k.
 void FillGreyRamp(int* palette);
 
-// Main panel size for a plane: the design size up to 512 pixels, wider or
-// higher by what the plane has beyond 512.
-struct PanelSize {
-    int width = 0;
-    int height = 0;
-};
-PanelSize PanelSizeFor(int planeWidth, int planeHeight, int designWidth, int designHeight);
-// Resizes the main panel by that rule, re-centring it after each change.
-// Controls right of the picture's design area move right, and controls
-// below it move down, by what the panel grew, so a large picture does not
-// cover them.
-void FitPanelToPlane(int planeWidth, int planeHeight);
-
 // ---- drawing ---------------------------------------------------------------------------
 
-// Replaces the plot of the main panel's graph (histogram or line profile).
-void ReplaceGraphPlot(const double* x, const double* y, size_t count, int style, int color);
+// Titles of the main panel's graph axes for each of its uses.
+struct GraphAxes {
+    const char* x;
+    const char* y;
+};
+constexpr GraphAxes kHistogramAxes{"Value (ADU)", "Pixels"};
+constexpr GraphAxes kProfileAxes{"x (px)", "Value (ADU)"};
+
+// Replaces the plot of the main panel's graph (histogram or line profile)
+// and titles its axes.
+void ReplaceGraphPlot(const double* x, const double* y, size_t count, int style, int color,
+                      GraphAxes axes);
 
 // Draws a plane of width x height samples scaled between low and high into
 // the main panel's picture and, when low < high, plots its histogram
-// (100 bins from low to high, blue bars) in the graph.
+// (100 bins from low to high, blue bars) in the graph. The picture control
+// keeps its size: its view fits the plane (the front-end zooms and pans).
 void ByteDisplay(int width, int height, const uint16_t* data, int low, int high);
 
-// Statistics, automatic limits and ByteDisplay of a plane; shows mean and
-// standard deviation and sets both scale controls to [min, max] and the
-// limits. Returns the plane's min and max.
+// Statistics, scale limits (by the chosen stretch) and ByteDisplay of a
+// plane; shows mean and standard deviation, sets both scale controls to
+// [min, max] and the limits, and brings the cursor read-out up to date.
+// Returns the plane's min and max.
 void ShowPlane(int width, int height, const uint16_t* data, int* min, int* max);
 
 // First display of a camera's new series (frames <= 1: one frame, shown from
@@ -128,6 +146,15 @@ struct ShownPlane {
     explicit operator bool() const { return data != nullptr; }
 };
 ShownPlane PlaneOnScreen();
+
+// Names the stored file on screen (its path; "" for camera data) in the main
+// panel's title, before the program's own title; the header viewer is
+// offered only for a file `withHeader` (a FITS file).
+void ShowFileName(const std::string& path, bool withHeader);
+
+// The cursor read-out (x, y, frame, value) for where the pointer rests on
+// the plane on screen; empty when it rests nowhere or off the plane.
+void ShowCursorReadout();
 
 // Camera whose view switch alone is on: 1, 2, or 0 for neither or both.
 int ShownCamera();
@@ -155,6 +182,7 @@ int SetBytsclMax(int panel, int control, int event, void* data, int eventData1, 
 int viewCCD1(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int viewCCD2(int panel, int control, int event, void* data, int eventData1, int eventData2);
 int pic_window(int panel, int control, int event, void* data, int eventData1, int eventData2);
+int setScaleStretch(int panel, int control, int event, void* data, int eventData1, int eventData2);
 
 // Binds the display callback names of PELU.uir (these and drawHistogram).
 void RegisterDisplayCallbacks();

@@ -36,6 +36,7 @@ constexpr std::streamoff kMaxBitmapFileBytes = 256ll << 20;
 // A FITS file read completely, before anything on screen changes.
 struct FitsContents {
     FitsHeaderRecord header;
+    std::vector<std::string> cards;  // the primary header, card by card
     Buffer<uint16_t> data;
 };
 
@@ -148,6 +149,20 @@ HeaderScan ScanHeader(const unsigned char* bytes, size_t size) {
         }
     }
     return scan;
+}
+
+// Every card of a header ScanHeader accepted, as written (trailing blanks
+// dropped), up to the END card: what the header viewer lists.
+std::vector<std::string> HeaderCards(const unsigned char* bytes, const HeaderScan& scan) {
+    std::vector<std::string> cards;
+    for (size_t at = 0; at + kFitsCard <= scan.headerBytes; at += kFitsCard) {
+        const char* card = reinterpret_cast<const char*>(bytes) + at;
+        if (std::memcmp(card, "END     ", 8) == 0) break;
+        size_t length = kFitsCard;
+        while (length > 0 && card[length - 1] == ' ') --length;
+        cards.emplace_back(card, length);
+    }
+    return cards;
 }
 
 // Checks the primary header of a file of `fileSize` bytes named `path` in
@@ -316,6 +331,7 @@ std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory)
                                       &elements, noMemory);
     if (!failure.empty() || *noMemory) return failure;
     out->header.EXPTIME = static_cast<float>(scan.exptime);
+    out->cards = HeaderCards(head.data(), scan);
     if (scan.bitpix == 16) {
         if (!out->data.Allocate(size_t(elements))) {
             *noMemory = true;
@@ -383,6 +399,7 @@ bool OpenFitsFile(const std::string& path) {
     state.pusFitsData.Free();
     state.pFitsData = std::move(contents.data);
     display.FitsHeader = h;
+    display.FitsHeaderCards = std::move(contents.cards);
     state.DataSource = 0;
     ui::MarkOption(panel, MAIN_VIEW, 0);
     if (h.NAXIS == 2) {

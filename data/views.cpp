@@ -104,7 +104,8 @@ void Display_Line_Profile(int x, int y, int width, int height, const uint16_t* d
         index[size_t(i)] = i;
         values[size_t(i)] = samples[i];
     }
-    ReplaceGraphPlot(index.data(), values.data(), values.size(), ui::VAL_THIN_LINE, ui::VAL_GREEN);
+    ReplaceGraphPlot(index.data(), values.data(), values.size(), ui::VAL_THIN_LINE, ui::VAL_GREEN,
+                     kProfileAxes);
     SetText(state.mainPanel, MAIN_PIXEL_VALUE, Format("%d", int(samples[x])));
 }
 
@@ -124,7 +125,8 @@ int drawHistogram(int, int, int event, void*, int, int) {
         return 0;
     double heights[kHistogramBins];
     for (int i = 0; i < kHistogramBins; ++i) heights[i] = histogram[i];
-    ReplaceGraphPlot(axis, heights, kHistogramBins, ui::VAL_VERTICAL_BAR, ui::VAL_BLUE);
+    ReplaceGraphPlot(axis, heights, kHistogramBins, ui::VAL_VERTICAL_BAR, ui::VAL_BLUE,
+                     kHistogramAxes);
     return 0;
 }
 

@@ -104,6 +104,7 @@ void ShowFrame(int frame) {
 
 void DisplayCCDImage(int width, int height, int frames) {
     std::lock_guard lock(DisplayMutex());
+    ShowFileName("", false);
     state.DataSource = 1;
     earlierDisplay.cameraWidth = width;
     earlierDisplay.cameraHeight = height;
@@ -173,7 +174,7 @@ int cmdOpen(int, int, int event, void*, int, int) {
     if (ui::FileSelectPopup("", "*.fts", "*.fts;*.fit;*.fits", "Open FITS File",
                             ui::VAL_LOAD_BUTTON, &path) == ui::VAL_NO_FILE_SELECTED)
         return 0;
-    OpenFitsFile(path);
+    if (OpenFitsFile(path)) ShowFileName(path, false);
     return 0;
 }
 

@@ -107,7 +107,7 @@ void InitPanel() {
     ui::SetCtrlVal(TestPanel(), TEST_WV_SELECT, wvTable.CurrentSelectWV_FileIO);
     for (int i = 0; i < wvTable.nWV_FileIO; ++i)
         ui::InsertListItem(TestPanel(), TEST_WVLIST, -1,
-                           Format("%f", static_cast<double>(wvTable.Data[i].wavelength)), i);
+                           Format("%.2f", static_cast<double>(wvTable.Data[i].wavelength)), i);
 }
 
 void PrintWvStepAngle(int index) {
@@ -157,7 +157,7 @@ int InitWvRing(const std::string& path) {
     ui::ClearListCtrl(list, MOTOR_PAGE_WVLIST);
     for (int i = 0; i < wvTable.nWV_FileIO; ++i)
         ui::InsertListItem(list, MOTOR_PAGE_WVLIST, -1,
-                           Format("%f", static_cast<double>(wvTable.Data[i].wavelength)), i);
+                           Format("%.2f", static_cast<double>(wvTable.Data[i].wavelength)), i);
     if (wvTable.CurrentSelectWV_FileIO >= 0 &&
         wvTable.CurrentSelectWV_FileIO < wvTable.nWV_FileIO)
         ui::SetCtrlIndex(list, MOTOR_PAGE_WVLIST, wvTable.CurrentSelectWV_FileIO);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "motors/wv_file.h"
+#include "platform/os/os.h"
 #include "platform/ui/ui.h"
 #include "resources/lintab_uir.h"
 
@@ -14,6 +15,26 @@ namespace pelu::lintab {
 int panelHandle = 0;
 
 namespace {
+
+// What the observer has done since the program started: a table never
+// loaded from Wv.ini is no picture of it, and edits not yet saved are lost
+// on leaving.
+bool tableLoaded = false;
+bool unsavedChanges = false;
+
+// How many wavelengths Wv.ini holds now (0 when it cannot be read), without
+// touching the table being edited.
+int EntriesInFile() {
+    const std::string host = os::HostPath(kWvFileName);
+    std::FILE* file = host.empty() ? nullptr : std::fopen(host.c_str(), "rb");
+    if (!file) return 0;
+    const WavelengthTable edited = wvTable;
+    ReadHeader(file);
+    const int entries = wvTable.nWV_FileIO;
+    wvTable = edited;
+    std::fclose(file);
+    return entries;
+}
 
 // 79 grooves per millimetre, used in Littrow: m lambda = 2 d sin(theta).
 constexpr double kGrooveSpacingMm = 1.0 / 79.0;
@@ -95,6 +116,7 @@ void InsertTable(int panel) {
     ++wvTable.nWV_FileIO;
     ui::InsertTableRows(panel, PANEL_WVTABLE, -1, 1);
     ShowRecord(panel, wvTable.nWV_FileIO - 1);
+    unsavedChanges = true;
 }
 
 void SaveTable(int panel) {
@@ -138,7 +160,10 @@ void CalculateTable(int panel) {
 
 int Reload(int panel, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
-    OpenFileF();
+    if (OpenFileF() == 1) {
+        tableLoaded = true;
+        unsavedChanges = false;
+    }
     LoadTable(panel);
     return 0;
 }
@@ -150,29 +175,64 @@ int Insert(int panel, int, int event, void*, int, int) {
 
 int Save(int panel, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    // Saving a table that was never loaded would replace the instrument's
+    // wavelengths with whatever few rows were typed: only on request.
+    if (!tableLoaded) {
+        const int entries = EntriesInFile();
+        if (entries > 0 &&
+            !ui::ConfirmPopup("Save",
+                              Format("Wv.ini holds %d wavelengths, and this table was never "
+                                     "loaded from it (Reload).\n\nSaving replaces them with the "
+                                     "%d rows shown. Save anyway?",
+                                     entries, wvTable.nWV_FileIO))) {
+            Message("Not saved. Reload shows the wavelengths of Wv.ini for editing.");
+            return 0;
+        }
+    }
     SaveTable(panel);
-    WriteFileF(kLintabWriteFailure);
+    if (WriteFileF(kLintabWriteFailure) == 1) {
+        tableLoaded = true;  // the file now holds this table
+        unsavedChanges = false;
+        Message("");
+    }
     return 0;
 }
 
+namespace {
+// Leaves the program, after asking when edits would be lost.
+void Leave() {
+    if (unsavedChanges &&
+        !ui::ConfirmPopup("Exit",
+                          "The table has changes that are not saved in Wv.ini.\n\n"
+                          "Leave without saving them?"))
+        return;
+    ui::QuitUserInterface(0);
+}
+}  // namespace
+
 int Exit(int, int, int event, void*, int, int) {
-    if (event == ui::EVENT_COMMIT) ui::QuitUserInterface(0);
+    if (event == ui::EVENT_COMMIT) Leave();
     return 0;
 }
 
 int WvTable(int panel, int, int event, void*, int eventData1, int) {
-    if (event == ui::EVENT_EDIT_MODE_STATE_CHANGE && eventData1 == 0) CalculateTable(panel);
+    if (event == ui::EVENT_EDIT_MODE_STATE_CHANGE && eventData1 == 0) {
+        unsavedChanges = true;
+        CalculateTable(panel);
+    }
     return 0;
 }
 
 // The window's close box leaves like Exit.
 int LintabPanel(int, int, int event, void*, int, int) {
-    if (event == ui::EVENT_CLOSE) ui::QuitUserInterface(0);
+    if (event == ui::EVENT_CLOSE) Leave();
     return 0;
 }
 
 int Lintab_main() {
     if (ui::InitRuntime() < 0) return -1;
+    tableLoaded = false;
+    unsavedChanges = false;
     panelHandle = ui::LoadPanel(0, "Lintab.uir", PANEL_RESOURCE);
     if (panelHandle < 0) {
         std::fprintf(stderr, "Lintab: %s\n", ui::LastLoadError().c_str());

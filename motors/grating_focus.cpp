@@ -10,6 +10,7 @@
 #include <sstream>
 #include <vector>
 
+#include "motors/wv_file.h"
 #include "platform/motion6k/binding.h"
 #include "platform/motion6k/motion6k.h"
 #include "platform/os/os.h"
@@ -103,6 +104,23 @@ std::string AddressEntriesFault(const std::vector<std::string>& tokens) {
     return "";
 }
 
+// The main panel's grating read-outs: the encoder position, and the line of
+// Wv.ini that sits at that position (or the nearest one).
+void ShowGratingOnMainPanel(int position) {
+    SetText(state.mainPanel, MAIN_GRATING_POS, Format("%d", position));
+    int nearest = -1;
+    for (int i = 0; i < wvTable.nWV_FileIO && i < kMaxWvRecords; ++i)
+        if (nearest < 0 || std::abs(int64_t(wvTable.Data[i].step) - position) <
+                               std::abs(int64_t(wvTable.Data[nearest].step) - position))
+            nearest = i;
+    if (nearest < 0) {
+        SetText(state.mainPanel, MAIN_GRATING_WV, "");
+        return;
+    }
+    const double wavelength = wvTable.Data[nearest].wavelength;
+    SetText(state.mainPanel, MAIN_GRATING_WV,
+            Format(wvTable.Data[nearest].step == position ? "%.2f Å" : "near %.2f Å", wavelength));
+}
 }  // namespace
 
 bool ParseEncoderPosition(const std::string& text, int* position) {
@@ -366,9 +384,10 @@ int GratingMotorPosCheck() {
     const std::string text = reply.substr(0, std::min(reply.find('\n'), kMaxEncoderChars));
     SetText(state.testpanel, TEST_GRATING_POS, text);
     int position = 0;
-    if (ParseEncoderPosition(text, &position))
+    if (ParseEncoderPosition(text, &position)) {
         motorState.MotorPos1E = position;
-    else
+        ShowGratingOnMainPanel(position);
+    } else
         ShowStatus("\nGrating encoder reply \"" + text + "\" is not a position; "
                    "the last position is kept.\n");
     return 1;
@@ -379,12 +398,15 @@ int GratingMotorPosCheck() {
 int SlitHatchOpen() {
     Send("OUT0010:");
     os::Delay(DelayTime);
+    // The hatch reports no position: the lamp shows what was commanded.
+    ui::SetCtrlVal(state.mainPanel, MAIN_HATCH_LED, 1);
     return 1;
 }
 
 int SlitHatchClose() {
     Send("OUT0001:");
     os::Delay(DelayTime);
+    ui::SetCtrlVal(state.mainPanel, MAIN_HATCH_LED, 0);
     return 1;
 }
 

@@ -46,7 +46,7 @@ void InitPanel() {
     for (auto [panel, control] : WavelengthLists()) {
         for (int i = 0; i < count; ++i)
             ui::InsertListItem(panel, control, -1,
-                               Format("%f", static_cast<double>(wvTable.Data[i].wavelength)), i);
+                               Format("%.2f", static_cast<double>(wvTable.Data[i].wavelength)), i);
         if (count > 0) ui::SetCtrlIndex(panel, control, selected);
     }
 }

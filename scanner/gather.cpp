@@ -70,6 +70,8 @@ int UploadQuickGather(int save) {
     if (g_gatherPlot > 0) ui::DeleteGraphPlot(state.mainPanel, MAIN_GRAPH, g_gatherPlot);
     g_gatherPlot = ui::PlotXY(state.mainPanel, MAIN_GRAPH, seconds, actual, ui::VAL_THIN_LINE,
                               ui::VAL_RED);
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_GRAPH, ui::ATTR_XNAME, "Time (s)");
+    ui::SetCtrlAttribute(state.mainPanel, MAIN_GRAPH, ui::ATTR_YNAME, "Actual position (counts)");
 
     if (save == 1) {
         const std::string host = os::HostPath("GatherResult.txt");

@@ -2,11 +2,14 @@
 
 #include <memory>
 
+#include "state/status.h"
+
 namespace pelu {
 
 void ResetInstrumentState() {
     std::destroy_at(&state);
     std::construct_at(&state);
+    ResetStatusLine();
 }
 
 }  // namespace pelu

@@ -15,9 +15,43 @@
 
 namespace pelu {
 
+namespace {
+// Whether the status box's last line is open: the text written last did
+// not end with a line break.
+std::mutex statusMutex;
+bool lineOpen = false;
+int lineOpenPanel = 0;  // the main panel that line is on
+}  // namespace
+
+void ResetStatusLine() {
+    std::lock_guard<std::mutex> lock(statusMutex);
+    lineOpen = false;
+    lineOpenPanel = 0;
+}
+
+namespace {
+
+// Messages that come without a line end of their own (a controller's
+// reply, a value) would run into the next one: a message that does not
+// start on a fresh line gets one when the last line is open. `text` is not
+// empty.
+std::string OnFreshLine(const std::string& text) {
+    std::string shown = text;
+    std::lock_guard<std::mutex> lock(statusMutex);
+    if (lineOpen && lineOpenPanel == state.mainPanel && shown.front() != '\n')
+        shown.insert(shown.begin(), '\n');
+    lineOpen = shown.back() != '\n';
+    lineOpenPanel = state.mainPanel;
+    return shown;
+}
+
+}  // namespace
+
 void ShowStatus(const std::string& text) {
-    if (state.mainPanel > 0) ui::SetCtrlVal(state.mainPanel, MAIN_STATUS, text);
-    LogStatusText(text);
+    if (text.empty()) return;
+    const std::string shown = OnFreshLine(text);
+    if (state.mainPanel > 0) ui::SetCtrlVal(state.mainPanel, MAIN_STATUS, shown);
+    LogStatusText(shown);
 }
 
 std::string Format(const char* format, ...) {
@@ -99,8 +133,11 @@ std::string Plural(int n, const char* one, const char* many) {
 
 void ShowWarning(Warning kind, const std::string& text, int count) {
     const int panel = state.mainPanel;
-    if (panel > 0) ui::AppendWarningText(panel, MAIN_STATUS, text);
-    LogWarningText(text);
+    if (!text.empty()) {
+        const std::string shown = OnFreshLine(text);
+        if (panel > 0) ui::AppendWarningText(panel, MAIN_STATUS, shown);
+        LogWarningText(shown);
+    }
     {
         RecentWarnings& recent = Recent();
         std::lock_guard lock(recent.mutex);

@@ -9,7 +9,11 @@
 namespace pelu {
 
 // Appends `text` to the status box (nothing before the main panel exists).
+// A text that would continue a line left open by the one before (it ends
+// without a line break, this one starts without) starts on a fresh line.
 void ShowStatus(const std::string& text);
+// Forgets that the last line is open (a new status box; tests).
+void ResetStatusLine();
 
 // A device that could not be switched on: says in the status box (as a
 // device warning) which device failed, at which step, and what the observer

@@ -32,6 +32,7 @@ struct TableColumn {
     std::string label;
     ValueType type = ValueType::Double;
     int width = 90;
+    int precision = -1;  // decimals shown for doubles; -1: as many as the value needs
 };
 
 // Part of a text box's text shown in the warning colour: bytes [begin, end).
@@ -39,6 +40,15 @@ struct TextMark {
     size_t begin = 0;
     size_t end = 0;
 };
+
+// Which panel edges a control keeps its distance to when a resizable panel
+// changes size (docs/resources.md, "anchor"). Left and right together: the
+// control takes the extra width; right alone: it moves with the right edge.
+// Top and bottom likewise.
+constexpr int kAnchorLeft = 1;
+constexpr int kAnchorTop = 2;
+constexpr int kAnchorRight = 4;
+constexpr int kAnchorBottom = 8;
 
 struct ControlState {
     int id = 0;
@@ -49,6 +59,9 @@ struct ControlState {
     bool dimmed = false;
     bool visible = true;
     bool indicator = false;  // shows a value; the user cannot change it
+    int anchors = kAnchorLeft | kAnchorTop;
+    std::string tooltip;   // what the control is for, shown when the pointer rests on it
+    std::string shortcut;  // key sequence that presses a command button ("Ctrl+R")
     ValueType valueType = ValueType::Int;
     Value value = 0;
     double minValue = 0, maxValue = 0;  // equal: no range
@@ -68,6 +81,9 @@ struct ControlState {
     std::vector<bool> pageDimmed;
     // Picture (shared and immutable: copying a snapshot does not copy pixels)
     std::shared_ptr<const PictureImage> picture;
+    double pictureZoom = 0;  // screen pixels per image pixel; 0 fits the view
+    int picturePalette = VAL_PALETTE_BITMAP;
+    double scaleLow = 0, scaleHigh = 0;  // data values of byte 0 and 255 (colour bar); equal: none
     // Graph
     std::vector<Plot> plots;
     std::string xLabel, yLabel;
@@ -91,6 +107,11 @@ struct PanelState {
     bool visible = false;
     bool dimmed = false;
     bool hasCloseCallback = false;
+    // A resizable panel gives what it grows or shrinks by to its anchored
+    // controls; it never gets smaller than minWidth x minHeight.
+    bool resizable = false;
+    int minWidth = 0, minHeight = 0;
+    bool maximized = false;  // opens filling the screen
     int menuBar = 0;
     std::vector<ControlState> controls;  // only those changed since the asked version
     uint64_t version = 0;  // model version of the panel's own last change
@@ -103,6 +124,7 @@ struct MenuItemState {
     bool dimmed = false;
     bool checked = false;
     bool separator = false;
+    std::string shortcut;  // "Ctrl+O"
 };
 
 struct MenuState {

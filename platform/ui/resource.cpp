@@ -147,6 +147,29 @@ void ParseItems(const json& object, ControlTemplate& control, const std::string&
 
 PanelTemplate ParsePanel(const json& object, const std::string& where, bool isPage);
 
+// "left top right bottom", any of them; the default is "left top".
+int ParseAnchors(const std::string& text, const std::string& where) {
+    int anchors = 0;
+    std::istringstream words(text);
+    std::string word;
+    while (words >> word) {
+        if (word == "left")
+            anchors |= kAnchorLeft;
+        else if (word == "top")
+            anchors |= kAnchorTop;
+        else if (word == "right")
+            anchors |= kAnchorRight;
+        else if (word == "bottom")
+            anchors |= kAnchorBottom;
+        else
+            Fail(where, "\"anchor\" takes left, top, right and bottom, not \"" + word + "\"");
+    }
+    // A control anchored to neither side of a direction keeps its place.
+    if (!(anchors & (kAnchorLeft | kAnchorRight))) anchors |= kAnchorLeft;
+    if (!(anchors & (kAnchorTop | kAnchorBottom))) anchors |= kAnchorTop;
+    return anchors;
+}
+
 // Cells all tables of one resource file may have together, and what is left
 // of them in the file being parsed.
 constexpr size_t kMaxTableCells = 1000000;
@@ -174,6 +197,9 @@ ControlTemplate ParseControl(const json& object, const std::string& where) {
     s.visible = GetBool(object, "visible", here, s.type != CtrlType::Timer);
     control.callbackName = GetString(object, "callback", here);
     s.indicator = GetBool(object, "indicator", here, false);
+    s.anchors = ParseAnchors(GetString(object, "anchor", here, std::string("left top")), here);
+    s.tooltip = GetString(object, "tooltip", here);
+    s.shortcut = GetString(object, "shortcut", here);
 
     switch (s.type) {
         case CtrlType::Toggle:
@@ -229,6 +255,9 @@ ControlTemplate ParseControl(const json& object, const std::string& where) {
                 else if (kind == "text") column.type = ValueType::Text;
                 else Fail(columnWhere, "\"type\" must be \"int\", \"double\" or \"text\"");
                 column.width = GetInt(columns[i], "width", columnWhere, 90);
+                column.precision = GetInt(columns[i], "precision", columnWhere, -1);
+                if (column.precision < -1 || column.precision > 15)
+                    Fail(columnWhere, "\"precision\" must be 0 to 15");
                 s.columns.push_back(column);
             }
             int rows = GetInt(object, "rows", here, 0);
@@ -298,6 +327,13 @@ PanelTemplate ParsePanel(const json& object, const std::string& where, bool isPa
         if (object.contains("top")) panel.top = GetInt(object, "top", here);
         if (object.contains("left")) panel.left = GetInt(object, "left", here);
         panel.callbackName = GetString(object, "callback", here);
+        panel.resizable = GetBool(object, "resizable", here, false);
+        panel.minWidth = GetInt(object, "min_width", here, panel.width);
+        panel.minHeight = GetInt(object, "min_height", here, panel.height);
+        if (panel.minWidth <= 0 || panel.minWidth > panel.width || panel.minHeight <= 0 ||
+            panel.minHeight > panel.height)
+            Fail(here, "the smallest size must be positive and no larger than the panel");
+        panel.maximized = GetBool(object, "maximized", here, false);
     }
     std::set<int> ids;
     std::set<std::string> names;
@@ -350,6 +386,7 @@ MenuBarTemplate ParseMenuBar(const json& object, const std::string& where) {
             item.label = GetString(items[i], "label", itemWhere);
             item.dimmed = GetBool(items[i], "dimmed", itemWhere, false);
             item.checked = GetBool(items[i], "checked", itemWhere, false);
+            item.shortcut = GetString(items[i], "shortcut", itemWhere);
             claim(item.id, item.name, itemWhere);
             std::string callback = GetString(items[i], "callback", itemWhere);
             if (!callback.empty()) bar.itemCallbacks[item.id] = callback;

@@ -27,6 +27,9 @@ struct PanelTemplate {
     std::string title;  // a tab page's label
     int width = 0, height = 0;
     std::optional<int> top, left;
+    bool resizable = false;
+    int minWidth = 0, minHeight = 0;
+    bool maximized = false;
     std::string callbackName;
     std::vector<ControlTemplate> controls;
 };

@@ -599,6 +599,10 @@ int InstantiatePanel(const detail::PanelTemplate& t, int parent, int tabControl,
     panel.s.visible = pageIndex >= 0;  // tab pages show with their tab control
     panel.callback = CallbackNamed(t.callbackName);
     panel.s.hasCloseCallback = panel.callback != nullptr;
+    panel.s.resizable = t.resizable;
+    panel.s.minWidth = t.minWidth;
+    panel.s.minHeight = t.minHeight;
+    panel.s.maximized = t.maximized;
     TouchPanel(panel);
     for (const detail::ControlTemplate& ct : t.controls) {
         Control c;
@@ -1221,6 +1225,24 @@ int SetCtrlAttribute(int panel, int control, int attribute, double value) {
                 s.interval = value;
                 c.nextTick = {};
                 return 0;
+            case ATTR_PICTURE_ZOOM:
+                if (s.type != CtrlType::Picture) return UIE_BAD_ATTRIBUTE;
+                if (!(value >= 0) || value > 64) return UIE_BAD_ARGUMENT;
+                s.pictureZoom = value;
+                return 0;
+            case ATTR_PICTURE_PALETTE:
+                if (s.type != CtrlType::Picture) return UIE_BAD_ATTRIBUTE;
+                if (value != VAL_PALETTE_BITMAP && value != VAL_PALETTE_INVERTED &&
+                    value != VAL_PALETTE_PERCEPTUAL)
+                    return UIE_BAD_ARGUMENT;
+                s.picturePalette = ToInt(value);
+                return 0;
+            case ATTR_SCALE_LOW:
+            case ATTR_SCALE_HIGH:
+                if (s.type != CtrlType::Picture) return UIE_BAD_ATTRIBUTE;
+                if (!std::isfinite(value)) return UIE_BAD_ARGUMENT;
+                (attribute == ATTR_SCALE_LOW ? s.scaleLow : s.scaleHigh) = value;
+                return 0;
             default: return UIE_BAD_ATTRIBUTE;
         }
     });
@@ -1231,10 +1253,19 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
 }
 
 int SetCtrlAttribute(int panel, int control, int attribute, const std::string& value) {
-    if (attribute != ATTR_LABEL_TEXT) return UIE_BAD_ATTRIBUTE;
     return ChangeControl(panel, control, [&](Control& c) {
-        c.s.label = value;
-        return 0;
+        switch (attribute) {
+            case ATTR_LABEL_TEXT:
+                c.s.label = value;
+                return 0;
+            case ATTR_XNAME:
+            case ATTR_YNAME:
+                if (c.s.type != CtrlType::Graph) return UIE_BAD_ATTRIBUTE;
+                (attribute == ATTR_XNAME ? c.s.xLabel : c.s.yLabel) = value;
+                return 0;
+            default:
+                return UIE_BAD_ATTRIBUTE;
+        }
     });
 }
 
@@ -1256,6 +1287,18 @@ int GetCtrlAttribute(int panel, int control, int attribute, double* value) {
             case ATTR_CTRL_TYPE: *value = static_cast<int>(s.type); return 0;
             case ATTR_NUM_ROWS: *value = static_cast<double>(s.cells.size()); return 0;
             case ATTR_NUM_COLUMNS: *value = static_cast<double>(s.columns.size()); return 0;
+            case ATTR_PICTURE_ZOOM:
+                *value = s.pictureZoom;
+                return 0;
+            case ATTR_PICTURE_PALETTE:
+                *value = s.picturePalette;
+                return 0;
+            case ATTR_SCALE_LOW:
+                *value = s.scaleLow;
+                return 0;
+            case ATTR_SCALE_HIGH:
+                *value = s.scaleHigh;
+                return 0;
             default: return UIE_BAD_ATTRIBUTE;
         }
     });
@@ -1274,6 +1317,10 @@ int GetCtrlAttribute(int panel, int control, int attribute, std::string* value) 
     return ReadControl(panel, control, [&](Control& c) {
         if (attribute == ATTR_LABEL_TEXT) *value = c.s.label;
         else if (attribute == ATTR_CONSTANT_NAME) *value = c.s.name;
+        else if (attribute == ATTR_XNAME && c.s.type == CtrlType::Graph)
+            *value = c.s.xLabel;
+        else if (attribute == ATTR_YNAME && c.s.type == CtrlType::Graph)
+            *value = c.s.yLabel;
         else return UIE_BAD_ATTRIBUTE;
         return 0;
     });

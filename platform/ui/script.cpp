@@ -371,6 +371,10 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
             PointerEvent(verb, rest, EVENT_LEFT_CLICK);
         } else if (verb == "move") {
             PointerEvent(verb, rest, EVENT_MOUSE_POINTER_MOVE);
+        } else if (verb == "leave") {
+            Target t = ControlNamed(NextWord(rest));
+            RequireReachable(t);
+            PostAndWait(t.panel, t.control, EVENT_MOUSE_POINTER_LEAVE, 0, 0, verb + " " + t.name);
         } else if (verb == "cell") {
             Target t = ControlNamed(NextWord(rest));
             int row = ParseInt(NextWord(rest), "the row");

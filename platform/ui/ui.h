@@ -61,6 +61,7 @@ constexpr int EVENT_TIMER_TICK = 15;
 constexpr int EVENT_EDIT_MODE_STATE_CHANGE = 32;  // table cell: eventData1 = 1 editing starts, 0 ends;
                                                   // eventData2 = row (1-based) x 65536 + column
 constexpr int EVENT_MOUSE_POINTER_MOVE = 33;  // eventData1 = y, eventData2 = x (panel coordinates)
+constexpr int EVENT_MOUSE_POINTER_LEAVE = 34;  // the pointer left a picture's image
 
 // Key codes of EVENT_KEYPRESS: a printable key is its character code.
 constexpr int VAL_ENTER_VKEY = 0x0500;
@@ -149,6 +150,12 @@ constexpr int ATTR_NUM_ROWS = 115;     // int (tables), read only
 constexpr int ATTR_NUM_COLUMNS = 116;  // int (tables), read only
 constexpr int ATTR_PANEL_PARENT = 117; // int, read only
 constexpr int ATTR_CONSTANT_NAME = 118;  // text, read only: symbolic name in the resource
+constexpr int ATTR_PICTURE_ZOOM = 119;   // double (pictures): screen pixels per image pixel, 0 fits
+constexpr int ATTR_PICTURE_PALETTE = 120;  // int (pictures): VAL_PALETTE_*
+constexpr int ATTR_SCALE_LOW = 121;        // double (pictures): data value that byte 0 shows
+constexpr int ATTR_SCALE_HIGH = 122;       // double (pictures): data value that byte 255 shows
+constexpr int ATTR_XNAME = 123;            // text (graphs): title of the x axis
+constexpr int ATTR_YNAME = 124;            // text (graphs): title of the y axis
 constexpr int VAL_AUTO_CENTER = -32768;
 
 int SetPanelAttribute(int panel, int attribute, int value);
@@ -291,6 +298,12 @@ int DiscardBitmap(int bitmapId);
 // Shows the bitmap in a picture control (the picture keeps its own copy).
 int SetCtrlBitmap(int panel, int control, int imageId, int bitmapId);
 
+// How a picture control colours the bytes of its bitmap. The program's
+// bitmap decides what each byte means; these only choose how it looks.
+constexpr int VAL_PALETTE_BITMAP = 0;      // the bitmap's own palette (the display's grey ramp)
+constexpr int VAL_PALETTE_INVERTED = 1;    // the bitmap's palette the other way round
+constexpr int VAL_PALETTE_PERCEPTUAL = 2;  // dark blue through green to yellow, even in lightness
+
 // What a picture control currently shows (tests, screenshots).
 struct PictureImage {
     int width = 0;
@@ -299,6 +312,9 @@ struct PictureImage {
     std::vector<int> palette;           // 256 entries 0x00RRGGBB
 };
 int GetCtrlPicture(int panel, int control, PictureImage* image);
+// The 256 colours (0x00RRGGBB) that `image` is shown in with palette choice
+// `palette` (VAL_PALETTE_*).
+std::vector<int> ShownPalette(const PictureImage& image, int palette);
 
 // ---- graphs --------------------------------------------------------------------------
 

@@ -23,12 +23,21 @@ namespace pelu::testing {
 inline std::string CameraPanels() {
     return R"({ "status_box": "MAIN.STATUS", "panels": [
       { "resource": 2, "name": "MAIN", "width": 600, "height": 400, "controls": [
-        { "id": )" + std::to_string(MAIN_STATUS) + R"(, "name": "STATUS", "type": "textbox",
-          "left": 10, "top": 10, "width": 500, "height": 300 } ] },
+        { "id": )" +
+           std::to_string(MAIN_STATUS) + R"(, "name": "STATUS", "type": "textbox",
+          "left": 10, "top": 10, "width": 500, "height": 300 },
+        { "id": )" +
+           std::to_string(MAIN_CCD1_TEMP) + R"(, "name": "CCD1_TEMP", "type": "string",
+          "left": 10, "top": 320, "width": 100, "height": 26 },
+        { "id": )" +
+           std::to_string(MAIN_CCD2_TEMP) + R"(, "name": "CCD2_TEMP", "type": "string",
+          "left": 120, "top": 320, "width": 100, "height": 26 } ] },
       { "resource": 4, "name": "TEST", "width": 600, "height": 400, "controls": [
-        { "id": )" + std::to_string(TEST_COOLSTATUS) + R"(, "name": "COOLSTATUS", "type": "textbox",
+        { "id": )" +
+           std::to_string(TEST_COOLSTATUS) + R"(, "name": "COOLSTATUS", "type": "textbox",
           "left": 10, "top": 10, "width": 200, "height": 200 },
-        { "id": )" + std::to_string(TEST_TEMP_GRAPH) + R"(, "name": "TEMP_GRAPH", "type": "graph",
+        { "id": )" +
+           std::to_string(TEST_TEMP_GRAPH) + R"(, "name": "TEMP_GRAPH", "type": "graph",
           "left": 10, "top": 220, "width": 500, "height": 150 } ] } ] })";
 }
 

@@ -40,6 +40,9 @@ TEST_F(CameraTest, WatchEndsWithOneLineWhenBothCamerasAreStable) {
     EXPECT_EQ(Count(Status(), "Temperature Stabilized!\n"), 1u);
     EXPECT_EQ(Cooling(), "Temperature Stabilized!\n");
     EXPECT_EQ(ccd.temp_thread, 1);
+    // The main panel shows each sensor and its cooler's state.
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_CCD1_TEMP), "-70 °C, stable");
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_CCD2_TEMP), "-69 °C, stable");
     EXPECT_TRUE(camsim::Inspect(0).coolerOn);
     EXPECT_EQ(camsim::Inspect(1).setPoint, -69);
 }
@@ -65,6 +68,22 @@ TEST_F(CameraTest, WatchReportsEverySecondUntilStableAndPlotsTheHistory) {
     ASSERT_EQ(plots.size(), 4u);  // set point and sensor of each camera
     EXPECT_EQ(plots[1].y.back(), 0.0);
     EXPECT_EQ(plots[3].y.back(), 5.0);
+}
+
+TEST_F(CameraTest, TheMainPanelShowsTheSensorsWhileTheCamerasAreOn) {
+    ShowSensorStates();
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_CCD1_TEMP), "");  // cameras off
+    CamerasOn();
+    ShowSensorStates();
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_CCD1_TEMP), "20 °C, off");
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_CCD2_TEMP), "20 °C, off");
+    // Cooling camera 1 towards -70 C, not there yet.
+    SetCurrentCamera(camsim::HandleOfIndex(0));
+    SetTemperature(-70);
+    CoolerON();
+    ccd.setPoint1 = -70;
+    ShowSensorStates();
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_CCD1_TEMP).find("°C → -70 °C"), 3u);
 }
 
 TEST_F(CameraTest, FailedCoolerCommandReturnsAtOnce) {

@@ -289,7 +289,7 @@ commit SETTINGS.OK
     EXPECT_EQ(Main(MAIN_SUM_MODE), "Spectrograph");
     EXPECT_EQ(Main(MAIN_SUM_STEPSIZE), "10.0");
     EXPECT_EQ(Main(MAIN_SUM_STEPTIME), "170.0");
-    EXPECT_EQ(Main(MAIN_SUM_EXTENT), "5.000000");  // 0.08 x (10 x 100) / 16
+    EXPECT_EQ(Main(MAIN_SUM_EXTENT), "5.000");  // 0.08 x (10 x 100) / 16
     EXPECT_NE(Status().find("Spectrograph mode"), std::string::npos);
     EXPECT_NE(Status().find("Scanner_status is 1\n"), std::string::npos);
 }

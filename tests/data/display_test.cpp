@@ -63,13 +63,28 @@ TEST(ScaleLimits, ThreeSigmaClippedToTheExtremes) {
     EXPECT_EQ(l.high, 10);
 }
 
-TEST(PanelRule, GrowsOnlyByWhatThePlaneHasBeyond512) {
-    EXPECT_EQ(PanelSizeFor(512, 512, 1240, 790).width, 1240);
-    EXPECT_EQ(PanelSizeFor(512, 512, 1240, 790).height, 790);
-    EXPECT_EQ(PanelSizeFor(1024, 256, 1240, 790).width, 1752);
-    EXPECT_EQ(PanelSizeFor(1024, 256, 1240, 790).height, 790);
-    EXPECT_EQ(PanelSizeFor(20, 513, 1240, 790).width, 1240);
-    EXPECT_EQ(PanelSizeFor(20, 513, 1240, 790).height, 791);
+TEST(ScaleLimits, MinMaxAndPercentileStretches) {
+    // 1000 samples 0..999 and ten hot pixels at 60000.
+    std::vector<uint16_t> plane(1010);
+    for (int i = 0; i < 1000; ++i) plane[size_t(i)] = uint16_t(i);
+    for (int i = 1000; i < 1010; ++i) plane[size_t(i)] = 60000;
+    ScaleLimits l = LimitsFor(kStretchMinMax, plane.data(), plane.size(), 500, 100, 0, 60000);
+    EXPECT_EQ(l.low, 0);
+    EXPECT_EQ(l.high, 60000);
+    // 0.5 % of 1010 is 5.05 samples: the sixth smallest value, 5; 99.5 %
+    // (1004.95) is reached within the hot pixels only.
+    l = LimitsFor(kStretchPercentile, plane.data(), plane.size(), 500, 100, 0, 60000);
+    EXPECT_EQ(l.low, 5);
+    EXPECT_EQ(l.high, 60000);
+    l = PercentileLimits(plane.data(), plane.size(), 0.005, 0.98);  // 989.8 -> the 990th value
+    EXPECT_EQ(l.high, 989);
+    // The automatic rule stays the default.
+    l = LimitsFor(kStretchAutomatic, plane.data(), plane.size(), 500.0f, 100.0f, 0, 60000);
+    EXPECT_EQ(l.low, 200);
+    EXPECT_EQ(l.high, 800);
+    l = PercentileLimits(nullptr, 0, 0.005, 0.995);
+    EXPECT_EQ(l.low, 0);
+    EXPECT_EQ(l.high, 0);
 }
 
 TEST(Builders, SliceGathersOneColumnOfEveryFrame) {
@@ -134,9 +149,17 @@ TEST_F(DisplayTest, PictureShowsTheLastRowOnTopWithItsHistogram) {
     EXPECT_EQ(picture.pixels[4], 127);
     EXPECT_EQ(picture.pixels[8], 0);
     EXPECT_EQ(picture.palette[200], 0xC8C8C8);
-    int width = 0;
+    // The control keeps its size (its view fits the picture) and names the
+    // values of the palette's ends for the colour bar.
+    int width = 0, designWidth = 0;
     ui::GetCtrlAttribute(state.mainPanel, MAIN_PICTURE, ui::ATTR_WIDTH, &width);
-    EXPECT_EQ(width, 4);
+    designWidth = width;
+    EXPECT_GT(designWidth, 4);
+    double low = 0, high = 0;
+    ui::GetCtrlAttribute(state.mainPanel, MAIN_PICTURE, ui::ATTR_SCALE_LOW, &low);
+    ui::GetCtrlAttribute(state.mainPanel, MAIN_PICTURE, ui::ATTR_SCALE_HIGH, &high);
+    EXPECT_EQ(low, 100);
+    EXPECT_EQ(high, 200);
 
     std::vector<ui::Plot> plots = Plots();
     ASSERT_EQ(plots.size(), 1u);
@@ -218,12 +241,15 @@ commit MAIN.VIEW
     EXPECT_EQ(Range(MAIN_FRAME, ui::ATTR_MAX_VALUE), 9);
     EXPECT_EQ(Picture().width, 640);
     EXPECT_EQ(state.planeDataCCD.get()[5], 9005);
-    // 640 wide: the panel grew by 128 and the graph moved out of the picture's way.
-    int width = 0, graphLeft = 0, top = 0;
+    // 640 wide: the picture's view fits it; the panel and its controls keep
+    // their design size and places.
+    int width = 0, graphLeft = 0, top = 0, pictureWidth = 0;
     ui::GetPanelAttribute(state.mainPanel, ui::ATTR_WIDTH, &width);
-    EXPECT_EQ(width, state.panelwidth + 128);
+    EXPECT_EQ(width, state.panelwidth);
     ui::GetCtrlBoundingRect(state.mainPanel, MAIN_GRAPH, &top, &graphLeft, nullptr, nullptr);
-    EXPECT_EQ(graphLeft, 540 + 128);
+    EXPECT_EQ(graphLeft, 540);
+    ui::GetCtrlAttribute(state.mainPanel, MAIN_PICTURE, ui::ATTR_WIDTH, &pictureWidth);
+    EXPECT_EQ(pictureWidth, 512);
 }
 
 TEST_F(DisplayTest, ClickingASliceColumnShowsThatFrameOfTheCameraOnScreen) {
@@ -262,10 +288,63 @@ TEST_F(DisplayTest, CursorShowsPositionValueAndTheProfileOfTheRowUnderIt) {
     EXPECT_EQ(plots[0].y[0], 700);
     EXPECT_EQ(plots[0].y[15], 715);
 
-    // While the live view runs the cursor is not followed.
+    EXPECT_EQ(Text(MAIN_CURSOR_FRAME), "");  // a single frame is no series
+
+    // Leaving the picture clears the read-out.
+    Script("leave MAIN.PICTURE");
+    EXPECT_EQ(Text(MAIN_CURSOR_X), "");
+    EXPECT_EQ(Text(MAIN_PIXEL_VALUE), "");
+
+    // While the live view runs the read-out follows the pointer and each new
+    // frame under it; the line profile does not replace the histogram.
     state.threadparam = 0;
+    OnDispatch([] { DisplayCCDImage(16, 8, 1, kHandle1); });
     Script("move MAIN.PICTURE 1 7");
-    EXPECT_EQ(Text(MAIN_CURSOR_X), "5");
+    EXPECT_EQ(Text(MAIN_CURSOR_X), "1");
+    EXPECT_EQ(Text(MAIN_PIXEL_VALUE), "1");  // bottom row: the plane's first row
+    EXPECT_EQ(Plots()[0].style, ui::VAL_VERTICAL_BAR);
+    for (int x = 0; x < 16; ++x) state.g_pRawData.get()[x] = uint16_t(4000 + x);
+    OnDispatch([] { DisplayCCDImage(16, 8, 1, kHandle1); });
+    EXPECT_EQ(Text(MAIN_PIXEL_VALUE), "4001");
+}
+
+TEST_F(DisplayTest, TheReadOutNamesTheFrameAndFollowsTheCameraShown) {
+    state.ccd_camera = kBothCamerasEachStep;
+    MakeSeries(1, 10, 4, 5, [](int x, int, int f) { return uint16_t(100 * f + x); });
+    MakeSeries(2, 10, 4, 5, [](int x, int, int f) { return uint16_t(5000 + 100 * f + x); });
+    state.BiasDark1.Allocate(40);
+    state.BiasDark2.Allocate(40);
+    OnDispatch([] { DisplayCCDImage(10, 4, 5, kHandle1); });
+    Script("set MAIN.FRAME 3\ncommit MAIN.FRAME\nmove MAIN.PICTURE 2 1");
+    EXPECT_EQ(Text(MAIN_CURSOR_FRAME), "3 of 5");
+    EXPECT_EQ(Text(MAIN_PIXEL_VALUE), "302");
+    // In the slice view each column of the picture is a frame.
+    Script("set MAIN.VIEW 1\ncommit MAIN.VIEW\nmove MAIN.PICTURE 4 0");
+    EXPECT_EQ(Text(MAIN_CURSOR_FRAME), "4 of 5");
+    EXPECT_EQ(Text(MAIN_PIXEL_VALUE), "403");  // frame 4 at column 3, the selector's
+    // Switching the camera shows camera 2's value under the resting pointer.
+    SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, false);
+    Script("move MAIN.PICTURE 2 1\ncommit MAIN.VIEW_CCD2");
+    EXPECT_EQ(Text(MAIN_CURSOR_FRAME), "0 of 5");
+    EXPECT_EQ(Text(MAIN_PIXEL_VALUE), "5002");
+}
+
+TEST_F(DisplayTest, TheScaleLimitsRingChoosesHowTheLimitsAreSet) {
+    // A row of 0..998 and one hot pixel.
+    MakeSeries(1, 1000, 1, 1, [](int x, int, int) { return uint16_t(x == 999 ? 60000 : x); });
+    OnDispatch([] { DisplayCCDImage(1000, 1, 1, kHandle1); });
+    const int automaticHigh = Int(MAIN_BYTSCL_MAX);
+    EXPECT_LT(automaticHigh, 60000);
+    Script("set MAIN.STRETCH \"Min / max\"\ncommit MAIN.STRETCH");
+    EXPECT_EQ(Int(MAIN_BYTSCL_MIN), 0);
+    EXPECT_EQ(Int(MAIN_BYTSCL_MAX), 60000);
+    // The next frame keeps the choice.
+    OnDispatch([] { DisplayCCDImage(1000, 1, 1, kHandle1); });
+    EXPECT_EQ(Int(MAIN_BYTSCL_MAX), 60000);
+    Script("set MAIN.STRETCH 2\ncommit MAIN.STRETCH");
+    EXPECT_EQ(Int(MAIN_BYTSCL_MIN), 4);     // 0.5 %: the 5th of 1000 values
+    EXPECT_EQ(Int(MAIN_BYTSCL_MAX), 994);   // 99.5 %: the 995th; the hot pixel is left out
+    EXPECT_EQ(Picture().pixels[500], 127);  // 255 x 496 / 990, truncated
 }
 
 TEST_F(DisplayTest, TheHistogramOnRequestSpansTheShownPlane) {

@@ -167,12 +167,19 @@ TEST_F(DisplayTest, ATwoDimensionalFileIsShownWithTheSelectorsDimmed) {
     EXPECT_EQ(Text(MAIN_FILE_EXPTIME), "0.25");
     EXPECT_EQ(Text(MAIN_MEAN), Format("%.2f", display.mean));
     EXPECT_NEAR(display.mean, 40000 + 511.5 + 127.5, 0.01);
-    // 1024 x 256: wider by 512, height as designed.
+    // 1024 x 256: the picture's view fits it; the panel keeps its size and
+    // its title names the file.
     int width = 0, height = 0;
     ui::GetPanelAttribute(state.mainPanel, ui::ATTR_WIDTH, &width);
     ui::GetPanelAttribute(state.mainPanel, ui::ATTR_HEIGHT, &height);
-    EXPECT_EQ(width, state.panelwidth + 512);
+    EXPECT_EQ(width, state.panelwidth);
     EXPECT_EQ(height, state.panelheight);
+    std::string title;
+    ui::GetPanelAttribute(state.mainPanel, ui::ATTR_TITLE, &title);
+    EXPECT_EQ(title.rfind("image.fts - PELU_dbg", 0), 0u) << title;
+    ASSERT_FALSE(display.FitsHeaderCards.empty());
+    EXPECT_EQ(display.FitsHeaderCards[0].substr(0, 6), "SIMPLE");
+    EXPECT_FALSE(Dimmed(MAIN_HEADER));
     EXPECT_FALSE(Dimmed(MAIN_GRAPH));
     EXPECT_FALSE(Dimmed(MAIN_PIXEL_VALUE));
 }

@@ -212,6 +212,9 @@ TEST_F(ProgramTest, StoredCubeOpensAndItsLastSliderPositionShowsTheLastFrame) {
     frontEnd.QueueFileAnswer(Path("cube.fts"));
     Script("commit MAIN.OPEN");
     EXPECT_EQ(state.DataSource, 0);
+    std::string title;
+    ui::GetPanelAttribute(state.mainPanel, ui::ATTR_TITLE, &title);
+    EXPECT_EQ(title.rfind("cube.fts - PELU", 0), 0u) << title;  // the file leads the title
     double sliderMax = 0;
     ui::GetCtrlAttribute(state.mainPanel, MAIN_FRAME, ui::ATTR_MAX_VALUE, &sliderMax);
     EXPECT_EQ(sliderMax, 3.0);

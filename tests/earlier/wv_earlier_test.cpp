@@ -157,7 +157,7 @@ TEST_F(WvEarlierTest, InsertOverwritesAnExistingWavelengthOrAppends) {
     EXPECT_EQ(wvTable.Data[2].wavelength, 8542.0f);
     EXPECT_EQ(wvTable.Data[2].step, -7);
     EXPECT_EQ(Labels(state.testpanel, TEST_WVLIST),
-              (std::vector<std::string>{"6562.500000", "5890.000000", "8542.000000"}));
+              (std::vector<std::string>{"6562.50", "5890.00", "8542.00"}));
     EXPECT_EQ(GetInt(state.testpanel, TEST_WV_COUNT), 3);
 }
 
@@ -186,8 +186,7 @@ TEST_F(WvEarlierTest, DeleteMovesLaterEntriesDownAndNeverBelowZero) {
     EXPECT_EQ(wvTable.nWV_FileIO, 2);
     EXPECT_EQ(wvTable.Data[0].wavelength, 2.0f);
     EXPECT_EQ(wvTable.Data[1].wavelength, 3.0f);
-    EXPECT_EQ(Labels(state.testpanel, TEST_WVLIST),
-              (std::vector<std::string>{"2.000000", "3.000000"}));
+    EXPECT_EQ(Labels(state.testpanel, TEST_WVLIST), (std::vector<std::string>{"2.00", "3.00"}));
 
     EXPECT_EQ(DelData(-1), 0);  // no row selected
     EXPECT_EQ(DelData(2), 0);   // past the end
@@ -217,7 +216,7 @@ TEST_F(WvEarlierTest, DoubleClickShowsTheEntryAndWriteRefreshesTheSettingsList) 
     std::filesystem::current_path(cwd);
     EXPECT_EQ(ReadBytes(Path("Wv.ini")).size(), 1024u);
     EXPECT_EQ(Labels(motorPage, MOTOR_PAGE_WVLIST),
-              (std::vector<std::string>{"6562.500000", "5890.000000"}));
+              (std::vector<std::string>{"6562.50", "5890.00"}));
     int index = -1;
     ui::GetCtrlIndex(motorPage, MOTOR_PAGE_WVLIST, &index);
     EXPECT_EQ(index, 1);

@@ -186,6 +186,62 @@ TEST_F(LintabTest, AFullTableTakesNoFurtherRow) {
     EXPECT_NE(MessageText().find("at most 50"), std::string::npos);
 }
 
+TEST_F(LintabTest, SavingATableNeverLoadedOverAFilledWvIniAsksFirst) {
+    WriteExampleFile();
+    const auto before = std::filesystem::file_size(folder / "Wv.ini");
+    // Save without Reload: the question comes, "no" keeps the file.
+    frontEnd.QueueConfirmAnswer(false);
+    Script("commit PANEL.INSERTBTN\ncommit PANEL.SAVEBTN\n");
+    auto popups = frontEnd.Popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].title, "Save");
+    EXPECT_NE(popups[0].text.find("Wv.ini holds 2 wavelengths"), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(folder / "Wv.ini"), before);
+    EXPECT_EQ(wvTable.nWV_FileIO, 1);  // the table being edited is left alone
+    EXPECT_NE(MessageText().find("Not saved"), std::string::npos);
+    ResetWavelengthTable();
+    ASSERT_EQ(OpenFileF(), 1);
+    EXPECT_EQ(wvTable.nWV_FileIO, 2);
+
+    // "yes" replaces the file with the rows shown, as asked.
+    ResetWavelengthTable();
+    wvTable.nWV_FileIO = 1;
+    frontEnd.QueueConfirmAnswer(true);
+    Script("commit PANEL.SAVEBTN\n");
+    ResetWavelengthTable();
+    ASSERT_EQ(OpenFileF(), 1);
+    EXPECT_EQ(wvTable.nWV_FileIO, 1);
+}
+
+TEST_F(LintabTest, SavingAfterReloadOrOverAnEmptyFileAsksNothing) {
+    WriteExampleFile();
+    Script("commit PANEL.RELOADBTN\ncommit PANEL.SAVEBTN\n");
+    EXPECT_TRUE(frontEnd.Popups().empty());
+    std::filesystem::remove(folder / "Wv.ini");
+    ResetWavelengthTable();
+    // No file yet: a first table is saved without a question.
+    Script("commit PANEL.INSERTBTN\ncommit PANEL.SAVEBTN\n");
+    EXPECT_TRUE(frontEnd.Popups().empty());
+    EXPECT_TRUE(std::filesystem::exists(folder / "Wv.ini"));
+}
+
+TEST_F(LintabTest, ExitWithUnsavedChangesAsks) {
+    WriteExampleFile();
+    frontEnd.QueueConfirmAnswer(false);
+    Script("commit PANEL.RELOADBTN\ncommit PANEL.INSERTBTN\ncommit PANEL.EXIT\n");
+    auto popups = frontEnd.Popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].title, "Exit");
+    EXPECT_TRUE(ui::detail::DispatcherRunning());
+    EXPECT_EQ(Rows(), 3);
+    // Saved, it leaves without a question; so does the close box.
+    Script("commit PANEL.SAVEBTN\nclose PANEL\n");
+    ASSERT_TRUE(Eventually([] { return !ui::detail::DispatcherRunning(); }));
+    program.join();
+    EXPECT_EQ(frontEnd.Popups().size(), 1u);
+    EXPECT_EQ(result.load(), 0);
+}
+
 TEST_F(LintabTest, ExitEndsTheProgram) {
     Script("commit PANEL.EXIT\n");
     ASSERT_TRUE(Eventually([] { return !ui::detail::DispatcherRunning(); }));

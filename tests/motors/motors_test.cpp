@@ -187,6 +187,7 @@ TEST_F(MotorsTest, SwitchingOnPreparesTheControllerAndFillsBothWavelengthLists) 
     EXPECT_EQ(label, "Motor On");
     EXPECT_EQ(Lamp(state.mainPanel, MAIN_MOTOR_LED), 1);
     EXPECT_EQ(motion6k::Outputs(), "0010");  // hatch open
+    EXPECT_EQ(Lamp(state.mainPanel, MAIN_HATCH_LED), 1);
     EXPECT_EQ(motion6k::Axis(1).encoder, 0);  // homed and zeroed
     EXPECT_EQ(motorState.SelectMotor, 1);
     EXPECT_EQ(motorState.MotorPos1E_Pre, 0);
@@ -195,8 +196,8 @@ TEST_F(MotorsTest, SwitchingOnPreparesTheControllerAndFillsBothWavelengthLists) 
                                   std::pair{state.testpanel, TEST_WVLIST}}) {
         const auto labels = ListLabels(panel, control);
         ASSERT_EQ(labels.size(), 7u);
-        EXPECT_EQ(labels[0], "6562.799805");
-        EXPECT_EQ(labels[1], "8542.000000");
+        EXPECT_EQ(labels[0], "6562.80");
+        EXPECT_EQ(labels[1], "8542.00");
         int selected = -1;
         ui::GetCtrlIndex(panel, control, &selected);
         EXPECT_EQ(selected, 0);
@@ -223,6 +224,10 @@ TEST_F(MotorsTest, SwitchingOffClosesTheHatchParksTheGratingAndCloses) {
     EXPECT_EQ(motorState.MotorPos1E_Pre, -50000);
     EXPECT_EQ(motorState.M_Open_status, 0);
     EXPECT_EQ(motion6k::Outputs(), "0001");  // hatch closed
+    EXPECT_EQ(Lamp(state.mainPanel, MAIN_HATCH_LED), 0);
+    // The main panel shows where the grating was parked, off every line of Wv.ini.
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_GRATING_POS), "-50000");
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_GRATING_WV).rfind("near ", 0), 0u);
     EXPECT_FALSE(motion6k::LinkOpen());
     EXPECT_TRUE(Contains(Status(), "-----------Disconnected-----------\n"));
     EXPECT_EQ(state.Motor_status, kDeviceOff);
@@ -380,7 +385,7 @@ TEST_F(MotorsTest, SettingsOkMovesTheGratingToTheChosenWavelengthAndStoresTheCho
     SwitchOn();
     Script(R"script(
 commit MAIN.SETUP
-set MOTOR_PAGE.WVLIST 8542.000000
+set MOTOR_PAGE.WVLIST 8542.00
 commit SETTINGS.OK
 )script");
     EXPECT_EQ(motion6k::Axis(1).encoder, 99097);
@@ -389,6 +394,9 @@ commit SETTINGS.OK
     EXPECT_EQ(state.CurrentSelect_Wv, 1);
     EXPECT_EQ(GetText(state.mainPanel, MAIN_SUM_WAVELENGTH), "8542.00");
     EXPECT_EQ(GetText(state.testpanel, TEST_GRATING_POS), "99097");
+    // The main panel names the grating's position and the line it sits on.
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_GRATING_POS), "99097");
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_GRATING_WV), "8542.00 Å");
     // Wv.ini keeps its layout with the new selection; the listing sits beside it.
     EXPECT_EQ(fs::file_size(dir / "Wv.ini"), 2000u + 7 * 24);
     ResetWavelengthTable();
@@ -489,7 +497,7 @@ TEST_F(MotorsTest, DeviceTestRefreshesBothWavelengthListsFromTheFile) {
     Script("commit MAIN.TEST\n");
     for (auto [panel, control] : {std::pair{MotorPage(), MOTOR_PAGE_WVLIST},
                                   std::pair{state.testpanel, TEST_WVLIST}}) {
-        EXPECT_EQ(ListLabels(panel, control), (std::vector<std::string>{"5000.000000", "6000.500000"}));
+        EXPECT_EQ(ListLabels(panel, control), (std::vector<std::string>{"5000.00", "6000.50"}));
         int selected = -1;
         ui::GetCtrlIndex(panel, control, &selected);
         EXPECT_EQ(selected, 1);

@@ -11,6 +11,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -74,12 +75,14 @@ std::string AsText(const Value& value) {
     return QLocale::c().toString(std::get<double>(value), 'g', 12).toStdString();
 }
 
-QString FormatCell(const Value& value, ValueType type) {
-    switch (type) {
+QString FormatCell(const Value& value, const TableColumn& column) {
+    switch (column.type) {
         case ValueType::Int:
             return QString::number(AsInt(value));
         case ValueType::Double:
-            return QLocale::c().toString(AsDouble(value), 'g', 12);
+            return column.precision >= 0
+                       ? QLocale::c().toString(AsDouble(value), 'f', column.precision)
+                       : QLocale::c().toString(AsDouble(value), 'g', 12);
         case ValueType::Text:
             return ToQString(AsText(value));
     }
@@ -141,6 +144,16 @@ class CommandView : public ControlView {
   protected:
     void Show(const ControlState& state, const ControlState*) override {
         button_->setText(ButtonText(state.label));
+        if (!state.shortcut.empty()) {
+            const QKeySequence keys(ToQString(state.shortcut));
+            button_->setShortcut(keys);
+            // The tooltip names the keys: nobody guesses a shortcut.
+            const QString keysText = keys.toString(QKeySequence::NativeText);
+            button_->setToolTip(state.tooltip.empty()
+                                    ? keysText
+                                    : ToQString(state.tooltip) + QStringLiteral(" (") + keysText +
+                                          QLatin1Char(')'));
+        }
     }
 
   private:
@@ -656,7 +669,8 @@ class TableView : public ControlView {
             !previous || previous->columns.size() != state.columns.size() ||
             !std::equal(state.columns.begin(), state.columns.end(), previous->columns.begin(),
                         [](const TableColumn& a, const TableColumn& b) {
-                            return a.label == b.label && a.width == b.width && a.type == b.type;
+                            return a.label == b.label && a.width == b.width && a.type == b.type &&
+                                   a.precision == b.precision;
                         });
         if (columnsChanged) {
             table_->setColumnCount(static_cast<int>(columns_.size()));
@@ -673,7 +687,7 @@ class TableView : public ControlView {
                 const int ri = static_cast<int>(r), ci = static_cast<int>(c);
                 // The cell being typed into keeps what the person typed.
                 if (editing_.isValid() && editing_.row() == ri && editing_.column() == ci) continue;
-                const QString text = FormatCell(row[c], columns_[c].type);
+                const QString text = FormatCell(row[c], columns_[c]);
                 QTableWidgetItem* item = table_->item(ri, ci);
                 if (!item) {
                     item = new QTableWidgetItem;
@@ -708,7 +722,7 @@ class TableView : public ControlView {
             const QSignalBlocker blocker(table_);
             if (row < static_cast<int>(cells_.size()) &&
                 column < static_cast<int>(cells_[row].size()))
-                item->setText(FormatCell(cells_[row][column], type));
+                item->setText(FormatCell(cells_[row][column], columns_[column]));
             return;
         }
         const Point cell{column + 1, row + 1};
@@ -786,6 +800,8 @@ class PictureView : public ControlView {
 
   protected:
     void Show(const ControlState& state, const ControlState*) override {
+        picture_->SetView(state.pictureZoom, state.picturePalette, state.scaleLow, state.scaleHigh,
+                          QPoint(state.left, state.top));
         picture_->SetPicture(state.picture);
     }
 
@@ -805,8 +821,8 @@ class GraphView : public ControlView {
         chart_->legend()->hide();
         chart_->setMargins(QMargins(2, 2, 2, 2));
         chart_->setBackgroundRoundness(0);
-        axisX_->setLabelFormat(QStringLiteral("%g"));
-        axisY_->setLabelFormat(QStringLiteral("%g"));
+        axisX_->setLabelFormat(QStringLiteral("%.7g"));
+        axisY_->setLabelFormat(QStringLiteral("%.7g"));
         chart_->addAxis(axisX_, Qt::AlignBottom);
         chart_->addAxis(axisY_, Qt::AlignLeft);
         auto* view = new QChartView(chart_, canvas);  // owns the chart
@@ -891,10 +907,20 @@ class GraphView : public ControlView {
         }
         xs.Settle();
         ys.Settle();
+        // Both axes run between whole steps, so the ticks fall on round values.
+        SetTicks(axisX_, xs.low, xs.high);
         const double pad = (ys.high - ys.low) * 0.05;
-        axisX_->setRange(xs.low, xs.high);
-        axisY_->setRange(ys.low < 0 ? ys.low - pad : ys.low, ys.high + pad);
-        axisY_->applyNiceNumbers();
+        SetTicks(axisY_, ys.low < 0 ? ys.low - pad : ys.low, ys.high + pad);
+    }
+
+    static void SetTicks(QValueAxis* axis, double low, double high) {
+        const double step = RoundStep(high - low, 5);
+        low = std::floor(low / step) * step;
+        high = std::ceil(high / step) * step;
+        axis->setRange(low, high);
+        axis->setTickType(QValueAxis::TicksFixed);
+        axis->setTickCount(static_cast<int>(std::lround((high - low) / step)) + 1);
+        axis->setMinorTickCount(0);
     }
 
     // Bars as one filled step outline from the x axis: x stays numeric (a
@@ -994,16 +1020,50 @@ void ControlView::PostCommit() const {
 }
 
 void ControlView::Apply(const ControlState& state) {
+    PlaceWidget(state);
     if (widget_) {
-        const QSize hint = widget_->sizeHint();
-        widget_->setGeometry(state.left, state.top, state.width > 0 ? state.width : hint.width(),
-                             state.height > 0 ? state.height : hint.height());
         widget_->setEnabled(!state.dimmed);
         widget_->setVisible(state.visible);
+        widget_->setToolTip(ToQString(state.tooltip));
     }
     PlaceLabel(state);
     Show(state, shown_ ? &*shown_ : nullptr);
     shown_ = state;
+}
+
+void ControlView::SetStretch(int dx, int dy) {
+    if (dx == dx_ && dy == dy_) return;
+    dx_ = dx;
+    dy_ = dy;
+    if (!shown_) return;
+    PlaceWidget(*shown_);
+    PlaceLabel(*shown_);
+}
+
+QRect ControlView::Placed(const ControlState& state) const {
+    QRect r(state.left, state.top, state.width, state.height);
+    if (widget_ && (r.width() <= 0 || r.height() <= 0)) {
+        const QSize hint = widget_->sizeHint();
+        if (r.width() <= 0) r.setWidth(hint.width());
+        if (r.height() <= 0) r.setHeight(hint.height());
+    }
+    if (state.anchors & kAnchorRight) {
+        if (state.anchors & kAnchorLeft)
+            r.setWidth(std::max(8, r.width() + dx_));
+        else
+            r.translate(dx_, 0);
+    }
+    if (state.anchors & kAnchorBottom) {
+        if (state.anchors & kAnchorTop)
+            r.setHeight(std::max(8, r.height() + dy_));
+        else
+            r.translate(0, dy_);
+    }
+    return r;
+}
+
+void ControlView::PlaceWidget(const ControlState& state) {
+    if (widget_) widget_->setGeometry(Placed(state));
 }
 
 void ControlView::PlaceLabel(const ControlState& state) {
@@ -1021,7 +1081,7 @@ void ControlView::PlaceLabel(const ControlState& state) {
     const QFontMetrics metrics = label_->fontMetrics();
     const int textWidth = metrics.horizontalAdvance(text) + 4;
     const int textHeight = metrics.height();
-    const QRect body = widget_->geometry();
+    const QRect body = Placed(state);
     QRect place;
     if (labelPlace_ == LabelPlace::AfterIndicator) {
         // The control's rectangle may hold its label: it starts after the

@@ -27,6 +27,9 @@ class ControlView {
 
     // Shows `state`: geometry, label, dimmed, visible, then the type's value.
     void Apply(const ControlState& state);
+    // The panel's window is `dx` wider and `dy` higher than the panel's
+    // size: the control moves or grows by its anchors.
+    void SetStretch(int dx, int dy);
     // The control's main widget (nullptr for timers).
     QWidget* Widget() const { return widget_; }
 
@@ -47,8 +50,14 @@ class ControlView {
     const int control_;
     QWidget* const canvas_;
 
+    // Where the control sits on the canvas now (its anchors applied).
+    QRect Placed(const ControlState& state) const;
+
   private:
+    void PlaceWidget(const ControlState& state);
     void PlaceLabel(const ControlState& state);
+
+    int dx_ = 0, dy_ = 0;
 
     QPointer<QWidget> widget_;
     QPointer<QLabel> label_;

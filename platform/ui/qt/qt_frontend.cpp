@@ -3,12 +3,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
+#include <algorithm>
+#include <climits>
 #include <set>
 
 #include "platform/ui/qt/qt_controls.h"
@@ -43,6 +46,10 @@ PanelState WithoutControls(const PanelState& state) {
     copy.visible = state.visible;
     copy.dimmed = state.dimmed;
     copy.hasCloseCallback = state.hasCloseCallback;
+    copy.resizable = state.resizable;
+    copy.minWidth = state.minWidth;
+    copy.minHeight = state.minHeight;
+    copy.maximized = state.maximized;
     copy.menuBar = state.menuBar;
     copy.version = state.version;
     return copy;
@@ -59,6 +66,10 @@ struct QtFrontEnd::PanelView {
     int menuBarHandle = 0;
     uint64_t menuBarVersion = 0;
     std::map<int, std::unique_ptr<qt::ControlView>> controls;
+    // The panel size and place last given to the window: the window follows
+    // the program's changes, not every refresh (a person may have moved it).
+    QSize appliedSize;
+    QPoint appliedPlace{INT_MIN, INT_MIN};
 };
 
 // A call handed to the GUI thread; the mutex guiMutex_ guards `state`.
@@ -139,7 +150,16 @@ void QtFrontEnd::Refresh() {
     // Windows appear last, complete.
     for (const PanelState& state : changes.panels) {
         PanelView& view = *FindPanel(state.handle);
-        if (!view.isPage && view.window && view.window->isVisible() != state.visible)
+        if (view.isPage || !view.window || view.window->isVisible() == state.visible) continue;
+        const QScreen* screen = view.window->screen();
+        const int barHeight = view.menuBar ? view.menuBar->sizeHint().height() : 0;
+        const bool roomForIt = screen && screen->availableGeometry().width() >= state.minWidth &&
+                               screen->availableGeometry().height() >= state.minHeight + barHeight;
+        if (state.visible && state.resizable && state.maximized && roomForIt) {
+            // Filling the screen also where no window manager maximises.
+            view.window->setGeometry(screen->availableGeometry());
+            view.window->showMaximized();
+        } else
             view.window->setVisible(state.visible);
     }
 }
@@ -157,8 +177,13 @@ void QtFrontEnd::CreatePanel(const PanelState& state) {
         view->canvas = new QWidget;
         view->window = view->canvas;
     } else {
-        view->window = new qt::PanelWindow(state.handle);
+        auto* window = new qt::PanelWindow(state.handle);
+        view->window = window;
         view->canvas = new QWidget(view->window);
+        const int handle = state.handle;
+        window->OnResize([this, handle] {
+            if (PanelView* resized = FindPanel(handle)) FitCanvas(*resized);
+        });
     }
     view->state = WithoutControls(state);
     panels_[state.handle] = std::move(view);
@@ -189,10 +214,55 @@ void QtFrontEnd::ApplyPanel(PanelView& view, const PanelState& state) {
 void QtFrontEnd::LayOutWindow(PanelView& view) {
     const PanelState& state = view.state;
     const int barHeight = view.menuBar ? view.menuBar->sizeHint().height() : 0;
-    if (view.menuBar) view.menuBar->setGeometry(0, 0, state.width, barHeight);
-    view.canvas->setGeometry(0, barHeight, state.width, state.height);
-    view.window->setFixedSize(state.width, state.height + barHeight);
-    view.window->move(state.left, state.top);
+    const QSize size(state.width, state.height);
+    if (!state.resizable) {
+        view.window->setFixedSize(state.width, state.height + barHeight);
+    } else if (size != view.appliedSize) {
+        // The program's size, as far as the screen allows and no smaller
+        // than the panel's smallest size.
+        view.window->setMinimumSize(state.minWidth, state.minHeight + barHeight);
+        view.window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        QSize room(screenWidth_, screenHeight_);
+        if (const QScreen* screen = view.window->screen())
+            room = screen->availableGeometry().size();
+        const int width = std::max(state.minWidth, std::min(state.width, room.width()));
+        const int height = std::max(state.minHeight + barHeight,
+                                    std::min(state.height + barHeight, room.height()));
+        if (!view.window->isMaximized()) view.window->resize(width, height);
+    }
+    view.appliedSize = size;
+    const QPoint place(state.left, state.top);
+    if (place != view.appliedPlace && !view.window->isMaximized()) {
+        view.appliedPlace = place;
+        QPoint at = place;
+        if (state.resizable) {
+            // Whatever the program asks, the window's top-left corner stays
+            // on the screen, so its title bar and menus can be reached.
+            at.setX(std::clamp(at.x(), 0, std::max(0, screenWidth_ - view.window->width())));
+            at.setY(std::clamp(at.y(), 0, std::max(0, screenHeight_ - view.window->height())));
+        }
+        view.window->move(at);
+    }
+    FitCanvas(view);
+}
+
+void QtFrontEnd::FitCanvas(PanelView& view) {
+    if (!view.window || !view.canvas || view.isPage) return;
+    const PanelState& state = view.state;
+    const int barHeight = view.menuBar ? view.menuBar->sizeHint().height() : 0;
+    // Never laid out below the smallest size: a window squeezed smaller
+    // than that (a screen too small for it) cuts its controls off at the
+    // edge instead of piling them on each other.
+    const int width =
+        state.resizable ? std::max(view.window->width(), state.minWidth) : state.width;
+    const int height = state.resizable
+                           ? std::max(view.window->height() - barHeight, state.minHeight)
+                           : state.height;
+    if (view.menuBar) view.menuBar->setGeometry(0, 0, width, barHeight);
+    view.canvas->setGeometry(0, barHeight, width, height);
+    const int dx = state.resizable ? width - state.width : 0;
+    const int dy = state.resizable ? height - state.height : 0;
+    for (auto& [id, control] : view.controls) control->SetStretch(dx, dy);
 }
 
 void QtFrontEnd::RebuildMenuBar(PanelView& view, const MenuBarState* bar) {
@@ -211,6 +281,8 @@ void QtFrontEnd::RebuildMenuBar(PanelView& view, const MenuBarState* bar) {
                     continue;
                 }
                 QAction* action = qmenu->addAction(ToQString(item.label));
+                if (!item.shortcut.empty())
+                    action->setShortcut(QKeySequence(ToQString(item.shortcut)));
                 action->setEnabled(!item.dimmed);
                 action->setCheckable(item.checked);
                 action->setChecked(item.checked);

@@ -69,6 +69,9 @@ class QtFrontEnd : public QObject, public FrontEnd {
     void ApplyPanel(PanelView& view, const PanelState& state);
     void RebuildMenuBar(PanelView& view, const MenuBarState* bar);
     void LayOutWindow(PanelView& view);
+    // Places the menu bar and the canvas in the window and stretches the
+    // controls by what the window differs from the panel's size.
+    void FitCanvas(PanelView& view);
     void DiscardPanels(const std::vector<int>& livePanels);
     QWidget* DialogParent() const;
 

@@ -11,6 +11,7 @@
 #include <QColor>
 #include <QDoubleSpinBox>
 #include <QImage>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
@@ -24,6 +25,8 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTimer>
+#include <QValueAxis>
+#include <QWheelEvent>
 #include <future>
 #include <mutex>
 #include <vector>
@@ -93,12 +96,23 @@ const char* kResource = R"json({
         { "id": 10, "name": "ASK", "type": "command", "label": "Ask", "left": 10, "top": 290,
           "width": 60, "height": 26, "callback": "onAsk" }
       ] }
+    ,
+    { "resource": 2, "name": "GROWING", "title": "Resizable", "width": 200, "height": 100,
+      "resizable": true, "min_width": 150, "min_height": 80,
+      "controls": [
+        { "id": 2, "name": "VIEW", "type": "picture", "anchor": "left top right bottom",
+          "left": 10, "top": 10, "width": 100, "height": 50 },
+        { "id": 3, "name": "SIDE", "type": "command", "label": "Side", "anchor": "right",
+          "left": 120, "top": 10, "width": 60, "height": 24, "shortcut": "Ctrl+R" },
+        { "id": 4, "name": "BELOW", "type": "command", "label": "Below", "anchor": "bottom",
+          "left": 10, "top": 70, "width": 60, "height": 24 } ] }
   ],
   "menubars": [
     { "resource": 1, "name": "MENUBAR",
       "menus": [
         { "id": 1, "name": "FILE", "label": "File",
-          "items": [ { "id": 2, "name": "OPEN", "label": "Open...", "callback": "onMenu" },
+          "items": [ { "id": 2, "name": "OPEN", "label": "&Open...", "callback": "onMenu",
+                       "shortcut": "Ctrl+O" },
                      { "id": 3, "name": "LIVE", "label": "Live view", "callback": "onMenu" },
                      { "separator": true },
                      { "id": 4, "name": "EXIT", "label": "Exit", "callback": "onMenu" } ] } ] }
@@ -255,7 +269,7 @@ void ShowPattern(int panel, int w, int h, const std::vector<int>& palette) {
     DiscardBitmap(bitmap);  // the picture keeps its own copy
 }
 
-TEST_F(QtFrontEndTest, ScreenshotShowsThePicturePixelForPixel) {
+TEST_F(QtFrontEndTest, ScreenshotShowsThePicturePixelForPixelAtOneToOne) {
     const int panel = ShowMain();
     const int w = 40, h = 30;  // smaller than the control: the rest stays black
     std::vector<int> grey(256), red(256);
@@ -263,23 +277,26 @@ TEST_F(QtFrontEndTest, ScreenshotShowsThePicturePixelForPixel) {
         grey[i] = i * 0x010101;
         red[i] = i << 16;
     }
-
+    SetCtrlAttribute(panel, kPicture, ATTR_PICTURE_ZOOM, 1.0);
     ShowPattern(panel, w, h, grey);
     QImage shot = ScreenshotFromScript(panel);
     ASSERT_FALSE(shot.isNull());
     EXPECT_EQ(shot.width(), 420);
     EXPECT_EQ(shot.height(), 330);
+    // At 1:1 a picture smaller than the view sits in its middle.
+    const int left = kPicLeft + (kPicWidth - w) / 2, top = kPicTop + (kPicHeight - h) / 2;
     int wrong = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const int v = PatternAt(x, y);
-            if (shot.pixel(kPicLeft + x, kPicTop + y) != qRgb(v, v, v) && ++wrong <= 3)
+            if (shot.pixel(left + x, top + y) != qRgb(v, v, v) && ++wrong <= 3)
                 ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex
-                              << shot.pixel(kPicLeft + x, kPicTop + y) << ", expected grey "
-                              << std::dec << v;
+                              << shot.pixel(left + x, top + y) << ", expected grey " << std::dec
+                              << v;
         }
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(shot.pixel(kPicLeft + w, kPicTop), qRgb(0, 0, 0));
+    EXPECT_EQ(shot.pixel(left + w, top), qRgb(0, 0, 0));
+    EXPECT_EQ(shot.pixel(kPicLeft, kPicTop), qRgb(0, 0, 0));
     EXPECT_EQ(shot.pixel(kPicLeft + kPicWidth - 1, kPicTop + kPicHeight - 1), qRgb(0, 0, 0));
     // Outside the control the panel's own ground shows.
     EXPECT_NE(shot.pixel(kPicLeft - 2, kPicTop + 5), qRgb(0, 0, 0));
@@ -288,18 +305,62 @@ TEST_F(QtFrontEndTest, ScreenshotShowsThePicturePixelForPixel) {
     // The palette is red, green, blue in that order (0x00RRGGBB).
     ShowPattern(panel, w, h, red);
     shot = ScreenshotFromScript(panel);
-    EXPECT_EQ(shot.pixel(kPicLeft + 5, kPicTop + 3), qRgb(PatternAt(5, 3), 0, 0));
-    EXPECT_EQ(shot.pixel(kPicLeft + w - 1, kPicTop + h - 1), qRgb(PatternAt(w - 1, h - 1), 0, 0));
+    EXPECT_EQ(shot.pixel(left + 5, top + 3), qRgb(PatternAt(5, 3), 0, 0));
+    EXPECT_EQ(shot.pixel(left + w - 1, top + h - 1), qRgb(PatternAt(w - 1, h - 1), 0, 0));
+
+    // The inverted palette shows byte v in the colour of 255 - v.
+    ShowPattern(panel, w, h, grey);
+    SetCtrlAttribute(panel, kPicture, ATTR_PICTURE_PALETTE, VAL_PALETTE_INVERTED);
+    shot = ScreenshotFromScript(panel);
+    const int v = 255 - PatternAt(7, 2);
+    EXPECT_EQ(shot.pixel(left + 7, top + 2), qRgb(v, v, v));
 
     std::string error;
     EXPECT_FALSE(frontEnd->Screenshot(panel + 100, resource + ".none.png", &error));
     EXPECT_NE(error.find("no window"), std::string::npos) << error;
 }
 
-TEST_F(QtFrontEndTest, PictureMouseReachesTheProgramInPanelCoordinates) {
+TEST_F(QtFrontEndTest, APictureFitsTheViewKeepingItsAspect) {
     const int panel = ShowMain();
+    std::vector<int> grey(256);
+    for (int i = 0; i < 256; ++i) grey[i] = i * 0x010101;
+    // 16 x 8 into 64 x 48: four screen pixels per image pixel, centred.
+    ShowPattern(panel, 16, 8, grey);
+    QImage shot = ScreenshotFromScript(panel);
+    ASSERT_FALSE(shot.isNull());
+    const int top = kPicTop + (kPicHeight - 8 * 4) / 2;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const int v = PatternAt(x, y);
+            // Every screen pixel of the 4 x 4 block shows the image pixel.
+            for (int dy : {0, 3})
+                for (int dx : {0, 3})
+                    ASSERT_EQ(shot.pixel(kPicLeft + 4 * x + dx, top + 4 * y + dy), qRgb(v, v, v))
+                        << "image pixel " << x << "," << y;
+        }
+    EXPECT_EQ(shot.pixel(kPicLeft + 5, top - 1), qRgb(0, 0, 0));  // the ground above
+
+    // A tall slice (4 x 40) keeps its aspect too: 1.2 screen pixels a pixel.
+    ShowPattern(panel, 4, 40, grey);
+    auto* picture = dynamic_cast<qt::PictureWidget*>(frontEnd->ControlWidget(panel, kPicture));
+    ASSERT_NE(picture, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return picture->ImageSize() == QSize(4, 40); }));
+    EXPECT_DOUBLE_EQ(picture->Scale(), 1.2);
+    EXPECT_DOUBLE_EQ(picture->Origin().y(), 0);
+    EXPECT_GT(picture->Origin().x(), 20);
+}
+
+TEST_F(QtFrontEndTest, PictureMouseReachesTheProgramInImageCoordinates) {
+    const int panel = ShowMain();
+    std::vector<int> grey(256);
+    for (int i = 0; i < 256; ++i) grey[i] = i * 0x010101;
+    ShowPattern(panel, kPicWidth, kPicHeight, grey);  // fits at 1:1
     auto* picture = Widget<QWidget>(panel, kPicture);
     ASSERT_NE(picture, nullptr);
+    ASSERT_TRUE(PumpUntil([&] {
+        return static_cast<qt::PictureWidget*>(picture)->ImageSize() ==
+               QSize(kPicWidth, kPicHeight);
+    }));
 
     QTest::mouseClick(picture, Qt::LeftButton, {}, QPoint(5, 7));
     ASSERT_TRUE(PumpUntil([] { return !ReceivedFor(kPicture, EVENT_LEFT_CLICK).empty(); }));
@@ -309,16 +370,46 @@ TEST_F(QtFrontEndTest, PictureMouseReachesTheProgramInPanelCoordinates) {
     QTest::mouseDClick(picture, Qt::LeftButton, {}, QPoint(6, 8));
     ASSERT_TRUE(PumpUntil([] { return !ReceivedFor(kPicture, EVENT_LEFT_DOUBLE_CLICK).empty(); }));
     EXPECT_EQ(ReceivedFor(kPicture, EVENT_LEFT_DOUBLE_CLICK).front().data1, kPicTop + 8);
+    // The double click zoomed in one step (2:1) around the pointer: the image
+    // pixel under it stays under it, and the program is told the zoom.
+    double zoom = 0;
+    EXPECT_TRUE(Eventually([&] {
+        return GetCtrlAttribute(panel, kPicture, ATTR_PICTURE_ZOOM, &zoom) == 0 && zoom == 2.0;
+    }));
+    QTest::mouseMove(picture, QPoint(6, 8));
+    ASSERT_TRUE(PumpUntil([] {
+        const auto moves = ReceivedFor(kPicture, EVENT_MOUSE_POINTER_MOVE);
+        return !moves.empty() && moves.back().data2 == kPicLeft + 6 &&
+               moves.back().data1 == kPicTop + 8;
+    }));
+    // Two screen pixels further is one image pixel further.
+    QTest::mouseMove(picture, QPoint(8, 12));
+    ASSERT_TRUE(PumpUntil([] {
+        const auto moves = ReceivedFor(kPicture, EVENT_MOUSE_POINTER_MOVE);
+        return moves.back().data2 == kPicLeft + 7 && moves.back().data1 == kPicTop + 10;
+    }));
 
-    // A burst of pointer moves reaches the program thinned out, ending
-    // with the last position.
+    // Back to fit; a burst of pointer moves reaches the program thinned out,
+    // ending with the last position.
+    SetCtrlAttribute(panel, kPicture, ATTR_PICTURE_ZOOM, 0.0);
+    ASSERT_TRUE(PumpUntil([&] {
+        return std::abs(static_cast<qt::PictureWidget*>(picture)->Scale() - 1.0) < 1e-9;
+    }));  // the model's fit reached the widget
+    PumpFor(50ms);
+    const size_t before = ReceivedFor(kPicture, EVENT_MOUSE_POINTER_MOVE).size();
     for (int i = 0; i < 60; ++i) QTest::mouseMove(picture, QPoint(1 + i % 30, 2 + i % 20));
     PumpFor(200ms);
     const auto moves = ReceivedFor(kPicture, EVENT_MOUSE_POINTER_MOVE);
-    ASSERT_FALSE(moves.empty());
-    EXPECT_LT(moves.size(), 30u);
+    ASSERT_GT(moves.size(), before);
+    EXPECT_LT(moves.size() - before, 30u);
     EXPECT_EQ(moves.back().data1, kPicTop + 2 + 59 % 20);
     EXPECT_EQ(moves.back().data2, kPicLeft + 1 + 59 % 30);
+
+    // Leaving the widget tells the program once.
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(picture, &leave);
+    ASSERT_TRUE(
+        PumpUntil([] { return ReceivedFor(kPicture, EVENT_MOUSE_POINTER_LEAVE).size() == 1; }));
 
     // A dimmed picture takes no mouse input. The click on Go afterwards
     // shows that the queue has been worked through.
@@ -329,6 +420,82 @@ TEST_F(QtFrontEndTest, PictureMouseReachesTheProgramInPanelCoordinates) {
     Widget<QPushButton>(panel, kGo)->click();
     ASSERT_TRUE(PumpUntil([] { return !ReceivedFor(kGo, EVENT_COMMIT).empty(); }));
     EXPECT_EQ(ReceivedFor(kPicture, EVENT_LEFT_CLICK).size(), clicks);
+}
+
+TEST_F(QtFrontEndTest, TheWheelZoomsAroundThePointerAndADragPansWithoutAClick) {
+    const int panel = ShowMain();
+    std::vector<int> grey(256);
+    for (int i = 0; i < 256; ++i) grey[i] = i * 0x010101;
+    ShowPattern(panel, kPicWidth, kPicHeight, grey);
+    auto* picture = dynamic_cast<qt::PictureWidget*>(frontEnd->ControlWidget(panel, kPicture));
+    ASSERT_NE(picture, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return picture->ImageSize() == QSize(kPicWidth, kPicHeight); }));
+    // Two notches: 1.25^2; the image point under the pointer (20, 10) stays.
+    const QPointF at(20, 10);
+    QWheelEvent wheel(at, picture->mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(picture, &wheel);
+    EXPECT_DOUBLE_EQ(picture->Scale(), 1.5625);
+    const QPointF underPointer = (at - picture->Origin()) / picture->Scale();
+    EXPECT_NEAR(underPointer.x(), 20, 1.0);
+    EXPECT_NEAR(underPointer.y(), 10, 1.0);
+    double zoom = 0;
+    GetCtrlAttribute(panel, kPicture, ATTR_PICTURE_ZOOM, &zoom);
+    EXPECT_DOUBLE_EQ(zoom, 1.5625);
+
+    // A drag moves the picture with the pointer and is no click.
+    const QPointF origin = picture->Origin();
+    const size_t clicks = ReceivedFor(kPicture, EVENT_LEFT_CLICK).size();
+    QTest::mousePress(picture, Qt::LeftButton, {}, QPoint(30, 30));
+    QTest::mouseMove(picture, QPoint(20, 25));
+    QTest::mouseMove(picture, QPoint(10, 20));
+    QTest::mouseRelease(picture, Qt::LeftButton, {}, QPoint(10, 20));
+    EXPECT_LT(picture->Origin().x(), origin.x());
+    EXPECT_LT(picture->Origin().y(), origin.y());
+    // It stops where the image's edge meets the view's: no ground shows.
+    EXPECT_GE(picture->Origin().x() + kPicWidth * picture->Scale(), kPicWidth - 1);
+    Widget<QPushButton>(panel, kGo)->click();
+    ASSERT_TRUE(PumpUntil([] { return !ReceivedFor(kGo, EVENT_COMMIT).empty(); }));
+    EXPECT_EQ(ReceivedFor(kPicture, EVENT_LEFT_CLICK).size(), clicks);
+}
+
+// ---- resizable windows ----------------------------------------------------------------------
+
+TEST_F(QtFrontEndTest, AResizableWindowGivesItsAnchoredControlsTheSpace) {
+    const int panel = LoadPanel(0, resource, 2);
+    ASSERT_GT(panel, 0) << LastLoadError();
+    DisplayPanel(panel);
+    QWidget* window = nullptr;
+    ASSERT_TRUE(PumpUntil([&] {
+        window = frontEnd->PanelWidget(panel);
+        return window && window->isVisible();
+    }));
+    EXPECT_EQ(window->size(), QSize(200, 100));
+    EXPECT_EQ(window->minimumSize(), QSize(150, 80));
+    QWidget* view = frontEnd->ControlWidget(panel, 2);
+    QWidget* side = frontEnd->ControlWidget(panel, 3);
+    QWidget* below = frontEnd->ControlWidget(panel, 4);
+
+    window->resize(260, 140);
+    ASSERT_TRUE(PumpUntil([&] { return view->width() == 160; }));
+    EXPECT_EQ(view->geometry(), QRect(10, 10, 160, 90));   // took all 60 x 40
+    EXPECT_EQ(side->geometry(), QRect(180, 10, 60, 24));   // moved right
+    EXPECT_EQ(below->geometry(), QRect(10, 110, 60, 24));  // moved down
+    // Smaller than designed, down to the smallest size: the view gives way.
+    window->resize(150, 80);
+    ASSERT_TRUE(PumpUntil([&] { return view->width() == 50; }));
+    EXPECT_EQ(view->height(), 30);
+    EXPECT_EQ(side->x(), 70);
+    // The program's model keeps the design geometry.
+    int top = 0, left = 0, height = 0, width = 0;
+    GetCtrlBoundingRect(panel, 2, &top, &left, &height, &width);
+    EXPECT_EQ(width, 100);
+    EXPECT_EQ(height, 50);
+    // Mnemonics and shortcuts.
+    auto* button = qobject_cast<QPushButton*>(side);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
+    EXPECT_NE(button->toolTip().indexOf(QStringLiteral("Ctrl+R")), -1);
 }
 
 // ---- input goes to the dispatch thread -------------------------------------------------------
@@ -453,7 +620,8 @@ TEST_F(QtFrontEndTest, MenuChoicesGoToTheProgramWhichKeepsTheCheckMarks) {
         return items.size() == 4 && !items[3]->isEnabled() && items[1]->isChecked();
     }));
     EXPECT_EQ(menuBar->actions().front()->text(), "File");
-    EXPECT_EQ(items[0]->text(), "Open...");
+    EXPECT_EQ(items[0]->text(), "&Open...");  // Alt+O in the open menu
+    EXPECT_EQ(items[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     EXPECT_TRUE(items[2]->isSeparator());
     // The menu bar sits above the panel's area, which keeps its full size.
     EXPECT_EQ(window->height(), 330 + menuBar->height());
@@ -589,6 +757,53 @@ TEST_F(QtFrontEndTest, GraphShowsPlotsAsSeriesAndForgetsDeletedOnes) {
     ASSERT_TRUE(PumpUntil([&] { return view->chart()->series().size() == 1; }));
     DeleteGraphPlot(panel, kGraph, -1);
     EXPECT_TRUE(PumpUntil([&] { return view->chart()->series().isEmpty(); }));
+}
+
+TEST_F(QtFrontEndTest, GraphTicksFallOnRoundValuesAndAxesCarryTheirTitles) {
+    const int panel = ShowMain();
+    auto* view = Widget<QChartView>(panel, kGraph);
+    ASSERT_NE(view, nullptr);
+    // A histogram from 2275 to 5557 (bin edges), then a row profile in its place.
+    std::vector<double> centres(100), counts(100);
+    for (int i = 0; i < 100; ++i) {
+        centres[i] = 2275 + (i + 0.5) * 32.82;
+        counts[i] = i * 3;
+    }
+    const int bars = PlotXY(panel, kGraph, centres, counts, VAL_VERTICAL_BAR, VAL_BLUE);
+    ASSERT_GT(bars, 0);
+    SetCtrlAttribute(panel, kGraph, ATTR_XNAME, "Value (ADU)");
+    SetCtrlAttribute(panel, kGraph, ATTR_YNAME, "Pixels");
+    auto axis = [&](Qt::Orientation o) {
+        return qobject_cast<QValueAxis*>(view->chart()->axes(o).value(0));
+    };
+    ASSERT_TRUE(PumpUntil([&] { return view->chart()->series().size() == 1; }));
+    ASSERT_NE(axis(Qt::Horizontal), nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return axis(Qt::Horizontal)->titleText() == "Value (ADU)"; }));
+    EXPECT_EQ(axis(Qt::Vertical)->titleText(), "Pixels");
+    EXPECT_EQ(qt::RoundStep(3282, 5), 1000);
+    EXPECT_EQ(qt::RoundStep(11, 5), 2.5);
+    EXPECT_DOUBLE_EQ(qt::RoundStep(0.9, 5), 0.2);
+    // The axis runs from 2000 to 6000 in steps of 1000 (steps are 1, 2, 2.5
+    // or 5 x 10^k), so every tick is a round value.
+    EXPECT_EQ(axis(Qt::Horizontal)->min(), 2000);
+    EXPECT_EQ(axis(Qt::Horizontal)->max(), 6000);
+    EXPECT_EQ(axis(Qt::Horizontal)->tickCount(), 5);
+    EXPECT_EQ(axis(Qt::Vertical)->min(), 0);
+
+    std::vector<double> row(256);
+    for (int i = 0; i < 256; ++i) row[i] = 700 + 15 * i;
+    DeleteGraphPlot(panel, kGraph, bars);
+    ASSERT_GT(PlotY(panel, kGraph, row, VAL_THIN_LINE, VAL_GREEN), 0);
+    ASSERT_TRUE(PumpUntil([&] {
+        const auto series = view->chart()->series();
+        return series.size() == 1 && qobject_cast<QLineSeries*>(series[0]) &&
+               qobject_cast<QLineSeries*>(series[0])->count() == 256;
+    }));
+    EXPECT_EQ(axis(Qt::Horizontal)->min(), 0);
+    EXPECT_EQ(axis(Qt::Horizontal)->max(), 300);
+    EXPECT_EQ(axis(Qt::Horizontal)->tickCount(), 4);
+    EXPECT_EQ(axis(Qt::Vertical)->min(), 0);  // 700 .. 4525 padded, in steps of 1000
+    EXPECT_EQ(axis(Qt::Vertical)->max(), 5000);
 }
 
 // ---- popups --------------------------------------------------------------------------------

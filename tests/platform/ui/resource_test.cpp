@@ -68,15 +68,25 @@ TEST_F(ResourceLoadTest, MalformedFilesAreRefusedWithAReason) {
          "#rrggbb"},
         {Panel(R"({ "id": 0, "name": "Z", "type": "command", "width": 1, "height": 1 })"),
          "\"id\" must be positive"},
+        {Panel(R"({ "id": 1, "name": "A", "type": "command", "width": 1, "height": 1,
+                    "anchor": "left middle" })"),
+         "not \"middle\""},
+        {Panel("", R"(, "resizable": true, "min_width": 200)"), "no larger than the panel"},
+        {Panel(R"({ "id": 1, "name": "G", "type": "table", "width": 1, "height": 1,
+                    "columns": [ { "label": "a", "precision": 40 } ] })"),
+         "\"precision\" must be 0 to 15"},
         // 100000 rows of 11 columns: a few hundred bytes asking for a million cells and more.
         {Panel(R"({ "id": 1, "name": "G", "type": "table", "width": 1, "height": 1,
-                    "rows": 100000, "columns": [ )" + Columns(11) + " ] }"),
+                    "rows": 100000, "columns": [ )" +
+               Columns(11) + " ] }"),
          "more than 1000000 cells"},
         // Tables within the limit one by one, but not together.
         {Panel(R"({ "id": 1, "name": "G", "type": "table", "width": 1, "height": 1,
-                    "rows": 100000, "columns": [ )" + Columns(6) + R"( ] },
+                    "rows": 100000, "columns": [ )" +
+               Columns(6) + R"( ] },
                   { "id": 2, "name": "H", "type": "table", "width": 1, "height": 1,
-                    "rows": 100000, "columns": [ )" + Columns(6) + " ] }"),
+                    "rows": 100000, "columns": [ )" +
+               Columns(6) + " ] }"),
          "more than 1000000 cells"},
     };
     for (const Case& c : cases) {
@@ -157,6 +167,37 @@ TEST(ResourceParse, DefaultsAreFilledIn) {
     ASSERT_EQ(controls[2].state.cells.size(), 2u);
     EXPECT_EQ(controls[2].state.cells[1][0], Value(0));
     EXPECT_EQ(controls[2].state.cells[1][1], Value(std::string()));
+    EXPECT_EQ(controls[2].state.columns[0].precision, -1);
+    // A fixed panel anchored at its top-left corner unless said otherwise.
+    EXPECT_FALSE(file.panels[0].resizable);
+    EXPECT_EQ(file.panels[0].minWidth, 10);
+    EXPECT_EQ(controls[0].state.anchors, kAnchorLeft | kAnchorTop);
+}
+
+TEST(ResourceParse, AnchorsSayWhichEdgesAControlFollows) {
+    detail::ResourceFile file;
+    std::string error;
+    std::string json = R"({ "panels": [
+        { "resource": 3, "name": "P", "width": 100, "height": 80, "resizable": true,
+          "min_width": 60, "min_height": 50, "maximized": true, "controls": [
+          { "id": 1, "name": "A", "type": "picture", "width": 1, "height": 1,
+            "anchor": "left top right bottom" },
+          { "id": 2, "name": "B", "type": "command", "width": 1, "height": 1, "anchor": "right",
+            "shortcut": "Ctrl+R", "tooltip": "Runs" },
+          { "id": 3, "name": "C", "type": "command", "width": 1, "height": 1, "anchor": "bottom" } ] } ] })";
+    ASSERT_TRUE(detail::ParseResourceText(json, "x.uir", &file, &error)) << error;
+    const detail::PanelTemplate& panel = file.panels[0];
+    EXPECT_TRUE(panel.resizable);
+    EXPECT_TRUE(panel.maximized);
+    EXPECT_EQ(panel.minWidth, 60);
+    EXPECT_EQ(panel.minHeight, 50);
+    EXPECT_EQ(panel.controls[0].state.anchors,
+              kAnchorLeft | kAnchorTop | kAnchorRight | kAnchorBottom);
+    // Anchored to one side only in a direction: it keeps the other's default.
+    EXPECT_EQ(panel.controls[1].state.anchors, kAnchorRight | kAnchorTop);
+    EXPECT_EQ(panel.controls[2].state.anchors, kAnchorLeft | kAnchorBottom);
+    EXPECT_EQ(panel.controls[1].state.shortcut, "Ctrl+R");
+    EXPECT_EQ(panel.controls[1].state.tooltip, "Runs");
 }
 
 }  // namespace

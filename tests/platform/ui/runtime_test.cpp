@@ -398,6 +398,45 @@ TEST_F(RuntimeCoreTest, PicturesKeepTheirOwnCopyOfABitmap) {
     EXPECT_EQ(NewBitmap(100000, 8, 100000, 100000, grey.data(), bits, &bitmap), UIE_BAD_ARGUMENT);
 }
 
+TEST_F(RuntimeCoreTest, APictureKeepsItsViewChoicesAndTheValuesOfItsPalettesEnds) {
+    double value = -1;
+    EXPECT_EQ(GetCtrlAttribute(panel, 13, ATTR_PICTURE_ZOOM, &value), 0);
+    EXPECT_EQ(value, 0);  // fits by default
+    EXPECT_EQ(SetCtrlAttribute(panel, 13, ATTR_PICTURE_ZOOM, 4.0), 0);
+    EXPECT_EQ(SetCtrlAttribute(panel, 13, ATTR_PICTURE_ZOOM, -1.0), UIE_BAD_ARGUMENT);
+    GetCtrlAttribute(panel, 13, ATTR_PICTURE_ZOOM, &value);
+    EXPECT_EQ(value, 4);
+    EXPECT_EQ(SetCtrlAttribute(panel, 13, ATTR_PICTURE_PALETTE, VAL_PALETTE_PERCEPTUAL), 0);
+    EXPECT_EQ(SetCtrlAttribute(panel, 13, ATTR_PICTURE_PALETTE, 7), UIE_BAD_ARGUMENT);
+    EXPECT_EQ(SetCtrlAttribute(panel, 13, ATTR_SCALE_LOW, 1200.0), 0);
+    EXPECT_EQ(SetCtrlAttribute(panel, 13, ATTR_SCALE_HIGH, 3400.0), 0);
+    GetCtrlAttribute(panel, 13, ATTR_SCALE_HIGH, &value);
+    EXPECT_EQ(value, 3400);
+    // Only pictures have these.
+    EXPECT_EQ(SetCtrlAttribute(panel, 2, ATTR_PICTURE_ZOOM, 1.0), UIE_BAD_ATTRIBUTE);
+}
+
+TEST(ShownPalette, GreyInvertedAndPerceptual) {
+    PictureImage image;
+    image.palette.resize(256);
+    for (int i = 0; i < 256; ++i) image.palette[size_t(i)] = i * 0x010101;
+    EXPECT_EQ(ShownPalette(image, VAL_PALETTE_BITMAP), image.palette);
+    const std::vector<int> inverted = ShownPalette(image, VAL_PALETTE_INVERTED);
+    EXPECT_EQ(inverted[0], 0xFFFFFF);
+    EXPECT_EQ(inverted[200], 55 * 0x010101);
+    // The perceptual map runs from dark violet-blue to yellow, its
+    // lightness (roughly the green channel here) rising all the way.
+    const std::vector<int> map = ShownPalette(image, VAL_PALETTE_PERCEPTUAL);
+    auto channel = [](int rgb, int shift) { return (rgb >> shift) & 0xFF; };
+    EXPECT_LT(channel(map[0], 8), 20);
+    EXPECT_GT(channel(map[0], 0), channel(map[0], 16));  // blue above red at the dark end
+    EXPECT_GT(channel(map[255], 16), 230);               // yellow at the bright end
+    EXPECT_GT(channel(map[255], 8), 200);
+    EXPECT_LT(channel(map[255], 0), 80);
+    for (int i = 1; i < 256; ++i)
+        ASSERT_GE(channel(map[size_t(i)], 8), channel(map[size_t(i - 1)], 8)) << i;
+}
+
 TEST_F(RuntimeCoreTest, GraphPlotsAreAddressedByHandle) {
     std::vector<double> x = {1, 2, 3}, y = {10, 20, 30};
     int bars = PlotXY(panel, 14, x, y, VAL_VERTICAL_BAR, VAL_BLUE);
