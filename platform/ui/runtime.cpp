@@ -66,6 +66,9 @@ struct QueuedEvent {
     int data1 = 0, data2 = 0;
     std::function<void()> call;
     uint64_t seq = 0;
+    // A tick the timer thread queued (not one a script or test posted): it
+    // is dropped if its timer was switched off while it waited.
+    bool automaticTick = false;
 };
 
 struct PoolEntry {
@@ -406,7 +409,10 @@ void Dispatch(const QueuedEvent& ev) {
             auto it = p->controls.find(ev.control);
             if (it == p->controls.end()) return;
             callback = it->second.callback;
-            if (ev.event == EVENT_TIMER_TICK) it->second.tickPending = false;
+            if (ev.event == EVENT_TIMER_TICK) {
+                it->second.tickPending = false;
+                if (ev.automaticTick && !it->second.s.timerEnabled) return;
+            }
         }
     }
     if (callback) callback(ev.panel, ev.control, ev.event, nullptr, ev.data1, ev.data2);
@@ -491,6 +497,7 @@ void TimerLoop() {
                     ev.panel = handle;
                     ev.control = id;
                     ev.event = EVENT_TIMER_TICK;
+                    ev.automaticTick = true;
                     due.push_back(std::move(ev));
                 }
             }

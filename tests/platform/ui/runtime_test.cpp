@@ -641,6 +641,35 @@ TEST_F(RuntimeCoreTest, ABusyDispatcherGetsOneTickNotABacklog) {
     EXPECT_LE(slowTicks.load(), 8);
 }
 
+std::atomic<int> stoppingTicks{0};
+int tickThatStopsItsTimer(int panel, int control, int event, void*, int, int) {
+    if (event == EVENT_TIMER_TICK) {
+        ++stoppingTicks;
+        // Long enough for the timer thread to queue the next tick meanwhile.
+        std::this_thread::sleep_for(30ms);
+        SetCtrlAttribute(panel, control, ATTR_ENABLED, 0);
+    }
+    return 0;
+}
+
+TEST_F(RuntimeCoreTest, ATimerSwitchedOffByItsOwnTickTicksNoMore) {
+    // A sequence driven by a timer ends by switching its timer off; a tick
+    // queued while that last step ran must not run one step more.
+    stoppingTicks = 0;
+    RegisterCallback("tickThatStopsItsTimer", tickThatStopsItsTimer);
+    std::string json = kPanels;
+    json.replace(json.find("\"interval\": 0.5, \"enabled\": false,\n          \"callback\": \"onControl\""),
+                 std::string("\"interval\": 0.5, \"enabled\": false,\n          \"callback\": \"onControl\"").size(),
+                 "\"interval\": 0.1, \"enabled\": true, \"callback\": \"tickThatStopsItsTimer\"");
+    int p = LoadPanel(0, WriteResource(json), 1);
+    ASSERT_GT(p, 0) << LastLoadError();
+    StartLoop();
+    ASSERT_TRUE(Eventually([&] { return stoppingTicks.load() >= 1; }));
+    std::this_thread::sleep_for(100ms);  // a hundred periods of the timer
+    StopLoop();
+    EXPECT_EQ(stoppingTicks.load(), 1);
+}
+
 TEST_F(RuntimeCoreTest, AutomaticTimersCanBeSwitchedOffForTests) {
     SetAutomaticTimers(false);
     SetCtrlAttribute(panel, 10, ATTR_ENABLED, 1);
