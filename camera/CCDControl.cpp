@@ -201,7 +201,8 @@ std::vector<CoolingSample> CoolingHistory() {
 
 void ClearCoolingHistory() { StartHistory(); }
 
-int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2) {
+int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2,
+            const std::function<void()>& applied) {
     ccd.temp_thread = 1;
     unsigned result1 = DRV_SUCCESS, result2 = DRV_SUCCESS;
     if (HasCamera1()) result1 = SetCooler(state.nCameraHandle1, coolerOff1, temperature1, ccd.setPoint1);
@@ -211,6 +212,7 @@ int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2) 
         ccd.temp_thread = 0;
         return 0;
     }
+    if (applied) applied();
     if (coolerOff1 == 0 || coolerOff2 == 0) {
         ccd.temp_thread = 0;
         StartHistory();

@@ -75,24 +75,28 @@ int setCooler(int, int, int event, void*, int, int) {
     const int off2 = GetInt(state.testpanel, TEST_COOLER2);
     const int temperature1 = GetInt(state.testpanel, TEST_TEMP1);
     const int temperature2 = GetInt(state.testpanel, TEST_TEMP2);
-    if (off1 == 0 && off2 == 0) {
-        AppendCooling("\nCamera 1, 2 Cooler On!\n");
-        AppendCooling(Format("Cooling Temperature : %d, %d\n", temperature1, temperature2));
-    } else if (off1 == 0) {
-        AppendCooling("\nCamera 1 Cooler On!\n");
-        AppendCooling(Format("Cooling Temperature : %d\n", temperature1));
-    } else if (off2 == 0) {
-        AppendCooling("\nCamera 2 Cooler On!\n");
-        AppendCooling(Format("Cooling Temperature : %d\n", temperature2));
-    } else {
-        AppendCooling("\nCamera 1,2 off!\n");
-    }
-    if (TempSet(off1, off2, temperature1, temperature2) == 0) {
+    // What the coolers do now is said once the cameras have taken the
+    // commands: a refused command never reads as "Cooler On!".
+    auto sayApplied = [&] {
+        if (off1 == 0 && off2 == 0) {
+            AppendCooling("\nCamera 1, 2 Cooler On!\n");
+            AppendCooling(Format("Cooling Temperature : %d, %d\n", temperature1, temperature2));
+        } else if (off1 == 0) {
+            AppendCooling("\nCamera 1 Cooler On!\n");
+            AppendCooling(Format("Cooling Temperature : %d\n", temperature1));
+        } else if (off2 == 0) {
+            AppendCooling("\nCamera 2 Cooler On!\n");
+            AppendCooling(Format("Cooling Temperature : %d\n", temperature2));
+        } else {
+            AppendCooling("\nCamera 1,2 off!\n");
+        }
+    };
+    if (TempSet(off1, off2, temperature1, temperature2, sayApplied) == 0) {
         const std::string text =
-            "The cooler setting was not applied: a camera refused the cooler command, so the "
-            "coolers are not as the lines above say. Check that the cameras are on and answer.";
+            "The cooler setting was not applied: a camera refused the cooler command. Check "
+            "that the cameras are on and answer.";
         AppendCooling("\n" + text + "\n");
-        ShowStatus("\n" + text + "\n");
+        ShowWarning(Warning::Device, "\n" + text + "\n");
         ui::MessagePopup("Error", text);
     }
     return 0;

@@ -3,6 +3,7 @@
 // of one acquisition pattern, chosen by which devices are on, the frames
 // per series, the camera selection and the take mode.
 #include <chrono>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -157,26 +158,32 @@ bool TakeFrame(const CameraSlot& camera, int frame, Timing* timing) {
     }
     marktime_end(timing->end);
     timing->elapsed[camera.number] = time_difference();
-    if (!ok) ShowStatus(Format("\nRun ended: CCD %d did not deliver its frame.\n", camera.number));
+    if (!ok)
+        ShowWarning(Warning::Frames,
+                    Format("\nRun ended: CCD %d did not deliver its frame.\n", camera.number));
     return ok;
 }
 
-// A product that did not reach the disk: the observer is told which file,
-// and its frames stay in memory (the run stops before the next series would
-// overwrite them).
-bool Saved(const SaveResult& result, const char* what, int camera) {
-    if (result.written) return true;
-    ShowStatus(Format("\nRun ended: the %s of CCD %d was not saved%s%s; its data stay in memory.\n",
-                      what, camera, result.path.empty() ? "" : " to ", result.path.c_str()));
-    return false;
+// A product saved into the data directory, or into another folder the
+// observer chose when that failed. The run stops when it could not be
+// saved at all, before the next series would overwrite its data.
+std::string SaveForRun(const char* what, int camera,
+                       const std::function<SaveResult(const std::string&)>& save) {
+    const std::string product = Format("%s of CCD %d", what, camera);
+    const std::string path = SaveOrOfferAnother(product, state.entire_directory, save);
+    if (path.empty()) ShowStatus("\nRun ended: the " + product + " is in memory only.\n");
+    return path;
 }
 
-bool Save(const CameraSlot& camera, int frames, const Timing& timing) {
+// The path of the file written, "" when the series is in memory only.
+std::string Save(const CameraSlot& camera, int frames, const Timing& timing) {
     ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = SeriesRecords(camera, frames);
-    return Saved(SaveFits(header, SeriesData(camera, frames), state.entire_directory), "series",
-                 camera.number);
+    const ProductData<uint16_t> data = SeriesData(camera, frames);
+    return SaveForRun("series", camera.number, [&](const std::string& folder) {
+        return SaveFits(header, data, folder);
+    });
 }
 
 // The flat planes are the only copy of the flat run: released once they are
@@ -186,21 +193,34 @@ bool SaveFlat(const CameraSlot& camera, const Timing& timing,
     ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = std::move(frames);
-    const SaveResult result =
-        SaveFlatFits(header, FlatData(camera, kFlatPositions), state.entire_directory);
-    if (!Saved(result, "flat file", camera.number)) return false;
+    const ProductData<float> data = FlatData(camera, kFlatPositions);
+    const std::string path = SaveForRun("flat file", camera.number, [&](const std::string& folder) {
+        return SaveFlatFits(header, data, folder);
+    });
+    if (path.empty()) return false;
     camera.flat->Free();
     camera.flatCube->Free();
     return true;
 }
 
-// Tells the observer how much of the planned series each camera stored; a
-// short series is never reported as complete. A frame counts when its
-// record says the camera delivered it.
-void ReportFrames(const CameraSlot& camera, int frames) {
+// Tells the observer how much of the planned series each camera stored in
+// `file`; a short series is never reported as complete, and stands out. A
+// frame counts when its record says the camera delivered it. Frames the
+// camera failed to read are counted here; frames never requested were
+// counted by the scan.
+void ReportFrames(const CameraSlot& camera, int frames, const std::string& file) {
     const int stored = camera.frames->Stored(frames);
-    ShowStatus(Format("\nCCD %d: frames stored %d of %d%s\n", camera.number, stored, frames,
-                      stored < frames ? " - FRAMES MISSING" : ""));
+    if (stored >= frames) {
+        ShowStatus(Format("\nCCD %d: frames stored %d of %d\n", camera.number, stored, frames));
+        return;
+    }
+    int unread = 0;
+    for (const FrameRecord& r : camera.frames->Records())
+        if (r.index < frames && !r.read) ++unread;
+    ShowWarning(Warning::Frames,
+                Format("\nCCD %d: frames stored %d of %d - FRAMES MISSING in %s\n", camera.number,
+                       stored, frames, file.c_str()),
+                unread);
 }
 
 // A fresh series: no frame of the last one stays in the buffer or its records.
@@ -222,9 +242,10 @@ bool WaitForHome() {
         kHomeTimeoutSeconds, 5.0, 1.0);
     if (state.runStop != 0) return false;
     if (!home)
-        ShowStatus(Format("\nRun ended: the scanner did not report its home position within "
-                          "%.0f s.\n",
-                          kHomeTimeoutSeconds));
+        ShowWarning(Warning::Device,
+                    Format("\nRun ended: the scanner did not report its home position within "
+                           "%.0f s.\n",
+                           kHomeTimeoutSeconds));
     return home;
 }
 
@@ -274,9 +295,13 @@ bool SaveStopped(const CameraSlot& camera, int steps, int frames, const Timing& 
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = SeriesRecords(camera, steps);
     header.closingComments = {Format("Scan stopped at step %d of %d", steps, frames)};
-    ReportFrames(camera, steps);
-    return Saved(SaveFits(header, SeriesData(camera, steps), state.entire_directory), "series",
-                 camera.number);
+    const ProductData<uint16_t> data = SeriesData(camera, steps);
+    const std::string file = SaveForRun("series", camera.number, [&](const std::string& folder) {
+        return SaveFits(header, data, folder);
+    });
+    if (file.empty()) return false;
+    ReportFrames(camera, steps, file);
+    return true;
 }
 
 void SeriesDisplaySetUp(int frames) {
@@ -312,8 +337,8 @@ void SingleFrames(LongWork& run) {
                      double(i) / repetitions, -1, -1);
         if (!TakeFrame(first, 0, &timing)) break;
         if (both && !TakeFrame(second, 0, &timing)) break;
-        if (!Save(first, 1, timing)) break;
-        if (both && !Save(second, 1, timing)) break;
+        if (Save(first, 1, timing).empty()) break;
+        if (both && Save(second, 1, timing).empty()) break;
         // Each frame is shown as it is taken, not only after the last.
         DisplayCCDImage(first.width(), first.height(), 1, first.handle);
         ui::DelayWithEvents(1.0);
@@ -398,11 +423,14 @@ void FrameTransferSeries(LongWork& run) {
         marktime_end(timing.end);
         timing.elapsed[camera.number] = time_difference();
         if (!ok) {
-            ShowStatus(Format("\nRun ended: CCD %d did not deliver its series.\n", camera.number));
+            ShowWarning(Warning::Frames,
+                        Format("\nRun ended: CCD %d did not deliver its series.\n", camera.number),
+                        frames);
             break;
         }
-        if (!Save(camera, frames, timing)) break;
-        ReportFrames(camera, frames);
+        const std::string file = Save(camera, frames, timing);
+        if (file.empty()) break;
+        ReportFrames(camera, frames, file);
         DisplayCCDImage(camera.width(), camera.height(), frames, camera.handle);
         ShowCameraViews(camera.number == 1, camera.number == 2);
         if (!GoOn(run, i + 1, repetitions)) break;
@@ -429,8 +457,9 @@ void ScanningSequence(LongWork& run) {
             const ScanResult scan = Scan(camera, 0, &timing);
             if (scan.end == ScanResult::Stopped) SaveStopped(camera, scan.steps, frames, timing);
             if (scan.end != ScanResult::Complete) break;
-            if (!Save(camera, frames, timing)) break;
-            ReportFrames(camera, frames);
+            const std::string file = Save(camera, frames, timing);
+            if (file.empty()) break;
+            ReportFrames(camera, frames, file);
             ShowSliceOfNewSeries(camera);
             if (!GoOn(run, i + 1, repetitions)) break;
         }
@@ -455,8 +484,8 @@ void ScanningSequence(LongWork& run) {
             if (first.end != ScanResult::Complete) break;
             const ScanResult second = Scan(two, 0, &timing);  // the stage went home again
             if (second.end == ScanResult::Stopped) {
-                Save(one, frames, timing);
-                ReportFrames(one, frames);
+                const std::string fileOne = Save(one, frames, timing);
+                if (!fileOne.empty()) ReportFrames(one, frames, fileOne);
                 SaveStopped(two, second.steps, frames, timing);
             }
             if (second.end != ScanResult::Complete) break;
@@ -470,10 +499,11 @@ void ScanningSequence(LongWork& run) {
             }
             if (scan.end != ScanResult::Complete) break;
         }
-        const bool savedOne = Save(one, frames, timing);
-        if (!Save(two, frames, timing) || !savedOne) break;
-        ReportFrames(one, frames);
-        ReportFrames(two, frames);
+        const std::string fileOne = Save(one, frames, timing);
+        const std::string fileTwo = Save(two, frames, timing);
+        if (fileOne.empty() || fileTwo.empty()) break;
+        ReportFrames(one, frames, fileOne);
+        ReportFrames(two, frames, fileTwo);
         { CameraSession session(one.handle); }
         ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
         ShowSliceOfNewSeries(one);
@@ -559,8 +589,8 @@ void FlatFieldRun() {
             break;
         }
         timing.elapsed[2] = timing.elapsed[1];
-        ReportFrames(one, frames);
-        ReportFrames(two, frames);
+        ReportFrames(one, frames, "the flat run");
+        ReportFrames(two, frames, "the flat run");
         AccumulateFlat(one, frames, p);
         AccumulateFlat(two, frames, p);
         // The flat file's table lists every frame of the run, numbered
@@ -622,6 +652,7 @@ int cmd_Run(int, int, int event, void*, int, int) {
     g_place = RunPlace{};
     SetScanPollHook(ShowScanProgress);
     ShowProgress("Run starting", 0.0, -1, -1);
+    const RunWarnings warnings;
     SetDimmed(state.mainPanel, MAIN_PICTURE, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD1, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, true);
@@ -657,6 +688,7 @@ int cmd_Run(int, int, int event, void*, int, int) {
         SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, false);
         ShowCameraViews(true, false);
     }
+    warnings.ShowSummary();
     return 0;
 }
 

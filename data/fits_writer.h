@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,13 @@ struct SaveResult {
     bool written = false;
     std::string path;
 };
+
+// Saves a product with `save(folder)` into `directory`. When that fails the
+// observer is told, as a save warning naming `what` ("series of CCD 1") and
+// the file, and is offered another folder, as often as they like; the data
+// stay with the caller meanwhile. The path written, or "" when nothing was.
+std::string SaveOrOfferAnother(const std::string& what, const std::string& directory,
+                               const std::function<SaveResult(const std::string&)>& save);
 
 // Writes the series as "PELU_<UTC>_A.fts" or "..._B.fts" into `directory`,
 // a logical path without trailing separator. Shows the save time on the main

@@ -279,7 +279,7 @@ int MotorDisconnect() {
     const std::string text =
         "The motor controller did not confirm the close of its link. Switch the controller "
         "off and on before the next use.";
-    ShowStatus("\n" + text + "\n");
+    ShowWarning(Warning::Device, "\n" + text + "\n");
     ui::MessagePopup("Error", text);
     return 0;
 }

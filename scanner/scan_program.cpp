@@ -314,15 +314,17 @@ int ExecuteProgram(int, int) {
         }
         if (g_pollHook) g_pollHook(requests.Signalled(), requests.Frames());
         if (InstrumentSeconds() - started > limit) {
-            ShowStatus(Format("\nScan ended: the scan program did not end within %.0f s; the "
-                              "stage is halted; the frames taken are kept.\n",
-                              limit));
+            ShowWarning(Warning::Device,
+                        Format("\nScan ended: the scan program did not end within %.0f s; the "
+                               "stage is halted; the frames taken are kept.\n",
+                               limit));
             cutShort = true;
             break;
         }
         ui::DelayWithEvents(g_fScanPollPauseMs / 1000.0);
     }
-    if (!answering) ShowStatus("\nThe scanner stopped answering: the scan is cut short.\n");
+    if (!answering)
+        ShowWarning(Warning::Device, "\nThe scanner stopped answering: the scan is cut short.\n");
     if (cutShort) {
         // Abort the motion program: the stage stops where it is.
         std::string ignored;
@@ -339,18 +341,22 @@ int ExecuteProgram(int, int) {
         if (mode == 1) requests.PollStroke(true);
         served = WaitForFrameTaken();
     }
-    if (!served) ShowStatus("\nThe last frame of the scan was not taken.\n");
+    if (!served) ShowWarning(Warning::Frames, "\nThe last frame of the scan was not taken.\n");
     g_nLateFrames = requests.Late();
     g_nMissingFrames = requests.Missing();
     g_nStepsTaken = requests.Signalled();
     if (g_pollHook) g_pollHook(requests.Signalled(), requests.Frames());
     if (requests.Missing() > 0)
-        ShowStatus(Format("\n%d of %d frames of the scan were not taken.\n", requests.Missing(),
-                          requests.Frames()));
+        ShowWarning(Warning::Frames,
+                    Format("\n%d of %d frames of the scan were not taken.\n", requests.Missing(),
+                           requests.Frames()),
+                    requests.Missing());
     if (requests.Late() > 0)
-        ShowStatus(Format("\n%d of %d frames were taken after the stage had left their "
-                          "position.\n",
-                          requests.Late(), requests.Signalled()));
+        ShowWarning(Warning::Frames,
+                    Format("\n%d of %d frames were taken after the stage had left their "
+                           "position.\n",
+                           requests.Late(), requests.Signalled()),
+                    requests.Late());
 
     state.Scanning = 0;
     if (cutShort) return 0;

@@ -108,6 +108,11 @@ struct InstrumentState {
     // ---- display
     int colortable[256] = {};  // palette of the picture, 0x00RRGGBB; a grey ramp once filled
 
+    // ---- what the observer must not miss, counted since the program started
+    std::atomic<int> warnedFrames{0};   // frames taken late or missing
+    std::atomic<int> warnedSaves{0};    // products that did not reach the disk
+    std::atomic<int> warnedDevices{0};  // device faults
+
     // ---- other shared values
     int CurrentSelect_Wv = 0;
     int64_t gliFreq = 0, gliStart = 0, gliEnd = 0;

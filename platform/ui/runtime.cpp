@@ -82,6 +82,9 @@ struct QueuedEvent {
     int data1 = 0, data2 = 0;
     std::function<void()> call;
     uint64_t seq = 0;
+    // A tick the timer thread queued (not one a script or test posted): it
+    // is dropped if its timer was switched off while it waited.
+    bool automaticTick = false;
 };
 
 struct PoolEntry {
@@ -267,11 +270,35 @@ void StoreNumber(ControlState& s, double value) {
     else s.value = value;
 }
 
-void TrimTextBox(std::string& text) {
+// Keeps the last kTextBoxLimit bytes of a text box, from a line start; its
+// warning marks move with the text.
+void TrimTextBox(ControlState& s) {
+    std::string& text = std::get<std::string>(s.value);
     if (text.size() <= kTextBoxLimit) return;
     size_t cut = text.size() - kTextBoxLimit;
     size_t newline = text.find('\n', cut);
-    text.erase(0, newline == std::string::npos ? cut : newline + 1);
+    cut = newline == std::string::npos ? cut : newline + 1;
+    text.erase(0, cut);
+    std::vector<TextMark> kept;
+    for (TextMark m : s.warnings) {
+        if (m.end <= cut) continue;
+        kept.push_back({m.begin > cut ? m.begin - cut : 0, m.end - cut});
+    }
+    s.warnings = std::move(kept);
+}
+
+// Appends to a text box; `warning` marks the new text as a warning.
+void AppendText(ControlState& s, const std::string& text, bool warning) {
+    std::string& box = std::get<std::string>(s.value);
+    const size_t begin = box.size();
+    box += text;
+    if (warning && !text.empty()) {
+        if (!s.warnings.empty() && s.warnings.back().end == begin)
+            s.warnings.back().end = box.size();
+        else
+            s.warnings.push_back({begin, box.size()});
+    }
+    TrimTextBox(s);
 }
 
 bool SameKind(const Value& a, ValueType type) {
@@ -314,9 +341,7 @@ int SetValue(Control& c, const Value& v) {
         auto text = std::get_if<std::string>(&v);
         if (!text) return UIE_TYPE_MISMATCH;
         if (s.type == CtrlType::TextBox) {
-            std::string& box = std::get<std::string>(s.value);
-            box += *text;
-            TrimTextBox(box);
+            AppendText(s, *text, false);
         } else {
             s.value = *text;
         }
@@ -440,7 +465,10 @@ void Dispatch(const QueuedEvent& ev) {
             auto it = p->controls.find(ev.control);
             if (it == p->controls.end()) return;
             callback = it->second.callback;
-            if (ev.event == EVENT_TIMER_TICK) it->second.tickPending = false;
+            if (ev.event == EVENT_TIMER_TICK) {
+                it->second.tickPending = false;
+                if (ev.automaticTick && !it->second.s.timerEnabled) return;
+            }
             // Input queued before the control was dimmed does not act.
             if (IsUserInput(ev.event) && (it->second.s.dimmed || PanelDimmedLocked(p))) return;
         }
@@ -528,6 +556,7 @@ void TimerLoop() {
                     ev.panel = handle;
                     ev.control = id;
                     ev.event = EVENT_TIMER_TICK;
+                    ev.automaticTick = true;
                     due.push_back(std::move(ev));
                 }
             }
@@ -1321,6 +1350,7 @@ int DefaultCtrl(int panel, int control) {
                                                           static_cast<int>(c.s.items.size()) - 1);
         } else if (c.s.type == CtrlType::TextBox) {
             c.s.value = std::string();
+            c.s.warnings.clear();
         } else {
             c.s.value = c.defaultValue;
         }
@@ -1332,7 +1362,28 @@ int ResetTextBox(int panel, int control, const std::string& text) {
     return ChangeControl(panel, control, [&](Control& c) {
         if (c.s.type != CtrlType::TextBox) return UIE_TYPE_MISMATCH;
         c.s.value = text;
-        TrimTextBox(std::get<std::string>(c.s.value));
+        c.s.warnings.clear();
+        TrimTextBox(c.s);
+        return 0;
+    });
+}
+
+int AppendWarningText(int panel, int control, const std::string& text) {
+    return ChangeControl(panel, control, [&](Control& c) {
+        if (c.s.type != CtrlType::TextBox) return UIE_TYPE_MISMATCH;
+        AppendText(c.s, text, true);
+        return 0;
+    });
+}
+
+int GetTextBoxWarnings(int panel, int control, std::vector<std::string>* warnings) {
+    if (!warnings) return UIE_BAD_ARGUMENT;
+    return ReadControl(panel, control, [&](Control& c) {
+        if (c.s.type != CtrlType::TextBox) return UIE_TYPE_MISMATCH;
+        const std::string& text = std::get<std::string>(c.s.value);
+        warnings->clear();
+        for (const TextMark& m : c.s.warnings)
+            warnings->push_back(text.substr(m.begin, m.end - m.begin));
         return 0;
     });
 }
@@ -2054,6 +2105,21 @@ int FileSelectPopup(const std::string& defaultDirectory, const std::string& defa
     *path = *chosen;
     std::error_code ec;
     return std::filesystem::exists(*chosen, ec) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;
+}
+
+int DirSelectPopup(const std::string& defaultDirectory, const std::string& title,
+                   std::string* path) {
+    if (!path) return UIE_BAD_ARGUMENT;
+    FrontEnd* fe = R().frontEnd.load();
+    if (!fe) return 0;
+    FileRequest request;
+    request.defaultDirectory = defaultDirectory.empty() ? "" : os::HostPath(defaultDirectory);
+    request.title = title;
+    request.folder = true;
+    std::optional<std::string> chosen = fe->AskFile(request);
+    if (!chosen || chosen->empty()) return 0;
+    *path = *chosen;
+    return 1;
 }
 
 // ---- thread pool ---------------------------------------------------------------------------

@@ -255,6 +255,15 @@ std::string StatusText() {
     return text;
 }
 
+// The parts of the status box shown in the warning colour.
+std::vector<std::string> StatusWarnings() {
+    int panel = 0, control = 0;
+    if (GetStatusBox(&panel, &control) < 0) Fail("the resource file names no status box");
+    std::vector<std::string> warnings;
+    GetTextBoxWarnings(panel, control, &warnings);
+    return warnings;
+}
+
 }  // namespace
 
 ScriptRunner::ScriptRunner(HeadlessFrontEnd* responder, std::string name)
@@ -426,14 +435,15 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
             std::string kind = NextWord(rest);
             std::string answer = Unquote(rest);
             if (!responder_) Fail("this front-end takes no scripted answers");
-            if (kind == "file") {
+            // A folder dialog takes its answer from the same queue as a file dialog.
+            if (kind == "file" || kind == "folder") {
                 responder_->QueueFileAnswer(answer == "cancel" ? std::nullopt
                                                                : std::optional<std::string>(answer));
             } else if (kind == "popup") {
                 if (answer != "yes" && answer != "no") Fail("answer popup takes yes or no");
                 responder_->QueueConfirmAnswer(answer == "yes");
             } else {
-                Fail("answer takes popup or file");
+                Fail("answer takes popup, file or folder");
             }
         } else if (verb == "wait") {
             os::Delay(ParseSeconds(rest));
@@ -446,6 +456,15 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
                 if (!WaitFor([&] { return StatusText().find(text) != std::string::npos; },
                              timeouts.Real()))
                     Fail("the status box never showed \"" + text + "\"");
+            } else if (what == "warning") {
+                std::string text = Unquote(rest);
+                auto shown = [&] {
+                    for (const std::string& w : StatusWarnings())
+                        if (w.find(text) != std::string::npos) return true;
+                    return false;
+                };
+                if (!WaitFor(shown, timeouts.Real()))
+                    Fail("the status box never showed the warning \"" + text + "\"");
             } else if (what == "popup") {
                 std::string text = Unquote(rest);
                 if (!responder_) Fail("this front-end records no popups");
@@ -473,7 +492,7 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
                 if (!WaitFor([] { return !WorkInProgress(); }, timeouts.Real()))
                     Fail("the program's long work did not end");
             } else {
-                Fail("expect takes status, popup, value or idle");
+                Fail("expect takes status, warning, popup, value or idle");
             }
         } else if (verb == "screenshot") {
             std::string path = NextWord(rest);

@@ -258,6 +258,12 @@ int GetCtrlVal(int panel, int control, char* buffer, size_t size);
 int DefaultCtrl(int panel, int control);
 // Replaces the contents of a text box.
 int ResetTextBox(int panel, int control, const std::string& text);
+// Appends to a text box as SetCtrlVal does, shown in the warning colour:
+// what an observer must not miss.
+int AppendWarningText(int panel, int control, const std::string& text);
+// The parts of a text box's text that were appended as warnings, oldest
+// first (contiguous warnings form one part).
+int GetTextBoxWarnings(int panel, int control, std::vector<std::string>* warnings);
 
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, double value);
@@ -406,6 +412,11 @@ constexpr int VAL_NEW_FILE_SELECTED = 2;
 int FileSelectPopup(const std::string& defaultDirectory, const std::string& defaultPattern,
                     const std::string& patternList, const std::string& title, int buttonLabel,
                     std::string* path);
+
+// Asks for a folder (for example where to save what could not be saved
+// elsewhere). Returns 1 and the chosen folder, or 0 when cancelled.
+int DirSelectPopup(const std::string& defaultDirectory, const std::string& title,
+                   std::string* path);
 
 // ---- thread pool ------------------------------------------------------------------------
 

@@ -210,6 +210,7 @@ TEST_F(CameraControlsTest, ARefusedCoolerCommandIsSaidWhereTheCoolingLinesAre) {
         "TEST.SETCOOLER\n");
     const std::string cooling = GetText(state.testpanel, TEST_COOLSTATUS);
     EXPECT_NE(cooling.find("The cooler setting was not applied"), std::string::npos) << cooling;
+    EXPECT_EQ(cooling.find("Cooler On!"), std::string::npos) << "a refused cooler is not on";
     EXPECT_NE(Status().find("The cooler setting was not applied"), std::string::npos);
     ASSERT_EQ(frontEnd.Popups().size(), 1u);
     EXPECT_EQ(frontEnd.Popups()[0].title, "Error");

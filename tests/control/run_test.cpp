@@ -256,9 +256,14 @@ set CAMERA_PAGE.EXPOSURE 0.01
 )script");
     ASSERT_FALSE(state.entire_directory.empty());
     fs::remove_all(folder / "E");  // the data folder is gone before the run saves
+    frontEnd.ClearPopups();
+    // The folder dialog the failure opens is cancelled: the frames stay in memory.
     Script(R"script(
+answer folder cancel
 commit MAIN.RUN
-expect status "Run ended: the series of CCD 1 was not saved to E:\DRAV_Data\"
+expect warning "The series of CCD 1 was not saved to E:\DRAV_Data\"
+expect status "Run ended: the series of CCD 1 is in memory only."
+expect popup "Run summary"
 )script");
     ASSERT_TRUE(RunHasEnded());
     EXPECT_EQ(Status().find("frames stored"), std::string::npos) << "no second series replaced it";
@@ -267,6 +272,44 @@ expect status "Run ended: the series of CCD 1 was not saved to E:\DRAV_Data\"
     const uint16_t* raw = state.g_pRawData.get();
     ASSERT_NE(raw, nullptr);
     EXPECT_TRUE(std::any_of(raw, raw + state.g_pRawData.size(), [](uint16_t v) { return v != 0; }));
+    // The failure is counted on the main panel and summed up when the run ends.
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_WARN_SAVES), "1");
+    const auto popups = frontEnd.Popups();
+    ASSERT_GE(popups.size(), 2u);
+    EXPECT_EQ(popups[0].kind, ui::PopupRecord::Kind::Folder);
+    EXPECT_NE(popups[0].title.find("The series of CCD 1 was not saved"), std::string::npos);
+    EXPECT_EQ(popups.back().title, "Run summary");
+    EXPECT_NE(popups.back().text.find("1 product not saved"), std::string::npos)
+        << popups.back().text;
+}
+
+TEST_F(RunTest, AFailedSaveIsSavedIntoTheFolderTheObserverChooses) {
+    CamerasOnAndSettings(R"script(
+set CAMERA_PAGE.CAMERA "CCD 1"
+commit CAMERA_PAGE.CAMERA
+set CAMERA_PAGE.TAKEMODE "Frame transfer series"
+set CAMERA_PAGE.FRAMES 3
+set CAMERA_PAGE.REPEAT 1
+set CAMERA_PAGE.EXPOSURE 0.01
+)script");
+    fs::remove_all(folder / "E");
+    const fs::path elsewhere = folder / "elsewhere";
+    fs::create_directories(elsewhere);
+    // A first choice that does not exist fails too; the second is taken.
+    Script("answer folder " + (folder / "not-there").string() + "\nanswer folder " +
+           elsewhere.string() + "\ncommit MAIN.RUN\nexpect status \"frames stored 3 of 3\"\n" +
+           "commit MAIN.STOP\nexpect popup \"Run summary\"\n");
+    std::vector<fs::path> saved;
+    for (const auto& entry : fs::directory_iterator(elsewhere)) saved.push_back(entry.path());
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_TRUE(
+        std::regex_search(saved[0].filename().string(), std::regex(R"(^PELU_\d{8}_\d{6}_A\.fts$)")))
+        << saved[0];
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_WARN_SAVES), "2");
+    const auto popups = frontEnd.Popups();
+    ASSERT_FALSE(popups.empty());
+    EXPECT_NE(popups.back().text.find("2 products not saved"), std::string::npos)
+        << popups.back().text;
 }
 
 TEST_F(RunTest, ARunThatCannotDoAnythingSaysWhy) {

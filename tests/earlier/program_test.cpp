@@ -326,6 +326,30 @@ TEST_F(ProgramTest, ScanTakesOneFrameAStepWithThisProgramsMessagesAndLamps) {
             << "frame " << f;
     }
 
+    // The camera fails to deliver from the third frame of the next scan on:
+    // their planes hold zeros, and the observer is told which frames of
+    // which file.
+    camsim::Fault fault;
+    fault.call = "GetAcquiredData16";
+    fault.after = 2;
+    camsim::AddFault(fault);
+    // The first scan may have had late frames on a busy host, and its own
+    // summary: this run's summary is the one that comes after it.
+    const size_t popupsBefore = Popups().size();
+    Script("commit MAIN.RUN");
+    ASSERT_TRUE(Eventually([] { return !ui::WorkInProgress(); }, std::chrono::seconds(120)));
+    const auto popups = Popups();
+    ASSERT_GT(popups.size(), popupsBefore);
+    EXPECT_EQ(popups.back().title, "Run summary");
+    const auto both = SavedFiles();
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_NE(Status().find(": 4 of 6 frames hold zeros, not data: the camera did not deliver "
+                            "frames 3, 4, 5, 6."),
+              std::string::npos)
+        << Status();
+    // Late frames, if the busy host made any, count as well.
+    EXPECT_GE(std::stoi(GetText(state.mainPanel, MAIN_WARN_FRAMES)), 4);
+
     Script("commit MAIN.SCAN_TOGGLE");
     EXPECT_TRUE(Eventually([] { return state.Scanner_status == kDeviceOff; }));
     EXPECT_EQ(GetInt(state.mainPanel, MAIN_SCAN_LED), 0);

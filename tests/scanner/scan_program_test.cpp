@@ -241,6 +241,10 @@ TEST_F(ScannerTest, FramesServedTooSlowlyAreAllTakenAndCountedLate) {
                                    g_nLateFrames.load())),
               std::string::npos)
         << Status();
+    // Late frames stand out and are counted on the main panel.
+    EXPECT_NE(Warnings().find("frames were taken after the stage had left"), std::string::npos)
+        << Warnings();
+    EXPECT_EQ(pelu::CountedWarnings().frames, g_nLateFrames.load());
 }
 
 TEST_F(ScannerTest, ProgramEndEndsPollingEvenWithFewerFramesThanPlanned) {
@@ -307,6 +311,9 @@ TEST_F(ScannerTest, FramesOfTheSeriesBeyondTheProgramAreReportedMissing) {
     EXPECT_EQ(g_nMissingFrames, 3);
     EXPECT_NE(Status().find("\n3 of 8 frames of the scan were not taken.\n"), std::string::npos)
         << Status();
+    EXPECT_NE(Warnings().find("3 of 8 frames of the scan were not taken."), std::string::npos)
+        << Warnings();
+    EXPECT_EQ(pelu::CountedWarnings().frames, 3 + g_nLateFrames.load()) << "missing and late";
 }
 
 TEST_F(ScannerTest, GatherFileHasTheColumnsAndTheSampleTimes) {

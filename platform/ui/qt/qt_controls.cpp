@@ -30,6 +30,7 @@
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -436,13 +437,14 @@ class TextBoxView : public ControlView {
     void Show(const ControlState& state, const ControlState*) override {
         const std::string text = AsText(state.value);
         if (text == shown_) return;
+        QTextCursor cursor(edit_->document());
         if (text.size() > shown_.size() && text.compare(0, shown_.size(), shown_) == 0) {
             // A status box grows line by line: append only what is new.
-            QTextCursor cursor(edit_->document());
             cursor.movePosition(QTextCursor::End);
-            cursor.insertText(Display(text.substr(shown_.size())));
+            Insert(cursor, text, shown_.size(), state.warnings);
         } else {
-            edit_->setPlainText(Display(text));
+            edit_->clear();
+            Insert(cursor, text, 0, state.warnings);
         }
         shown_ = text;
         // The newest line is what the observer needs: keep the end in view.
@@ -455,6 +457,25 @@ class TextBoxView : public ControlView {
   private:
     static QString Display(const std::string& text) {
         return ToQString(text).remove(QLatin1Char('\r'));
+    }
+    // Inserts text[from..] at the cursor, the warning parts in the warning
+    // colour and the rest plain.
+    static void Insert(QTextCursor& cursor, const std::string& text, size_t from,
+                       const std::vector<TextMark>& warnings) {
+        QTextCharFormat plain;
+        QTextCharFormat warning;
+        warning.setForeground(QColor(0xB0, 0x00, 0x00));
+        warning.setBackground(QColor(0xFF, 0xF0, 0xC0));
+        warning.setFontWeight(QFont::Bold);
+        size_t at = from;
+        for (const TextMark& m : warnings) {
+            if (m.end <= at) continue;
+            const size_t begin = std::max(m.begin, at);
+            if (begin > at) cursor.insertText(Display(text.substr(at, begin - at)), plain);
+            cursor.insertText(Display(text.substr(begin, m.end - begin)), warning);
+            at = m.end;
+        }
+        if (at < text.size()) cursor.insertText(Display(text.substr(at)), plain);
     }
     QPlainTextEdit* edit_;
     std::string shown_;

@@ -184,6 +184,35 @@ TEST_F(RuntimeCoreTest, TextBoxKeepsTheLatestMegabyteOnWholeLines) {
     EXPECT_EQ(text.substr(text.size() - 10), "last line\n");
 }
 
+TEST_F(RuntimeCoreTest, WarningsInATextBoxAreMarkedAndFollowTheTrimmedText) {
+    SetCtrlVal(panel, 6, "Camera1 Open Complete!!\n");
+    AppendWarningText(panel, 6, "\n2 of 5 frames were taken after the stage had left\n");
+    AppendWarningText(panel, 6, "FITS file x.fts not written\n");  // joins the warning before
+    SetCtrlVal(panel, 6, "Scanning is finished.\n");
+    std::vector<std::string> warnings;
+    ASSERT_EQ(GetTextBoxWarnings(panel, 6, &warnings), 0);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0],
+              "\n2 of 5 frames were taken after the stage had left\nFITS file x.fts not written\n");
+    std::string text;
+    GetCtrlVal(panel, 6, &text);
+    EXPECT_EQ(text.find("Scanning is finished."), text.size() - 22) << "a warning is text too";
+    EXPECT_EQ(AppendWarningText(panel, 2, "x"), UIE_TYPE_MISMATCH);
+
+    // Trimming drops the warnings that fall off the front and keeps the later
+    // ones on their own text.
+    const std::string line = std::string(99, 'x') + "\n";
+    for (int i = 0; i < 11000; ++i) SetCtrlVal(panel, 6, line);
+    AppendWarningText(panel, 6, "The camera was not switched on\n");
+    for (int i = 0; i < 100; ++i) SetCtrlVal(panel, 6, line);
+    GetTextBoxWarnings(panel, 6, &warnings);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "The camera was not switched on\n");
+    ResetTextBox(panel, 6, "");
+    GetTextBoxWarnings(panel, 6, &warnings);
+    EXPECT_TRUE(warnings.empty());
+}
+
 TEST_F(RuntimeCoreTest, AttributesRoundTripAndRangesCoerceTheValue) {
     SetCtrlAttribute(panel, 2, ATTR_DIMMED, 1);
     SetCtrlAttribute(panel, 2, ATTR_LABEL_TEXT, std::string("Run now"));
@@ -610,6 +639,35 @@ TEST_F(RuntimeCoreTest, ABusyDispatcherGetsOneTickNotABacklog) {
     // Each tick takes 50 ms against a 1 ms period: at most one waits at a time.
     EXPECT_GE(slowTicks.load(), 3);
     EXPECT_LE(slowTicks.load(), 8);
+}
+
+std::atomic<int> stoppingTicks{0};
+int tickThatStopsItsTimer(int panel, int control, int event, void*, int, int) {
+    if (event == EVENT_TIMER_TICK) {
+        ++stoppingTicks;
+        // Long enough for the timer thread to queue the next tick meanwhile.
+        std::this_thread::sleep_for(30ms);
+        SetCtrlAttribute(panel, control, ATTR_ENABLED, 0);
+    }
+    return 0;
+}
+
+TEST_F(RuntimeCoreTest, ATimerSwitchedOffByItsOwnTickTicksNoMore) {
+    // A sequence driven by a timer ends by switching its timer off; a tick
+    // queued while that last step ran must not run one step more.
+    stoppingTicks = 0;
+    RegisterCallback("tickThatStopsItsTimer", tickThatStopsItsTimer);
+    std::string json = kPanels;
+    json.replace(json.find("\"interval\": 0.5, \"enabled\": false,\n          \"callback\": \"onControl\""),
+                 std::string("\"interval\": 0.5, \"enabled\": false,\n          \"callback\": \"onControl\"").size(),
+                 "\"interval\": 0.1, \"enabled\": true, \"callback\": \"tickThatStopsItsTimer\"");
+    int p = LoadPanel(0, WriteResource(json), 1);
+    ASSERT_GT(p, 0) << LastLoadError();
+    StartLoop();
+    ASSERT_TRUE(Eventually([&] { return stoppingTicks.load() >= 1; }));
+    std::this_thread::sleep_for(100ms);  // a hundred periods of the timer
+    StopLoop();
+    EXPECT_EQ(stoppingTicks.load(), 1);
 }
 
 TEST_F(RuntimeCoreTest, AutomaticTimersCanBeSwitchedOffForTests) {
