@@ -676,7 +676,7 @@ int main(int argc, char** argv) {
                 CameraOf(1).height, CameraOf(2).width, CameraOf(2).height);
 
     // The run waits for the observer after every scan: the series are checked
-    // then, and any control but Stop starts the next scan.
+    // then, and Run starts the next scan.
     std::vector<ScanResult> results;
     for (int i = 0; i < scans && ok; ++i) {
         const std::set<fs::path> filesBefore = SeriesFiles(work / "E");
@@ -687,7 +687,10 @@ int main(int argc, char** argv) {
         const RunnableWait waitBefore = RunnableWaitNs(programTid);
         {
             RunWatch watch(Status().size());
-            ok = Script(i == 0 ? "commit MAIN.RUN\n" : "commit MAIN.SEQUENCE\n");
+            // Run starts the run, and between scans goes on with the next;
+            // the commit comes back while the scan runs.
+            ok = Script("commit MAIN.RUN\nexpect status \"Repetition " + std::to_string(i + 1) +
+                        " of " + std::to_string(scans) + " done\"\n");
             timing = watch.Finish();
         }
         const RunnableWait waitAfter = RunnableWaitNs(programTid);
@@ -784,8 +787,10 @@ int main(int argc, char** argv) {
         ok = Script(Settings(memorySteps, exposure, 1) + "expect status \"Scanner_status is 1\"\n");
         const long rssSetKb = StatusKb("VmRSS"), peakSetKb = StatusKb("VmHWM");
         SetTimeScale(memoryScale);
+        // The scans above said "Repetition 1 of 1 done" already: a fresh box.
+        ui::ResetTextBox(state.mainPanel, pelu::MAIN_STATUS, "");
         const auto memoryStart = Clock::now();
-        ok = ok && Script("commit MAIN.RUN\n");
+        ok = ok && Script("commit MAIN.RUN\nexpect status \"Repetition 1 of 1 done\"\n");
         const double memoryRunSeconds =
             std::chrono::duration<double>(Clock::now() - memoryStart).count();
         const long rssStoredKb = StatusKb("VmRSS"), peakStoredKb = StatusKb("VmHWM");

@@ -530,8 +530,10 @@ bool TakeImage_FTmode(int width, int height, int frames, int handle) {
     const bool read =
         total <= UINT32_MAX && Sdk(GetAcquiredData16(start, uint32_t(total))) == DRV_SUCCESS;
     if (!read)
-        ShowStatus(Format("\nCamera %d: the series could not be read (error %u)\n",
-                          camera.number, ccd.errorValue.load()));
+        ShowWarning(Warning::Frames,
+                    Format("\nCamera %d: the series could not be read (error %u)\n", camera.number,
+                           ccd.errorValue.load()),
+                    0);  // its frames are counted where the series is reported
     // The camera reports the series as a whole; each frame gets its share of
     // the acquisition's span, in order.
     const int64_t span = endUs - startUs;

@@ -1,6 +1,7 @@
 // Cooling: the coolers of both cameras, the temperature watch and the
 // warm-up that precedes every shut-down, with the temperature history the
 // test panel plots.
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/progress.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -161,6 +163,12 @@ Reading ReadTemperatures() {
     return r;
 }
 
+// "CCD1 -26 C, CCD2 -25 C" for the progress line.
+std::string TemperaturesText(const Reading& r) {
+    if (!r.hasCamera2) return Format("CCD1 %d C", r.temperature1);
+    return Format("CCD1 %d C, CCD2 %d C", r.temperature1, r.temperature2);
+}
+
 std::string TemperatureLine(const Reading& r) {
     if (!r.hasCamera2) return Format("CCD1: %d C\n", r.temperature1);
     return Format("CCD1: %d C CCD2: %d C\n", r.temperature1, r.temperature2);
@@ -193,7 +201,8 @@ std::vector<CoolingSample> CoolingHistory() {
 
 void ClearCoolingHistory() { StartHistory(); }
 
-int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2) {
+int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2,
+            const std::function<void()>& applied) {
     ccd.temp_thread = 1;
     unsigned result1 = DRV_SUCCESS, result2 = DRV_SUCCESS;
     if (HasCamera1()) result1 = SetCooler(state.nCameraHandle1, coolerOff1, temperature1, ccd.setPoint1);
@@ -203,6 +212,7 @@ int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2) 
         ccd.temp_thread = 0;
         return 0;
     }
+    if (applied) applied();
     if (coolerOff1 == 0 || coolerOff2 == 0) {
         ccd.temp_thread = 0;
         StartHistory();
@@ -216,10 +226,23 @@ int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2) 
 
 int setTempThread() {
     if (!HasCamera1() && !HasCamera2()) return 0;  // nothing to watch
+    const auto start = std::chrono::steady_clock::now();
+    int first = 0;  // distance to the set points at the first reading, for the bar
     while (ccd.temp_thread == 0) {
         Reading r = ReadTemperatures();
+        const int distance =
+            std::max(HasCamera1() ? std::abs(r.temperature1 - ccd.setPoint1) : 0,
+                     HasCamera2() ? std::abs(r.temperature2 - ccd.setPoint2) : 0);
+        if (first == 0) first = std::max(distance, 1);
+        ShowProgress(Format("Cooling to %d / %d C: %s", ccd.setPoint1.load(), ccd.setPoint2.load(),
+                            TemperaturesText(r).c_str()),
+                     1.0 - std::min(1.0, double(distance) / first),
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                             .count() / os::TimeScale(),
+                     -1);
         if (r.Stabilised()) {
             ShowCooling("Temperature Stabilized!\n");
+            ClearProgress("Cooling: temperatures stable");
             ccd.temp_thread = 1;
         } else {
             os::Delay(1.0);
@@ -244,8 +267,17 @@ int CameraQuitCooling() {
     }
     const auto start = std::chrono::steady_clock::now();
     bool done = false;
+    int coldest = 5;  // where the warm-up started, for the progress bar
     while (!done) {
         Reading r = ReadTemperatures();
+        const int warmest = std::min(r.hasCamera1 ? r.temperature1 : 99,
+                                     r.hasCamera2 ? r.temperature2 : 99);
+        coldest = std::min(coldest, warmest);
+        ShowProgress(Format("Warm-up to 5 C: %s", TemperaturesText(r).c_str()),
+                     coldest < 5 ? double(warmest - coldest) / double(5 - coldest) : 1.0,
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                             .count() / os::TimeScale(),
+                     -1);
         if (r.Unreadable()) {
             ShowCooling(Format("Camera temperature cannot be read (error %u): warm-up ended\n",
                                HasCamera1() && (r.status1 < DRV_TEMP_OFF || r.status1 > DRV_TEMP_DRIFT)
@@ -265,7 +297,8 @@ int CameraQuitCooling() {
             }
             done = true;
         } else {
-            os::Delay(1.0);
+            // The window answers while the cameras warm.
+            ui::DelayWithEvents(1.0);
             r = ReadTemperatures();
             ShowCooling(TemperatureLine(r));
         }
@@ -277,6 +310,7 @@ int CameraQuitCooling() {
             break;
         }
     }
+    ClearProgress("Warm-up ended");
     return 1;
 }
 

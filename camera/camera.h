@@ -5,6 +5,8 @@
 // nCameraHandle2 to choose which camera's variables and buffer to use.
 #pragma once
 
+#include <functional>
+
 #include <atomic>
 #include <string>
 #include <vector>
@@ -117,7 +119,9 @@ bool TakeImage_FTmode(int width, int height, int frames, int handle);
 
 // Cooler on at a temperature (flag 0) or off (non-zero) for each camera, then
 // watches until stable when a cooler went on. 0 when a cooler command failed.
-int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2);
+// `applied` runs once every command has been taken, before the watch.
+int TempSet(int coolerOff1, int coolerOff2, int temperature1, int temperature2,
+            const std::function<void()>& applied = {});
 // The temperature watch (a thread function). Returns 0.
 int setTempThread();
 // Warms both cameras to 10 C before they are shut down. Returns 1.

@@ -54,7 +54,9 @@ void CameraPause(int handle, double milliseconds) {
     const uint64_t before = g_outermostHolds;
     for (int i = 0; i < depth; ++i) LibraryMutex().unlock();
     t_depth = 0;
-    os::Sleep(milliseconds);
+    // With the lock let go, the user-interface thread answers the observer
+    // meanwhile (a bias/dark series, a single frame).
+    ui::DelayWithEvents(milliseconds / 1000.0);
     for (int i = 0; i < depth; ++i) LibraryMutex().lock();
     t_depth = depth;
     if (depth == 0) return;

@@ -27,10 +27,11 @@ public:
 };
 
 // A pause of an operation that holds the camera lock (a head settling, an
-// exposure being polled): this thread lets go of the lock entirely, sleeps
-// `milliseconds` of instrument time, takes the lock again as deeply as
-// before and makes `handle` current once more if another thread switched
-// cameras meanwhile. Nothing sleeps holding the lock.
+// exposure being polled): this thread lets go of the lock entirely, waits
+// `milliseconds` of instrument time (on the user-interface thread the
+// observer's events are dispatched meanwhile), takes the lock again as
+// deeply as before and makes `handle` current once more if another thread
+// switched cameras meanwhile. Nothing sleeps holding the lock.
 void CameraPause(int handle, double milliseconds);
 
 // A message popup about a camera: shown at once when this thread holds no

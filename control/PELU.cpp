@@ -6,6 +6,7 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "control/work.h"
 #include "data/display.h"
 #include "motors/grating_focus.h"
 #include "motors/wv_file.h"
@@ -85,6 +86,18 @@ int panel_proc(int panel, int, int event, void*, int, int) {
 
 int QuitCallback(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    const Work work = CurrentWork();
+    if (work == Work::Quit) return 0;  // shutting down already
+    if (work != Work::None) {
+        // The work ends first (a scan stops and its frames are saved); the
+        // shutdown follows when it has.
+        const bool scanning = state.Scanning == 1;
+        DeferQuitUntilWorkEnds();
+        ShowStatus(Format("\nQuit: the program ends once %s has stopped.\n", WorkName(work)));
+        if (scanning) ui::MessagePopup("Error", "Motor is still running.");
+        return 0;
+    }
+    LongWork shutdown(Work::Quit);
     StopLiveView();
 
     if (state.Motor_status == kDeviceOn) {

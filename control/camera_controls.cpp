@@ -3,6 +3,7 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "control/work.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/controls.h"
@@ -27,6 +28,12 @@ void AppendCooling(const std::string& text) {
 int CCD_TurnOnOff(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
     const int main = state.mainPanel;
+    if (RefuseWhileBusy("Camera switch")) {
+        ui::SetCtrlVal(main, MAIN_CCD_TOGGLE, state.CCD_status == kDeviceOn ? 1 : 0);
+        return 0;
+    }
+    // Opening and warming the cameras take long; the window answers meanwhile.
+    LongWork switching(Work::Cameras);
     if (state.CCD_status == kDeviceOn) {
         // The live view acquires into the buffers freed below.
         StopLiveView();
@@ -61,29 +68,35 @@ int CCD_TurnOnOff(int, int, int event, void*, int, int) {
 
 int setCooler(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    // The watch waits for stable temperatures: under other work it would hold that work up.
+    if (RefuseWhileBusy("Cooler setting")) return 0;
     AppendCooling("CCD Cooling Status\n");
     const int off1 = GetInt(state.testpanel, TEST_COOLER1);
     const int off2 = GetInt(state.testpanel, TEST_COOLER2);
     const int temperature1 = GetInt(state.testpanel, TEST_TEMP1);
     const int temperature2 = GetInt(state.testpanel, TEST_TEMP2);
-    if (off1 == 0 && off2 == 0) {
-        AppendCooling("\nCamera 1, 2 Cooler On!\n");
-        AppendCooling(Format("Cooling Temperature : %d, %d\n", temperature1, temperature2));
-    } else if (off1 == 0) {
-        AppendCooling("\nCamera 1 Cooler On!\n");
-        AppendCooling(Format("Cooling Temperature : %d\n", temperature1));
-    } else if (off2 == 0) {
-        AppendCooling("\nCamera 2 Cooler On!\n");
-        AppendCooling(Format("Cooling Temperature : %d\n", temperature2));
-    } else {
-        AppendCooling("\nCamera 1,2 off!\n");
-    }
-    if (TempSet(off1, off2, temperature1, temperature2) == 0) {
+    // What the coolers do now is said once the cameras have taken the
+    // commands: a refused command never reads as "Cooler On!".
+    auto sayApplied = [&] {
+        if (off1 == 0 && off2 == 0) {
+            AppendCooling("\nCamera 1, 2 Cooler On!\n");
+            AppendCooling(Format("Cooling Temperature : %d, %d\n", temperature1, temperature2));
+        } else if (off1 == 0) {
+            AppendCooling("\nCamera 1 Cooler On!\n");
+            AppendCooling(Format("Cooling Temperature : %d\n", temperature1));
+        } else if (off2 == 0) {
+            AppendCooling("\nCamera 2 Cooler On!\n");
+            AppendCooling(Format("Cooling Temperature : %d\n", temperature2));
+        } else {
+            AppendCooling("\nCamera 1,2 off!\n");
+        }
+    };
+    if (TempSet(off1, off2, temperature1, temperature2, sayApplied) == 0) {
         const std::string text =
-            "The cooler setting was not applied: a camera refused the cooler command, so the "
-            "coolers are not as the lines above say. Check that the cameras are on and answer.";
+            "The cooler setting was not applied: a camera refused the cooler command. Check "
+            "that the cameras are on and answer.";
         AppendCooling("\n" + text + "\n");
-        ShowStatus("\n" + text + "\n");
+        ShowWarning(Warning::Device, "\n" + text + "\n");
         ui::MessagePopup("Error", text);
     }
     return 0;

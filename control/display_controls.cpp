@@ -4,6 +4,7 @@
 #include <string>
 
 #include "control/callbacks.h"
+#include "control/work.h"
 #include "data/display.h"
 #include "data/file_viewer.h"
 #include "platform/os/os.h"
@@ -62,6 +63,8 @@ void ShowFileSummary() {
 
 int cmdOpen(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    // The display shows the work's frames; a stored file would replace them.
+    if (RefuseWhileBusy("Open")) return 0;
     const int panel = state.mainPanel;
     // A file that is not shown after all leaves the picture as it was.
     const bool pictureWasDimmed = IsDimmed(MAIN_PICTURE);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "control/callbacks.h"
+#include "control/work.h"
 #include "motors/grating_focus.h"
 #include "platform/motion6k/motion6k.h"
 #include "platform/ui/ui.h"
@@ -15,6 +16,12 @@ namespace pelu {
 
 int Motor_TurnOnOff(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    if (RefuseWhileBusy("Motor switch")) {
+        ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_TOGGLE, state.Motor_status == kDeviceOn ? 1 : 0);
+        return 0;
+    }
+    // The homing at switch-on takes seconds; the window answers meanwhile.
+    LongWork switching(Work::Motors);
     if (state.Motor_status == kDeviceOn) {
         ui::SetCtrlAttribute(state.mainPanel, MAIN_MOTOR_TOGGLE, ui::ATTR_LABEL_TEXT, "Motor Off");
         ui::SetCtrlVal(state.mainPanel, MAIN_MOTOR_LED, 0);

@@ -2,6 +2,8 @@
 // configured the devices. One run records `sequential_number` repetitions
 // of one acquisition pattern, chosen by which devices are on, the frames
 // per series, the camera selection and the take mode.
+#include <chrono>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
 #include "control/save_products.h"
+#include "control/work.h"
 #include "data/display.h"
 #include "data/fits_writer.h"
 #include "data/statistics.h"
@@ -25,6 +28,7 @@
 #include "state/camera_slot.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/progress.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -53,12 +57,84 @@ void ShowCameraViews(bool camera1, bool camera2) {
     ui::SetCtrlVal(state.mainPanel, MAIN_VIEW_CCD2, camera2 ? 1 : 0);
 }
 
-// The end of a repetition: the run waits for the observer's next action; the
-// Stop control ends it, anything else goes on. Quitting the program ends it too.
-bool StopRequested() {
-    int panel = 0, control = 0;
-    if (ui::GetUserEvent(1, &panel, &control) != ui::EVENT_COMMIT) return true;
-    return panel == state.mainPanel && control == MAIN_STOP;
+// Where the run is, for the progress area: repetition r of R (0: no
+// repetitions), or grating position p of 7 in a flat-field run (0: none).
+struct RunPlace {
+    int repetition = 0, repetitions = 0;
+    int flatPosition = 0;
+    double scanStarted = 0.0;  // instrument seconds
+    // The camera whose frames the display shows while they arrive, and what
+    // it showed last.
+    int shownHandle = 0;
+    int shownFrames = 0;
+    std::chrono::steady_clock::time_point shownAt{};
+};
+RunPlace g_place;
+
+double InstrumentSeconds() {
+    int64_t frequency = 0, count = 0;
+    if (!os::QueryPerformanceFrequency(&frequency) || !os::QueryPerformanceCounter(&count) ||
+        frequency <= 0)
+        return 0.0;
+    return double(count) / double(frequency);
+}
+
+// What a scan's progress line says; a few words, the line is narrow.
+std::string ScanText(int signalled, int planned) {
+    if (g_place.flatPosition > 0)
+        return Format("Flat position %d of %d, scan step %d of %d", g_place.flatPosition,
+                      kFlatPositions, signalled, planned);
+    if (g_place.repetitions > 0)
+        return Format("Scan step %d of %d, repetition %d of %d", signalled, planned,
+                      g_place.repetition, g_place.repetitions);
+    return Format("Scan step %d of %d", signalled, planned);
+}
+
+// The end of a repetition, the last one too: the run waits for the
+// observer; Run goes on with the next repetition (after the last it ends the
+// run), Stop or quitting ends the run. Says so in the status box and the
+// progress area.
+bool GoOn(LongWork& run, int done, int planned) {
+    if (state.runStop != 0) return false;
+    const bool last = done >= planned;
+    ShowStatus(Format("\nRepetition %d of %d done: press %s.\n", done, planned,
+                      last ? "Run or Stop to end the run" : "Run for the next one, Stop to end the run"));
+    ShowProgress(Format("Repetition %d of %d done: %s", done, planned,
+                        last ? "Run or Stop ends" : "Run or Stop"),
+                 double(done) / planned, -1, -1);
+    const bool goOn = run.WaitToGoOn();
+    if (!goOn && !last)
+        ShowStatus(Format("\nRun stopped after repetition %d of %d.\n", done, planned));
+    return goOn && !last;
+}
+
+// The slice view of the frames taken so far, about ten times a second at
+// most: drawn here, on the user-interface thread between two polls of the
+// scan, never on the monitoring thread that takes the frames.
+constexpr auto kArrivingFramesRedraw = std::chrono::milliseconds(100);
+
+void ShowArrivingFrames(int signalled) {
+    // The frame of a request still pending is being written: not shown yet.
+    const int arrived = signalled - (state.take != 0 ? 1 : 0);
+    const auto now = std::chrono::steady_clock::now();
+    if (arrived < 1 || arrived == g_place.shownFrames ||
+        now - g_place.shownAt < kArrivingFramesRedraw)
+        return;
+    const CameraSlot camera = CameraSlotOfHandle(g_place.shownHandle);
+    if (!camera.known()) return;
+    DisplayArrivingSlice(camera.handle, camera.width() / 2, arrived);
+    g_place.shownFrames = arrived;
+    g_place.shownAt = now;
+}
+
+// Called by the scan after every poll: how far the scan is.
+void ShowScanProgress(int signalled, int planned) {
+    ShowArrivingFrames(signalled);
+    const double elapsed = InstrumentSeconds() - g_place.scanStarted;
+    const double remaining =
+        signalled > 0 && planned >= signalled ? elapsed / signalled * (planned - signalled) : -1.0;
+    ShowProgress(ScanText(signalled, planned), planned > 0 ? double(signalled) / planned : 0.0,
+                 elapsed, remaining);
 }
 
 // A run needs the buffers its pattern fills, sized for the series. They can
@@ -83,26 +159,32 @@ bool TakeFrame(const CameraSlot& camera, int frame, Timing* timing) {
     }
     marktime_end(timing->end);
     timing->elapsed[camera.number] = time_difference();
-    if (!ok) ShowStatus(Format("\nRun ended: CCD %d did not deliver its frame.\n", camera.number));
+    if (!ok)
+        ShowWarning(Warning::Frames,
+                    Format("\nRun ended: CCD %d did not deliver its frame.\n", camera.number));
     return ok;
 }
 
-// A product that did not reach the disk: the observer is told which file,
-// and its frames stay in memory (the run stops before the next series would
-// overwrite them).
-bool Saved(const SaveResult& result, const char* what, int camera) {
-    if (result.written) return true;
-    ShowStatus(Format("\nRun ended: the %s of CCD %d was not saved%s%s; its data stay in memory.\n",
-                      what, camera, result.path.empty() ? "" : " to ", result.path.c_str()));
-    return false;
+// A product saved into the data directory, or into another folder the
+// observer chose when that failed. The run stops when it could not be
+// saved at all, before the next series would overwrite its data.
+std::string SaveForRun(const char* what, int camera,
+                       const std::function<SaveResult(const std::string&)>& save) {
+    const std::string product = Format("%s of CCD %d", what, camera);
+    const std::string path = SaveOrOfferAnother(product, state.entire_directory, save);
+    if (path.empty()) ShowStatus("\nRun ended: the " + product + " is in memory only.\n");
+    return path;
 }
 
-bool Save(const CameraSlot& camera, int frames, const Timing& timing) {
+// The path of the file written, "" when the series is in memory only.
+std::string Save(const CameraSlot& camera, int frames, const Timing& timing) {
     ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = SeriesRecords(camera, frames);
-    return Saved(SaveFits(header, SeriesData(camera, frames), state.entire_directory), "series",
-                 camera.number);
+    const ProductData<uint16_t> data = SeriesData(camera, frames);
+    return SaveForRun("series", camera.number, [&](const std::string& folder) {
+        return SaveFits(header, data, folder);
+    });
 }
 
 // The flat planes are the only copy of the flat run: released once they are
@@ -112,21 +194,34 @@ bool SaveFlat(const CameraSlot& camera, const Timing& timing,
     ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
                                                timing.end, timing.elapsed[camera.number]);
     header.frames = std::move(frames);
-    const SaveResult result =
-        SaveFlatFits(header, FlatData(camera, kFlatPositions), state.entire_directory);
-    if (!Saved(result, "flat file", camera.number)) return false;
+    const ProductData<float> data = FlatData(camera, kFlatPositions);
+    const std::string path = SaveForRun("flat file", camera.number, [&](const std::string& folder) {
+        return SaveFlatFits(header, data, folder);
+    });
+    if (path.empty()) return false;
     camera.flat->Free();
     camera.flatCube->Free();
     return true;
 }
 
-// Tells the observer how much of the planned series each camera stored; a
-// short series is never reported as complete. A frame counts when its
-// record says the camera delivered it.
-void ReportFrames(const CameraSlot& camera, int frames) {
+// Tells the observer how much of the planned series each camera stored in
+// `file`; a short series is never reported as complete, and stands out. A
+// frame counts when its record says the camera delivered it. Frames the
+// camera failed to read are counted here; frames never requested were
+// counted by the scan.
+void ReportFrames(const CameraSlot& camera, int frames, const std::string& file) {
     const int stored = camera.frames->Stored(frames);
-    ShowStatus(Format("\nCCD %d: frames stored %d of %d%s\n", camera.number, stored, frames,
-                      stored < frames ? " - FRAMES MISSING" : ""));
+    if (stored >= frames) {
+        ShowStatus(Format("\nCCD %d: frames stored %d of %d\n", camera.number, stored, frames));
+        return;
+    }
+    int unread = 0;
+    for (const FrameRecord& r : camera.frames->Records())
+        if (r.index < frames && !r.read) ++unread;
+    ShowWarning(Warning::Frames,
+                Format("\nCCD %d: frames stored %d of %d - FRAMES MISSING in %s\n", camera.number,
+                       stored, frames, file.c_str()),
+                unread);
 }
 
 // A fresh series: no frame of the last one stays in the buffer or its records.
@@ -136,37 +231,78 @@ void StartSeries(const CameraSlot& camera, int frames) {
 }
 
 // The stage must stand at home (strictly within +-0.3 and in position)
-// before a scan starts. Polls with a short pause; gives up after a while.
+// before a scan starts. Polls every millisecond, the window answering
+// meanwhile; gives up after a while, or when the observer stops the run.
 bool WaitForHome() {
-    const double timeoutReal = kHomeTimeoutSeconds * os::TimeScale();
-    int64_t frequency = 0, start = 0, now = 0;
-    os::QueryPerformanceFrequency(&frequency);
-    os::QueryPerformanceCounter(&start);
-    for (;;) {
-        const float position = state.scanpos;
-        if (position > -0.3f && position < 0.3f && state.Scanner_InPosition == 1) return true;
-        os::QueryPerformanceCounter(&now);
-        // The counter runs in instrument time.
-        if (frequency > 0 && double(now - start) / double(frequency) * os::TimeScale() > timeoutReal) {
-            ShowStatus(Format("\nRun ended: the scanner did not report its home position within "
-                              "%.0f s.\n",
-                              kHomeTimeoutSeconds));
-            return false;
-        }
-        os::Sleep(1.0);
-    }
+    const bool home = ui::WaitWithEvents(
+        [] {
+            const float position = state.scanpos;
+            return (position > -0.3f && position < 0.3f && state.Scanner_InPosition == 1) ||
+                   state.runStop != 0;
+        },
+        kHomeTimeoutSeconds, 5.0, 1.0);
+    if (state.runStop != 0) return false;
+    if (!home)
+        ShowWarning(Warning::Device,
+                    Format("\nRun ended: the scanner did not report its home position within "
+                           "%.0f s.\n",
+                           kHomeTimeoutSeconds));
+    return home;
 }
 
+// How a scan ended, and how many of its steps took their frames.
+struct ScanResult {
+    enum { Complete, Stopped, Failed } end = Failed;
+    int steps = 0;
+};
+
 // One scan with the stored program; frames are taken by the monitoring thread.
-bool Scan(const CameraSlot& camera, int takeMode, Timing* timing) {
-    if (!WaitForHome()) return false;
+ScanResult Scan(const CameraSlot& camera, int takeMode, Timing* timing) {
+    ScanResult result;
+    if (!WaitForHome()) {
+        if (state.runStop != 0) result.end = ScanResult::Stopped;
+        return result;
+    }
     marktime_start(timing->start);
     { CameraSession session(camera.handle); }
+    g_place.scanStarted = InstrumentSeconds();
+    g_place.shownHandle = camera.handle;
+    g_place.shownFrames = 0;
     const int finished = ExecuteProgram(camera.handle, takeMode);
     marktime_end(timing->end);
     timing->elapsed[camera.number] = time_difference();
-    if (!finished) ShowStatus("\nRun ended: the scan program did not run to its end.\n");
-    return finished != 0;
+    result.steps = g_nStepsTaken;
+    if (finished) {
+        result.end = ScanResult::Complete;
+    } else if (state.runStop != 0) {
+        result.end = ScanResult::Stopped;
+        ShowStatus(Format("\nStopped at step %d of %d\n", result.steps, state.g_nFrameNumber1.load()));
+    } else {
+        ShowStatus("\nRun ended: the scan program did not run to its end.\n");
+    }
+    return result;
+}
+
+// The frames a stopped scan took are kept: the first `steps` frames of the
+// series, in a file that says where the scan stopped. No file for a scan
+// stopped before its first frame.
+bool SaveStopped(const CameraSlot& camera, int steps, int frames, const Timing& timing) {
+    if (steps < 1) {
+        ShowStatus(Format("\nCCD %d: no frame was taken before the stop; no file written.\n",
+                          camera.number));
+        return true;
+    }
+    ProductHeader header = GatherProductHeader(camera, state.g_fExpTime1, timing.start,
+                                               timing.end, timing.elapsed[camera.number]);
+    header.frames = SeriesRecords(camera, steps);
+    header.closingComments = {Format("Scan stopped at step %d of %d", steps, frames)};
+    const ProductData<uint16_t> data = SeriesData(camera, steps);
+    const std::string file = SaveForRun("series", camera.number, [&](const std::string& folder) {
+        return SaveFits(header, data, folder);
+    });
+    if (file.empty()) return false;
+    ReportFrames(camera, steps, file);
+    return true;
 }
 
 void SeriesDisplaySetUp(int frames) {
@@ -184,7 +320,7 @@ void ShowSliceOfNewSeries(const CameraSlot& camera) {
 
 // ---- single frames -------------------------------------------------------------------------
 
-void SingleFrames() {
+void SingleFrames(LongWork& run) {
     SetDimmed(state.mainPanel, MAIN_PICTURE, false);
     const int selection = state.ccd_camera;
     if (selection == kFlatFielding) return;
@@ -193,16 +329,21 @@ void SingleFrames() {
     const CameraSlot second = Camera(2);
     if (!SeriesReady(first, 1) || (both && !SeriesReady(second, 1))) return;
     Timing timing;
-    for (int i = 0; i < state.sequential_number; ++i) {
+    const int repetitions = state.sequential_number;
+    for (int i = 0; i < repetitions; ++i) {
         StartSeries(first, 1);
         if (both) StartSeries(second, 1);
         ShowCounter(i + 1);
+        ShowProgress(Format("Single frame, repetition %d of %d", i + 1, repetitions),
+                     double(i) / repetitions, -1, -1);
         if (!TakeFrame(first, 0, &timing)) break;
         if (both && !TakeFrame(second, 0, &timing)) break;
-        if (!Save(first, 1, timing)) break;
-        if (both && !Save(second, 1, timing)) break;
-        ui::Delay(1.0);
-        if (StopRequested()) break;
+        if (Save(first, 1, timing).empty()) break;
+        if (both && Save(second, 1, timing).empty()) break;
+        // Each frame is shown as it is taken, not only after the last.
+        DisplayCCDImage(first.width(), first.height(), 1, first.handle);
+        ui::DelayWithEvents(1.0);
+        if (!GoOn(run, i + 1, repetitions)) break;
     }
     SetDimmed(state.mainPanel, MAIN_PICTURE, false);
     if (both) ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
@@ -255,21 +396,24 @@ void LiveView() {
 
 // ---- frame-transfer series -------------------------------------------------------------------
 
-void FrameTransferSeries() {
+void FrameTransferSeries(LongWork& run) {
     const int frames = state.g_nFrameNumber1;
     const int selection = state.ccd_camera;
+    const int repetitions = state.sequential_number;
     if (selection != kCameraOne && selection != kCameraTwo) {
-        for (int i = 0; i < state.sequential_number; ++i) {
+        for (int i = 0; i < repetitions; ++i) {
             ShowCounter(i + 1);
-            if (StopRequested()) break;
+            if (!GoOn(run, i + 1, repetitions)) break;
         }
         return;
     }
     const CameraSlot camera = Camera(selection == kCameraTwo ? 2 : 1);
     if (!SeriesReady(camera, frames)) return;
     Timing timing;
-    for (int i = 0; i < state.sequential_number; ++i) {
+    for (int i = 0; i < repetitions; ++i) {
         ShowCounter(i + 1);
+        ShowProgress(Format("Frame-transfer series, repetition %d of %d", i + 1, repetitions),
+                     double(i) / repetitions, -1, -1);
         StartSeries(camera, frames);
         marktime_start(timing.start);
         bool ok;
@@ -280,40 +424,49 @@ void FrameTransferSeries() {
         marktime_end(timing.end);
         timing.elapsed[camera.number] = time_difference();
         if (!ok) {
-            ShowStatus(Format("\nRun ended: CCD %d did not deliver its series.\n", camera.number));
+            ShowWarning(Warning::Frames,
+                        Format("\nRun ended: CCD %d did not deliver its series.\n", camera.number),
+                        frames);
             break;
         }
-        if (!Save(camera, frames, timing)) break;
-        ReportFrames(camera, frames);
+        const std::string file = Save(camera, frames, timing);
+        if (file.empty()) break;
+        ReportFrames(camera, frames, file);
         DisplayCCDImage(camera.width(), camera.height(), frames, camera.handle);
         ShowCameraViews(camera.number == 1, camera.number == 2);
-        if (StopRequested()) break;
+        if (!GoOn(run, i + 1, repetitions)) break;
     }
 }
 
 // ---- scans ------------------------------------------------------------------------------------
 
-void ScanningSequence() {
+void ScanningSequence(LongWork& run) {
     const int frames = state.g_nFrameNumber1;
     const int selection = state.ccd_camera;
+    const int repetitions = state.sequential_number;
     const CameraSlot one = Camera(1), two = Camera(2);
     Timing timing;
+    g_place.repetitions = repetitions;
     if (selection == kCameraOne || selection == kCameraTwo) {
         const CameraSlot camera = selection == kCameraTwo ? two : one;
         if (!SeriesReady(camera, frames)) return;
         state.pelu_take_mode = 0;
-        for (int i = 0; i < state.sequential_number; ++i) {
+        for (int i = 0; i < repetitions; ++i) {
             // From the scan until its series is on disk the run goes ahead of
             // other work on the computer where the system allows it (the
             // scan says once when it does not).
             const os::RealTimeSection ahead(os::kScanWatchPriority);
             StartSeries(camera, frames);
             ShowCounter(i + 1);
-            if (!Scan(camera, 0, &timing)) break;
-            if (!Save(camera, frames, timing)) break;
-            ReportFrames(camera, frames);
+            g_place.repetition = i + 1;
+            const ScanResult scan = Scan(camera, 0, &timing);
+            if (scan.end == ScanResult::Stopped) SaveStopped(camera, scan.steps, frames, timing);
+            if (scan.end != ScanResult::Complete) break;
+            const std::string file = Save(camera, frames, timing);
+            if (file.empty()) break;
+            ReportFrames(camera, frames, file);
             ShowSliceOfNewSeries(camera);
-            if (StopRequested()) break;
+            if (!GoOn(run, i + 1, repetitions)) break;
         }
         SetDimmed(state.mainPanel, MAIN_PICTURE, false);
         ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
@@ -324,28 +477,43 @@ void ScanningSequence() {
     }
     // Both cameras: one scan each (2) or both in every step (3).
     if (!SeriesReady(one, frames) || !SeriesReady(two, frames)) return;
-    for (int i = 0; i < state.sequential_number; ++i) {
+    for (int i = 0; i < repetitions; ++i) {
         const os::RealTimeSection ahead(os::kScanWatchPriority);  // as above
         StartSeries(one, frames);
         StartSeries(two, frames);
         ShowCounter(i + 1);
+        g_place.repetition = i + 1;
         if (selection == kBothCameras) {
             state.pelu_take_mode = 0;
-            if (!Scan(one, 0, &timing)) break;
-            if (!Scan(two, 0, &timing)) break;  // the stage went home again
+            const ScanResult first = Scan(one, 0, &timing);
+            if (first.end == ScanResult::Stopped) SaveStopped(one, first.steps, frames, timing);
+            if (first.end != ScanResult::Complete) break;
+            const ScanResult second = Scan(two, 0, &timing);  // the stage went home again
+            if (second.end == ScanResult::Stopped) {
+                const std::string fileOne = Save(one, frames, timing);
+                if (!fileOne.empty()) ReportFrames(one, frames, fileOne);
+                SaveStopped(two, second.steps, frames, timing);
+            }
+            if (second.end != ScanResult::Complete) break;
         } else {
             state.pelu_take_mode = 1;
-            if (!Scan(one, 1, &timing)) break;
+            const ScanResult scan = Scan(one, 1, &timing);
             timing.elapsed[2] = timing.elapsed[1];
+            if (scan.end == ScanResult::Stopped) {
+                SaveStopped(one, scan.steps, frames, timing);
+                SaveStopped(two, scan.steps, frames, timing);
+            }
+            if (scan.end != ScanResult::Complete) break;
         }
-        const bool savedOne = Save(one, frames, timing);
-        if (!Save(two, frames, timing) || !savedOne) break;
-        ReportFrames(one, frames);
-        ReportFrames(two, frames);
+        const std::string fileOne = Save(one, frames, timing);
+        const std::string fileTwo = Save(two, frames, timing);
+        if (fileOne.empty() || fileTwo.empty()) break;
+        ReportFrames(one, frames, fileOne);
+        ReportFrames(two, frames, fileTwo);
         { CameraSession session(one.handle); }
         ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
         ShowSliceOfNewSeries(one);
-        if (StopRequested()) break;
+        if (!GoOn(run, i + 1, repetitions)) break;
     }
     SetDimmed(state.mainPanel, MAIN_PICTURE, false);
     { CameraSession session(one.handle); }
@@ -410,21 +578,25 @@ void FlatFieldRun() {
     std::vector<FrameRecord> flatFrames[2];
     for (int p = 0; p < kFlatPositions; ++p) {
         const int step = base + kFlatOffsets[p];
+        g_place.flatPosition = p + 1;
+        ShowProgress(Format("Flat position %d of %d: moving the grating", p + 1, kFlatPositions),
+                     double(p) / kFlatPositions, -1, -1);
         Gratingtracking(2, step);
         ShowStatus(Format("%d th Grating Position : %d\n", p + 1, step));
+        ShowStatus(Format("Flat field: grating position %d of %d\n", p + 1, kFlatPositions));
         ShowCounter(p + 1);
         state.pelu_take_mode = 1;
         StartSeries(one, frames);
         StartSeries(two, frames);
         one.flat->Clear(one.Plane());
         two.flat->Clear(two.Plane());
-        if (!Scan(one, 1, &timing)) {
+        if (state.runStop != 0 || Scan(one, 1, &timing).end != ScanResult::Complete) {
             complete = false;
             break;
         }
         timing.elapsed[2] = timing.elapsed[1];
-        ReportFrames(one, frames);
-        ReportFrames(two, frames);
+        ReportFrames(one, frames, "the flat run");
+        ReportFrames(two, frames, "the flat run");
         AccumulateFlat(one, frames, p);
         AccumulateFlat(two, frames, p);
         // The flat file's table lists every frame of the run, numbered
@@ -436,6 +608,7 @@ void FlatFieldRun() {
             }
         DisplayCCDImage(one.width(), one.height(), frames, one.handle);
     }
+    g_place.flatPosition = 0;
     if (complete) {
         SaveFlat(one, timing, std::move(flatFrames[0]));
         SaveFlat(two, timing, std::move(flatFrames[1]));
@@ -466,6 +639,9 @@ std::string WhyRunCannotStart(int frames, int takeMode) {
 
 int cmd_Run(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    // Between repetitions Run goes on; at any other time of a run (or other
+    // work) a second run cannot start.
+    if (ContinueWaitingRun() || RefuseWhileBusy("Run")) return 0;
     {
         int page = 0;
         ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, CAMERA_PAGE_INDEX,
@@ -477,6 +653,12 @@ int cmd_Run(int, int, int event, void*, int, int) {
             return 0;
         }
     }
+    LongWork run(Work::Run);
+    if (!run.Started()) return 0;
+    g_place = RunPlace{};
+    SetScanPollHook(ShowScanProgress);
+    ShowProgress("Run starting", 0.0, -1, -1);
+    const RunWarnings warnings;
     SetDimmed(state.mainPanel, MAIN_PICTURE, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD1, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, true);
@@ -487,22 +669,24 @@ int cmd_Run(int, int, int event, void*, int, int) {
     if (!os::QueryPerformanceFrequency(&frequency))
         ui::MessagePopup("Error", "Cannot support the timer of high resolution");
     state.gliFreq = frequency;
-    ui::Delay(0.5);
+    ui::DelayWithEvents(0.5);
 
     const int frames = state.g_nFrameNumber1;
-    if (state.CCD_status == kDeviceOn) {
+    if (state.CCD_status == kDeviceOn && state.runStop == 0) {
         if (frames == 1) {
-            SingleFrames();
+            SingleFrames(run);
         } else if (frames == 0) {
             LiveView();
         } else if (frames >= 2 && state.Scanner_status != kDeviceOn) {
-            if (takeMode == 6) FrameTransferSeries();
+            if (takeMode == 6) FrameTransferSeries(run);
         } else if (frames >= 2) {
             if (state.ccd_camera == kFlatFielding) FlatFieldRun();
-            else ScanningSequence();
+            else ScanningSequence(run);
             SeriesDisplaySetUp(frames);
         }
     }
+    SetScanPollHook(nullptr);
+    ClearProgress(state.runStop != 0 ? "Run stopped" : "Run ended");
 
     state.DataSource = 1;
     if (state.ccd_camera == kBothCameras || state.ccd_camera == kBothCamerasEachStep) {
@@ -510,11 +694,14 @@ int cmd_Run(int, int, int event, void*, int, int) {
         SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, false);
         ShowCameraViews(true, false);
     }
+    warnings.ShowSummary();
     return 0;
 }
 
 int cmdStop(int, int, int event, void*, int, int) {
-    if (event == ui::EVENT_COMMIT) state.threadparam = 1;
+    if (event != ui::EVENT_COMMIT) return 0;
+    state.threadparam = 1;  // a live view ends
+    RequestRunStop();
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "camera/camera.h"
+#include "control/work.h"
 #include "platform/motion6k/motion6k.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
@@ -87,7 +88,15 @@ int64_t JogCounts() {
 
 int Scan_TurnOnOff(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
-    if (state.Scanner_status == kDeviceOn)
+    const bool on = state.Scanner_status == kDeviceOn;
+    // A running scan refuses with its own message; any other work that may
+    // use the scanner refuses in the status box. Switching on waits for the
+    // scanner's whole session, which would hold the work up.
+    if (state.Scanning != 1 && RefuseWhileBusy("Scanner switch")) {
+        SetScanToggle(on ? 1 : 0, on ? "Scan On" : "Scan Off");
+        return 0;
+    }
+    if (on)
         ScannerOff();
     else
         ScannerOn();

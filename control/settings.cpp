@@ -7,6 +7,7 @@
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "control/work.h"
 #include "data/bias_dark.h"
 #include "data/directory.h"
 #include "motors/grating_focus.h"
@@ -16,6 +17,7 @@
 #include "scanner/scanner.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
+#include "state/progress.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -273,6 +275,8 @@ void FreeFrameBuffers() {
 
 int Set_PELU_parameter(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    // Opening the dialog discards the bias/dark frames a run may be using.
+    if (RefuseWhileBusy("Settings")) return 0;
     ui::DisplayPanel(state.PELUpanelSetting);
     SetDimmed(state.mainPanel, MAIN_PICTURE, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD1, true);
@@ -323,18 +327,33 @@ int Scan_Mode(int panel, int control, int event, void*, int, int) {
 
 int PELU_setOK(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    if (RefuseWhileBusy("Settings OK")) return 0;
     const DialogValues values = ReadDialog();
     if (std::string refusal = Refusal(values); !refusal.empty()) {
         ui::MessagePopup("Error", refusal + "\nThe previous settings are kept.");
         return 0;
     }
-    state.entire_directory.clear();
-    if (state.CCD_status == kDeviceOn) ApplyCameraSettings(values);
-    if (state.Scanner_status == kDeviceOn) ApplyScannerSettings(values);
-    if (state.Motor_status == kDeviceOn) ApplyMotorSettings(values);
+    {
+        // The bias/dark series, the download and the grating move take
+        // seconds; the window answers meanwhile.
+        LongWork applying(Work::Settings);
+        if (!applying.Started()) return 0;
+        state.entire_directory.clear();
+        ShowProgress("Applying the settings", 0.0, -1, -1);
+        if (state.CCD_status == kDeviceOn) ApplyCameraSettings(values);
+        if (state.Scanner_status == kDeviceOn) {
+            ShowProgress("Applying the settings: scan program", 0.8, -1, -1);
+            ApplyScannerSettings(values);
+        }
+        if (state.Motor_status == kDeviceOn) {
+            ShowProgress("Applying the settings: grating", 0.9, -1, -1);
+            ApplyMotorSettings(values);
+        }
+        ClearProgress("Settings applied");
+    }
 
+    // Stop is for a run: the run enables it while it runs.
     SetDimmed(state.mainPanel, MAIN_RUN, false);
-    SetDimmed(state.mainPanel, MAIN_STOP, false);
     ui::SetMenuBarAttribute(state.menubar, MENUBAR_FILE_SAVE, ui::ATTR_DIMMED, 0);
     ui::SetMenuBarAttribute(state.menubar, MENUBAR_SETUP_TEST, ui::ATTR_DIMMED, 0);
     ui::HidePanel(state.PELUpanelSetting);

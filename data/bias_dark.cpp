@@ -5,15 +5,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "camera/camera_lock.h"
 #include "data/camera_facts.h"
 #include "data/fits_file.h"
+#include "data/fits_writer.h"
 #include "data/save_timer.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/os/os.h"
 #include "state/camera_slot.h"
 #include "state/instrument_state.h"
+#include "state/progress.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -64,9 +67,12 @@ double InstrumentSeconds() {
 }
 
 // Polls until the camera is idle. False (after the popup) on a failed poll
-// or a camera that never finishes.
-bool WaitForSeries(int handle, float exposureSeconds) {
-    const double deadline = InstrumentSeconds() + SeriesTimeoutSeconds(exposureSeconds);
+// or a camera that never finishes. The progress area counts the frames by
+// the camera's cycle time meanwhile.
+bool WaitForSeries(int handle, float exposureSeconds, float cycleSeconds) {
+    const double started = InstrumentSeconds();
+    const double deadline = started + SeriesTimeoutSeconds(exposureSeconds);
+    const int camera = CameraSlotOfHandle(handle).number;
     // Read-out and transfer take real time whatever the time scale: a camera
     // counts as hung only after a few real seconds as well.
     const auto realDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -82,7 +88,16 @@ bool WaitForSeries(int handle, float exposureSeconds) {
             CameraPopup("Error", "The bias/dark series did not finish; it was aborted.");
             return false;
         }
-        if (status != static_cast<int>(DRV_IDLE)) CameraPause(handle, 1.0);
+        if (status == static_cast<int>(DRV_IDLE)) break;
+        const double elapsed = InstrumentSeconds() - started;
+        const int frame = cycleSeconds > 0
+                              ? std::clamp(int(elapsed / cycleSeconds) + 1, 1, kBiasDarkFrames)
+                              : 1;
+        ShowProgress(Format("Bias/dark of CCD %d: frame %d of %d", camera, frame, kBiasDarkFrames),
+                     double(frame - 1) / kBiasDarkFrames, elapsed,
+                     cycleSeconds > 0 ? std::max(0.0, kBiasDarkFrames * cycleSeconds - elapsed)
+                                      : -1.0);
+        CameraPause(handle, 1.0);
     }
     return true;
 }
@@ -129,8 +144,9 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
     }
 
     // The camera is current already; the pauses below let other threads use
-    // the cameras and make this one current again.
-    CameraLock lock;
+    // the cameras and make this one current again. The lock is let go
+    // before the save, which may ask the observer for a folder.
+    std::optional<CameraLock> lock(std::in_place);
     SetAcquisitionMode(6);
     SetFrameTransferMode(1);
     SetNumberKinetics(kBiasDarkFrames);
@@ -157,7 +173,7 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
         AbortAcquisition();
         return;
     }
-    if (!WaitForSeries(handle, exposureSeconds)) return;
+    if (!WaitForSeries(handle, exposureSeconds, kinetic)) return;
     if (GetAcquiredData16(series.get(), static_cast<uint32_t>(series.size())) != DRV_SUCCESS) {
         ShowStatus(Format("\nThe bias/dark series of camera %d could not be read\n", camera.number));
         return;
@@ -166,43 +182,56 @@ void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handl
     AverageFrames(series.get(), plane, kBiasDarkFrames, master.get());
     state.DataSource = 1;
     series.Free();  // before the save: the file write needs no second copy
-    SaveBiasDark(g.width, g.height, 1, exposureSeconds, handle, directory);
+    BiasDarkHeader header;
+    header.exposureSeconds = exposureSeconds;
+    header.hbin = state.ccd_HBin;
+    header.vbin = state.ccd_VBin;
+    header.gain = state.ccd_Gain;
+    header.facts = ReadCameraFacts(handle);
+    lock.reset();
+    const std::string what = Format("bias/dark frame of camera %d", camera.number);
+    if (SaveOrOfferAnother(what, directory, [&](const std::string& folder) {
+            return SaveBiasDark(g.width, g.height, master.get(), master.size(), camera.number,
+                                header, folder);
+        }).empty())
+        ShowStatus("\nThe " + what + " stays in memory for this run only.\n");
 }
 
-int SaveBiasDark(int width, int height, int, float exposureSeconds, int handle,
-                 const std::string& directory) {
-    const CameraSlot camera = CameraSlotOfHandle(handle);
-    if (!camera.known()) {
-        ShowStatus(Format("\nBias/dark file not written: handle %d is neither camera\n", handle));
-        return 1;
+SaveResult SaveBiasDark(int width, int height, const uint16_t* master, size_t available, int camera,
+                        const BiasDarkHeader& header, const std::string& directory) {
+    SaveResult result;
+    if (camera != 1 && camera != 2) {
+        ShowWarning(Warning::Save,
+                    Format("\nBias/dark file not written: camera %d is neither camera\n", camera));
+        return result;
     }
-    Buffer<uint16_t>& master = *camera.biasDark;
     const size_t count = width > 0 && height > 0 ? size_t(width) * size_t(height) : 0;
-    if (count == 0 || master.size() < count) {
-        ShowStatus(Format("\nBias/dark file of camera %d not written: no %d x %d master frame\n",
-                          camera.number, width, height));
-        return 1;
+    if (count == 0 || master == nullptr || available < count) {
+        ShowWarning(Warning::Save,
+                    Format("\nBias/dark file of camera %d not written: no %d x %d master frame\n",
+                           camera, width, height));
+        return result;
     }
 
     SaveTimer timer;
     FitsOutput file;
-    const os::UtcTime now = os::UtcNow();
-    file.Create(directory, ProductFileName(now, camera.letter(), "_BiasDark"));
+    file.Create(directory, ProductFileName(os::UtcNow(), camera == 1 ? 'A' : 'B', "_BiasDark"));
+    result.path = file.path();
     file.CreateImage(SHORT_IMG, width, height, 1);
     file.Date();
-    file.Float("EXPTIME", exposureSeconds, "Second");
-    file.Unsigned("HBINNING", static_cast<unsigned>(state.ccd_HBin), "");
-    file.Unsigned("VBINNING", static_cast<unsigned>(state.ccd_VBin), "");
-    file.Unsigned("GAIN", static_cast<unsigned>(state.ccd_Gain), "Value Range: 0-255");
-    const CameraFacts facts = ReadCameraFacts(handle);
-    file.Int("CCDTEMP", facts.temperature, "Cooling Temperature of CCD");
-    file.String("CCDNAME", facts.headModel, "Productname of CCD");
+    file.Float("EXPTIME", header.exposureSeconds, "Second");
+    file.Unsigned("HBINNING", static_cast<unsigned>(header.hbin), "");
+    file.Unsigned("VBINNING", static_cast<unsigned>(header.vbin), "");
+    file.Unsigned("GAIN", static_cast<unsigned>(header.gain), "Value Range: 0-255");
+    file.Int("CCDTEMP", header.facts.temperature, "Cooling Temperature of CCD");
+    file.String("CCDNAME", header.facts.headModel, "Productname of CCD");
     file.Delete("COMMENT");
     file.Delete("COMMENT");
-    file.Words(master.get(), count);
-    file.Close();
+    file.Words(master, count);
+    result.written = file.Close();
     timer.ShowInStatusBox();
-    return 1;
+    if (result.written) ShowStatus("\nFile written: " + result.path + "\n");
+    return result;
 }
 
 void BiasDarkCorrection(int width, int height, int handle, int frameIndex) {

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "data/camera_facts.h"
+#include "data/fits_writer.h"
+
 namespace pelu {
 
 // Frames averaged into one master frame.
@@ -17,13 +20,24 @@ constexpr int kBiasDarkFrames = 100;
 void AverageFrames(const uint16_t* series, size_t plane, int frames, uint16_t* master);
 
 // Takes and saves the master frame of camera `handle` (already current).
+// The frame stays in memory whether or not its file could be written.
 void TakeBiasDark(int gain, int hbin, int vbin, float exposureSeconds, int handle,
                   const std::string& directory);
 
-// Writes the camera's master frame (width x height) into `directory`;
-// `frames` is always 1 and not used. Always 1.
-int SaveBiasDark(int width, int height, int frames, float exposureSeconds, int handle,
-                 const std::string& directory);
+// What a bias/dark file records besides its frame: the settings the series
+// was taken with, and the camera as it was then.
+struct BiasDarkHeader {
+    float exposureSeconds = 0.0f;
+    int hbin = 0, vbin = 0, gain = 0;
+    CameraFacts facts;
+};
+
+// Writes the master frame of camera 1 (file letter A) or 2 (B), width x
+// height samples of which `available` are at `master`, into `directory`.
+// Every failure is reported in the status box with the file name, and the
+// result tells whether the whole file is on disk; the frame is only read.
+SaveResult SaveBiasDark(int width, int height, const uint16_t* master, size_t available, int camera,
+                        const BiasDarkHeader& header, const std::string& directory);
 
 // Subtracts the camera's master frame from frame `frameIndex` of its raw
 // buffer in place, modulo 65536 (no clipping at 0).

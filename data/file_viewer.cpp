@@ -3,8 +3,11 @@
 #include <fitsio.h>
 
 #include <algorithm>
+#include <bit>
 #include <climits>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -45,119 +48,316 @@ std::string CfitsioText(int status) {
 
 // Most samples a file may have for the display to hold it (4 GiB of 16-bit samples).
 constexpr long long kMaxFitsElements = 1ll << 31;
+constexpr size_t kFitsBlock = 2880;
+constexpr size_t kFitsCard = 80;
+// Longest primary header read: a header that runs on longer is not one this
+// system or its sites write.
+constexpr size_t kMaxHeaderBlocks = 64;
 
-// Reads the open `file`, `fileSize` bytes long, named `path` in the texts,
-// and closes it. "" on success; otherwise the popup text. `noMemory` tells
-// the one failure that is only printed on the console.
-std::string ReadOpenFits(fitsfile* file, const std::string& path, long long fileSize,
-                         FitsContents* out, bool* noMemory) {
+// What our own reading of the primary header's cards finds. The header is
+// checked with it before CFITSIO is involved, so that a file that cannot be
+// shown is refused at once, whatever it holds.
+struct HeaderScan {
+    bool simple = false;  // the first card is SIMPLE = T
+    bool hasEnd = false;
+    size_t headerBytes = 0;  // whole blocks up to and with the END card
+    int bitpix = 0;
+    int naxis = -1;
+    long long axes[3] = {-1, -1, -1};  // NAXIS1..3; -1 missing
+    double bzero = 0.0, bscale = 1.0;
+    double exptime = 0.0;  // 0 when the file records none
+};
+
+// The integer or number a card's value begins with (blanks skipped); false
+// when the value is not one.
+bool CardNumber(const char* card, double* value) {
+    char text[kFitsCard - 9] = {};
+    std::memcpy(text, card + 10, kFitsCard - 10);
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end == text || !std::isfinite(v)) return false;
+    *value = v;
+    return true;
+}
+
+bool CardInt(const char* card, long long* value) {
+    double v = 0;
+    if (!CardNumber(card, &v) || v != std::floor(v) || std::fabs(v) > 9.0e15) return false;
+    *value = static_cast<long long>(v);
+    return true;
+}
+
+// A card's keyword (its first 8 columns) as one word, so that a card is
+// told by one comparison per key instead of a string comparison.
+uint64_t KeyWord(const char* card) {
+    uint64_t word;
+    std::memcpy(&word, card, sizeof word);
+    return word;
+}
+
+// The word of a keyword blank-padded to 8 characters.
+uint64_t KeyWordOf(const char* key) {
+    char padded[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    std::memcpy(padded, key, std::min<size_t>(std::strlen(key), 8));
+    return KeyWord(padded);
+}
+
+// Reads the cards of the first blocks of `bytes` (`size` of them are there).
+HeaderScan ScanHeader(const unsigned char* bytes, size_t size) {
+    static const uint64_t kSimple = KeyWordOf("SIMPLE"), kEnd = KeyWordOf("END"),
+                          kBitpix = KeyWordOf("BITPIX"), kNaxis = KeyWordOf("NAXIS"),
+                          kNaxis1 = KeyWordOf("NAXIS1"), kNaxis2 = KeyWordOf("NAXIS2"),
+                          kNaxis3 = KeyWordOf("NAXIS3"), kBzero = KeyWordOf("BZERO"),
+                          kBscale = KeyWordOf("BSCALE"), kExptime = KeyWordOf("EXPTIME");
+    HeaderScan scan;
+    const size_t limit = std::min(size / kFitsBlock, kMaxHeaderBlocks) * kFitsBlock;
+    for (size_t at = 0; at + kFitsCard <= limit; at += kFitsCard) {
+        const char* card = reinterpret_cast<const char*>(bytes) + at;
+        const uint64_t key = KeyWord(card);
+        const bool hasValue = card[8] == '=' && card[9] == ' ';
+        if (at == 0) {
+            // SIMPLE = T, fixed (column 30) or free format.
+            size_t i = 10;
+            while (i < kFitsCard && card[i] == ' ') ++i;
+            scan.simple = key == kSimple && hasValue && i < kFitsCard && card[i] == 'T' &&
+                          (i + 1 == kFitsCard || card[i + 1] == ' ' || card[i + 1] == '/');
+            if (!scan.simple) return scan;
+            continue;
+        }
+        // Only keys that begin with B, E or N are read: every other card is
+        // passed over after one look at its first column.
+        if (card[0] != 'B' && card[0] != 'E' && card[0] != 'N') continue;
+        if (key == kEnd) {
+            scan.hasEnd = true;
+            scan.headerBytes = (at / kFitsBlock + 1) * kFitsBlock;
+            return scan;
+        }
+        if (!hasValue) continue;
+        long long n = 0;
+        if (key == kBitpix) {
+            if (CardInt(card, &n) && n >= -64 && n <= 64) scan.bitpix = int(n);
+        } else if (key == kNaxis) {
+            if (CardInt(card, &n) && n >= 0 && n <= 999) scan.naxis = int(n);
+        } else if (key == kNaxis1 || key == kNaxis2 || key == kNaxis3) {
+            if (CardInt(card, &n)) scan.axes[card[5] - '1'] = std::clamp(n, -1ll << 40, 1ll << 40);
+        } else if (key == kBzero) {
+            CardNumber(card, &scan.bzero);
+        } else if (key == kBscale) {
+            CardNumber(card, &scan.bscale);
+        } else if (key == kExptime) {
+            CardNumber(card, &scan.exptime);
+        }
+    }
+    return scan;
+}
+
+// Every card of a header ScanHeader accepted, as written (trailing blanks
+// dropped), up to the END card: what the header viewer lists.
+std::vector<std::string> HeaderCards(const unsigned char* bytes, const HeaderScan& scan) {
+    std::vector<std::string> cards;
+    for (size_t at = 0; at + kFitsCard <= scan.headerBytes; at += kFitsCard) {
+        const char* card = reinterpret_cast<const char*>(bytes) + at;
+        if (std::memcmp(card, "END     ", 8) == 0) break;
+        size_t length = kFitsCard;
+        while (length > 0 && card[length - 1] == ' ') --length;
+        cards.emplace_back(card, length);
+    }
+    return cards;
+}
+
+// Checks the primary header of a file of `fileSize` bytes named `path` in
+// the texts. "" when its image can be read; otherwise the popup text, or
+// "" with `noMemory` for a product this display cannot hold (a float cube).
+// Fills `h` and the number of samples.
+std::string CheckHeader(const HeaderScan& scan, const std::string& path, long long fileSize,
+                        FitsHeaderRecord* h, long long* elements, bool* noMemory) {
     *noMemory = false;
-    int status = 0;
-    auto fail = [&](const std::string& what) {
-        const std::string text = what + " of " + path + ":\n" + CfitsioText(status);
-        int ignored = 0;
-        fits_close_file(file, &ignored);
-        return text;
-    };
-    auto refuse = [&](const std::string& text) {
-        int ignored = 0;
-        fits_close_file(file, &ignored);
-        return text;
-    };
-
-    // Every card as written, for the header viewer.
-    int cardCount = 0;
-    if (fits_get_hdrspace(file, &cardCount, nullptr, &status))
-        return fail("The image header cannot be read");
-    for (int i = 1; i <= cardCount; ++i) {
-        char card[FLEN_CARD] = {};
-        if (fits_read_record(file, i, card, &status))
-            return fail("The image header cannot be read");
-        out->cards.emplace_back(card);
+    auto unopened = [&] { return "The FITS file " + path + " cannot be opened:\n"; };
+    if (fileSize < static_cast<long long>(kFitsBlock))
+        return unopened() + "it is shorter than one FITS header block (2880 bytes).";
+    if (!scan.simple) return unopened() + "it does not begin with the card SIMPLE = T.";
+    if (!scan.hasEnd) return unopened() + "its header has no END card.";
+    const int b = scan.bitpix;
+    if (b != 8 && b != 16 && b != 32 && b != 64 && b != -32 && b != -64)
+        return unopened() + Format("illegal BITPIX keyword value (%d).", b);
+    if (scan.naxis < 0) return unopened() + "the NAXIS keyword is missing or not a number.";
+    h->BITPIX = b;
+    h->NAXIS = scan.naxis;
+    h->elementSize = b / 8;
+    if (h->NAXIS != 2 && h->NAXIS != 3)
+        return Format("%s has %d axes: only 2-D images and 3-D series can be shown.", path.c_str(),
+                      h->NAXIS);
+    for (int axis = 0; axis < h->NAXIS; ++axis) {
+        if (scan.axes[axis] == -1)
+            return unopened() + Format("the NAXIS%d keyword is missing or not a number.", axis + 1);
+        if (scan.axes[axis] < 0)
+            return unopened() + Format("illegal NAXISn keyword value (NAXIS%d = %lld).", axis + 1,
+                                       scan.axes[axis]);
     }
-
-    FitsHeaderRecord& h = out->header;
-    fits_read_key(file, TINT, "BITPIX", &h.BITPIX, nullptr, &status);
-    fits_read_key(file, TINT, "NAXIS", &h.NAXIS, nullptr, &status);
-    fits_read_key(file, TINT, "NAXIS1", &h.NAXIS1, nullptr, &status);
-    fits_read_key(file, TINT, "NAXIS2", &h.NAXIS2, nullptr, &status);
-    if (status) return fail("The image header cannot be read");
-    // Not every file records an exposure; the image is still worth a look.
-    if (fits_read_key(file, TFLOAT, "EXPTIME", &h.EXPTIME, nullptr, &status) == KEY_NO_EXIST) {
-        status = 0;
-        h.EXPTIME = 0.0f;
-    }
-    if (status) return fail("The exposure time cannot be read");
-    h.elementSize = h.BITPIX / 8;
-
-    if (h.NAXIS == 2) {
-        h.NAXIS3 = 0;
-    } else if (h.NAXIS == 3) {
-        if (fits_read_key(file, TINT, "NAXIS3", &h.NAXIS3, nullptr, &status))
-            return fail("The image header cannot be read");
-    } else {
-        return refuse(Format("%s has %d axes: only 2-D images and 3-D series can be shown.",
-                             path.c_str(), h.NAXIS));
-    }
-    if (h.NAXIS1 <= 0 || h.NAXIS2 <= 0 || (h.NAXIS == 3 && h.NAXIS3 <= 0))
-        return refuse(Format("%s holds an empty image (%d x %d x %d).", path.c_str(), h.NAXIS1,
-                             h.NAXIS2, h.NAXIS3));
+    auto asInt = [](long long v) { return int(std::min<long long>(v, INT_MAX)); };
+    h->NAXIS1 = asInt(scan.axes[0]);
+    h->NAXIS2 = asInt(scan.axes[1]);
+    h->NAXIS3 = h->NAXIS == 3 ? asInt(scan.axes[2]) : 0;
+    if (h->NAXIS1 <= 0 || h->NAXIS2 <= 0 || (h->NAXIS == 3 && h->NAXIS3 <= 0))
+        return Format("%s holds an empty image (%d x %d x %d).", path.c_str(), h->NAXIS1, h->NAXIS2,
+                      h->NAXIS3);
     // Each axis is below 2^31, so two of them cannot overflow; the third is
     // only multiplied in while the product stays within the limit.
-    long long elements = (long long)h.NAXIS1 * h.NAXIS2;
-    if (h.NAXIS == 3 && elements <= kMaxFitsElements) {
-        elements = h.NAXIS3 > kMaxFitsElements / elements ? kMaxFitsElements + 1
-                                                           : elements * h.NAXIS3;
-    }
-    if (elements > kMaxFitsElements)
-        return refuse(Format("%s claims an image of %d x %d x %d samples, more than this "
-                             "program can hold.",
-                             path.c_str(), h.NAXIS1, h.NAXIS2, h.NAXIS3));
+    long long count = (long long)h->NAXIS1 * h->NAXIS2;
+    if (h->NAXIS == 3 && count <= kMaxFitsElements)
+        count = h->NAXIS3 > kMaxFitsElements / count ? kMaxFitsElements + 1 : count * h->NAXIS3;
+    if (count > kMaxFitsElements || h->NAXIS1 == INT_MAX || h->NAXIS2 == INT_MAX ||
+        h->NAXIS3 == INT_MAX)
+        return Format(
+            "%s claims an image of %d x %d x %d samples, more than this program can "
+            "hold.",
+            path.c_str(), h->NAXIS1, h->NAXIS2, h->NAXIS3);
     // The buffer holds 16-bit samples; a float product (negative BITPIX)
-    // gives a negative size and is refused here.
-    const long long bytes = elements * h.elementSize;
+    // gives a negative size and is not read.
+    const long long bytes = count * h->elementSize;
     if (bytes <= 0) {
-        refuse("");
         *noMemory = true;
         return "";
     }
     // The samples the header promises must be in the file before anything
     // is allocated for them.
-    LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
-    if (fits_get_hduaddrll(file, &headStart, &dataStart, &dataEnd, &status))
-        return fail("The image header cannot be read");
+    const long long dataStart = static_cast<long long>(scan.headerBytes);
     if (dataStart > fileSize || bytes > fileSize - dataStart)
-        return refuse(Format("%s is cut short: its header promises %lld bytes of data, the file "
-                             "holds %lld.",
-                             path.c_str(), bytes,
-                             std::max<long long>(0, fileSize - (long long)dataStart)));
-    if (!out->data.Allocate(size_t(elements))) {
-        refuse("");
-        *noMemory = true;
-        return "";
-    }
-    long first[3] = {1, 1, 1};
-    int anyNull = 0;
-    fits_read_pix(file, TSHORT, first, elements, nullptr, out->data.get(), &anyNull, &status);
-    if (status) return fail("The image data cannot be read");
-    fits_close_file(file, &status);
-    if (status) return "The FITS file " + path + " cannot be closed:\n" + CfitsioText(status);
+        return Format(
+            "%s is cut short: its header promises %lld bytes of data, the file holds "
+            "%lld.",
+            path.c_str(), bytes, std::max<long long>(0, fileSize - dataStart));
+    *elements = count;
     return "";
 }
 
-// Reads the file at `path`. As ReadOpenFits.
+// Turns the stored 16-bit words into the camera's samples, in place. This
+// system's files store the camera words without BZERO (they come back bit
+// for bit), the earlier edition's with BZERO 32768; any other scaling is
+// applied and kept within 0..65535.
+void WordsToSamples(uint16_t* samples, long long count, const HeaderScan& scan) {
+    if (scan.bscale == 1.0 && scan.bzero == 32768.0) {
+        for (long long i = 0; i < count; ++i) samples[i] ^= 0x8000u;
+    } else if (scan.bscale != 1.0 || scan.bzero != 0.0) {
+        for (long long i = 0; i < count; ++i) {
+            const double v = scan.bzero + scan.bscale * double(int16_t(samples[i]));
+            samples[i] = v <= 0.0 ? 0 : v >= 65535.0 ? 65535 : static_cast<uint16_t>(v);
+        }
+    }
+}
+
+// FITS words are big-endian.
+void FromBigEndian(uint16_t* words, long long count) {
+    if constexpr (std::endian::native == std::endian::little)
+        for (long long i = 0; i < count; ++i)
+            words[i] = static_cast<uint16_t>((words[i] >> 8) | (words[i] << 8));
+}
+
+// Reads the image of the open `file`, whose header CheckHeader accepted,
+// and closes it: images of other than 16 bits, converted by CFITSIO. ""
+// on success; otherwise the popup text, or "" with `noMemory` when its
+// samples do not fit in memory.
+std::string ReadImage(fitsfile* file, const std::string& path, const HeaderScan& scan,
+                      long long elements, FitsContents* out, bool* noMemory) {
+    int status = 0;
+    if (!out->data.Allocate(size_t(elements))) {
+        fits_close_file(file, &status);
+        *noMemory = true;
+        return "";
+    }
+    fits_set_bscale(file, 1.0, 0.0, &status);
+    long first[3] = {1, 1, 1};
+    int anyNull = 0;
+    uint16_t* samples = out->data.get();
+    fits_read_pix(file, TSHORT, first, elements, nullptr, samples, &anyNull, &status);
+    if (status) {
+        const std::string text =
+            "The image data cannot be read of " + path + ":\n" + CfitsioText(status);
+        int ignored = 0;
+        fits_close_file(file, &ignored);
+        return text;
+    }
+    fits_close_file(file, &status);
+    if (status) return "The FITS file " + path + " cannot be closed:\n" + CfitsioText(status);
+    WordsToSamples(samples, elements, scan);
+    return "";
+}
+
+// Reads the image of a whole file held in memory (`size` bytes at `bytes`)
+// through CFITSIO. As ReadImage.
+std::string ReadImageFromMemory(const std::string& path, const unsigned char* bytes, size_t size,
+                                const HeaderScan& scan, long long elements, FitsContents* out,
+                                bool* noMemory) {
+    // CFITSIO's memory driver reads whole 2880-byte blocks: the bytes are
+    // copied into blocks, the last one filled with zeros.
+    std::vector<unsigned char> blocks;
+    try {
+        blocks.resize((size + kFitsBlock - 1) / kFitsBlock * kFitsBlock, 0);
+    } catch (const std::bad_alloc&) {
+        *noMemory = true;
+        return "";
+    }
+    std::memcpy(blocks.data(), bytes, size);
+    void* memory = blocks.data();
+    size_t memorySize = blocks.size();
+    fitsfile* file = nullptr;
+    int status = 0;
+    if (fits_open_memfile(&file, path.c_str(), READONLY, &memory, &memorySize, 0, nullptr, &status))
+        return "The FITS file " + path + " cannot be opened:\n" + CfitsioText(status);
+    return ReadImage(file, path, scan, elements, out, noMemory);
+}
+
+// Reads the file at `path`: its header by our own code first, then its
+// image. 16-bit images (every file this system and the earlier edition
+// write) are read straight into the sample buffer and decoded here; other
+// images go through CFITSIO. "" on success, otherwise the popup text;
+// `noMemory` for the one failure only printed on the console.
 std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory) {
     *noMemory = false;
     const std::string host = os::HostPath(path);
     if (host.empty()) return "The path " + path + " cannot be reached.";
     std::error_code ec;
     const auto fileSize = std::filesystem::file_size(host, ec);
+    std::ifstream in(host, std::ios::binary);
+    if (ec || !in)
+        return "The FITS file " + path + " cannot be opened:\n" +
+               (ec ? ec.message() : std::string("it cannot be read"));
+    std::vector<unsigned char> head(std::min<uintmax_t>(fileSize, kMaxHeaderBlocks * kFitsBlock));
+    in.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+    if (!in) return "The FITS file " + path + " cannot be opened:\nits header cannot be read.";
+    const HeaderScan scan = ScanHeader(head.data(), head.size());
+    long long elements = 0;
+    std::string failure = CheckHeader(scan, path, static_cast<long long>(fileSize), &out->header,
+                                      &elements, noMemory);
+    if (!failure.empty() || *noMemory) return failure;
+    out->header.EXPTIME = static_cast<float>(scan.exptime);
+    out->cards = HeaderCards(head.data(), scan);
+    if (scan.bitpix == 16) {
+        if (!out->data.Allocate(size_t(elements))) {
+            *noMemory = true;
+            return "";
+        }
+        in.seekg(std::streamoff(scan.headerBytes));
+        in.read(reinterpret_cast<char*>(out->data.get()), std::streamsize(elements * 2));
+        if (!in) return "The image data of " + path + " cannot be read.";
+        FromBigEndian(out->data.get(), elements);
+        WordsToSamples(out->data.get(), elements, scan);
+        return "";
+    }
+    // CFITSIO's disk driver reads whole blocks: a file not padded to them
+    // is read from memory.
+    if (fileSize % kFitsBlock != 0) {
+        std::vector<unsigned char> bytes(fileSize);
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+        if (!in) return "The FITS file " + path + " cannot be opened:\nit cannot be read.";
+        return ReadImageFromMemory(path, bytes.data(), bytes.size(), scan, elements, out, noMemory);
+    }
     fitsfile* file = nullptr;
     int status = 0;
-    if (ec || fits_open_diskfile(&file, host.c_str(), READONLY, &status))
-        return "The FITS file " + path + " cannot be opened:\n" +
-               (ec ? ec.message() : CfitsioText(status));
-    return ReadOpenFits(file, path, static_cast<long long>(fileSize), out, noMemory);
+    if (fits_open_diskfile(&file, host.c_str(), READONLY, &status))
+        return "The FITS file " + path + " cannot be opened:\n" + CfitsioText(status);
+    return ReadImage(file, path, scan, elements, out, noMemory);
 }
 
 // ---- BMP ---------------------------------------------------------------------------------
@@ -217,24 +417,27 @@ bool OpenFitsFile(const std::string& path) {
 }
 
 std::string CheckFitsBytes(const std::string& name, const void* bytes, size_t size) {
-    // CFITSIO's memory driver reads whole 2880-byte blocks, where its disk
-    // driver stops at the end of the file: the bytes are copied into
-    // blocks, the last one filled with zeros. The checks go by `size`.
-    constexpr size_t kBlock = 2880;
-    std::vector<unsigned char> blocks((size + kBlock - 1) / kBlock * kBlock, 0);
-    if (size > 0) std::memcpy(blocks.data(), bytes, size);
-    void* memory = blocks.data();
-    size_t memorySize = blocks.size();
-    fitsfile* file = nullptr;
-    int status = 0;
-    if (fits_open_memfile(&file, name.c_str(), READONLY, &memory, &memorySize, 0, nullptr,
-                          &status))
-        return "The FITS file " + name + " cannot be opened:\n" + CfitsioText(status);
+    // The header is checked by our own code: a file that cannot be shown
+    // never reaches CFITSIO.
+    const auto* data = static_cast<const unsigned char*>(bytes);
+    const HeaderScan scan = ScanHeader(data, size);
     FitsContents contents;
+    long long elements = 0;
     bool noMemory = false;
-    const std::string failure =
-        ReadOpenFits(file, name, static_cast<long long>(size), &contents, &noMemory);
-    return noMemory ? "Cannot allocate pFitsData Memory" : failure;
+    const std::string failure = CheckHeader(scan, name, static_cast<long long>(size),
+                                            &contents.header, &elements, &noMemory);
+    if (noMemory) return "Cannot allocate pFitsData Memory";
+    if (!failure.empty()) return failure;
+    if (scan.bitpix == 16) {
+        if (!contents.data.Allocate(size_t(elements))) return "Cannot allocate pFitsData Memory";
+        std::memcpy(contents.data.get(), data + scan.headerBytes, size_t(elements) * 2);
+        FromBigEndian(contents.data.get(), elements);
+        WordsToSamples(contents.data.get(), elements, scan);
+        return "";
+    }
+    const std::string readFailure =
+        ReadImageFromMemory(name, data, size, scan, elements, &contents, &noMemory);
+    return noMemory ? "Cannot allocate pFitsData Memory" : readFailure;
 }
 
 std::string DecodeBitmap(const std::vector<unsigned char>& file, BmpImage* image) {
@@ -337,10 +540,10 @@ bool OpenBitmap(const std::string& path) {
 
 int SaveBitmap(int width, int height, const uint16_t* data, const std::string& path, int low,
                int high) {
-    if (!data || width <= 0 || height <= 0) return 1;
+    if (!data || width <= 0 || height <= 0) return 0;
     const size_t stride = BmpRowStride(width);
     const size_t pixelBytes = stride * size_t(height);
-    if (pixelBytes > UINT32_MAX - kBmpPixelOffset) return 1;
+    if (pixelBytes > UINT32_MAX - kBmpPixelOffset) return 0;
     std::vector<unsigned char> file(kBmpPixelOffset + pixelBytes, 0);
     unsigned char* p = file.data();
     Put16(p + 0, 0x4D42);
@@ -369,8 +572,8 @@ int SaveBitmap(int width, int height, const uint16_t* data, const std::string& p
         out.close();
         written = static_cast<bool>(out);
     }
-    if (!written) ShowStatus("\nThe bitmap " + path + " could not be written\n");
-    return 1;
+    if (!written) ShowWarning(Warning::Save, "\nThe bitmap " + path + " could not be written\n");
+    return written ? 1 : 0;
 }
 
 }  // namespace pelu

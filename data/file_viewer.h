@@ -30,14 +30,19 @@ constexpr size_t BmpRowStride(int width) { return ((8 * size_t(width) + 31) / 32
 // true is returned. A file that cannot be opened or read gets a popup with
 // the reason, a flat product (BITPIX -32) the console line "Cannot allocate
 // pFitsData Memory\n"; either way nothing shown or held changes.
-// Before anything is allocated, a header is refused that promises more data
-// than the file holds, more than 2^31 samples, or an axis below 1; CFITSIO
-// itself refuses a header without END. Each popup names the file.
+// The header is read by our own code first: a file that does not begin
+// with SIMPLE = T, has no END card, or promises more data than it holds,
+// more than 2^31 samples or an axis below 1 is refused before CFITSIO opens
+// it or anything is allocated. Each popup names the file. 16-bit images
+// are decoded by our own code; others go through CFITSIO. Samples are the
+// camera's words: stored as they are (this system's files, no BZERO) or with
+// BZERO 32768 (the earlier edition's files, not padded to whole blocks).
 bool OpenFitsFile(const std::string& path);
 
 // Reads a FITS file held in memory as OpenFitsFile reads one from disk and
 // lets go of it: "" when it would be shown, otherwise the popup text (or
-// the console line). Nothing on screen changes.
+// the console line). Nothing on screen changes. A header our own check
+// refuses, and a 16-bit image, never reach CFITSIO (fast enough to fuzz).
 std::string CheckFitsBytes(const std::string& name, const void* bytes, size_t size);
 
 // Shows an 8-bit BMP file in the picture as it is. Refusals get a popup
@@ -46,8 +51,8 @@ bool OpenBitmap(const std::string& path);
 
 // Writes width x height samples scaled between low and high as ByteDisplay
 // scales them to `path` as an 8-bit grey BMP (plane row 0 at the bottom, as
-// on screen). Returns 1; a file that cannot be written is reported in the
-// status box.
+// on screen). Returns 1 when the file is written, 0 otherwise (reported in
+// the status box with the file name).
 int SaveBitmap(int width, int height, const uint16_t* data, const std::string& path, int low,
                int high);
 

@@ -154,6 +154,19 @@ class SwapPipeline {
     bool stopped_ = false;
 };
 
+// Flushes a file or folder to the disk. False, with the reason, when it cannot.
+bool SyncFile(const std::string& path, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    if (!synced) *error = std::strerror(errno);
+    ::close(fd);
+    return synced;
+}
+
 // CFITSIO's text for a status and the first message of its stack.
 std::string CfitsioMessage(int status) {
     char text[FLEN_STATUS] = {};
@@ -186,26 +199,34 @@ std::string FreeFileName(const std::string& hostFolder, const std::string& name)
 }
 
 FitsOutput::~FitsOutput() {
+    // A file never closed through Close() is not known to be complete.
     if (fptr_) {
         int status = 0;
         ffclos(fptr_, &status);
-        MoveIntoPlace();
+        fptr_ = nullptr;
     }
+    DropReservation();
 }
 
 void FitsOutput::Report(int status, const std::string& what) {
     failed_ = true;
-    ShowStatus(Format("\nFITS file %s: %s failed, CFITSIO error %d (%s)\n", logicalPath_.c_str(),
-                      what.c_str(), status, CfitsioMessage(status).c_str()));
+    // The save's owner counts the failed file; these lines say why.
+    ShowWarning(Warning::Save,
+                Format("\nFITS file %s: %s failed, CFITSIO error %d (%s)\n", logicalPath_.c_str(),
+                       what.c_str(), status, CfitsioMessage(status).c_str()),
+                0);
+}
+
+void FitsOutput::Fail(const std::string& text) {
+    failed_ = true;
+    ShowWarning(Warning::Save, "\nFITS file " + logicalPath_ + " " + text + "\n", 0);
 }
 
 bool FitsOutput::Create(const std::string& directory, const std::string& name) {
     logicalPath_ = directory + "\\" + name;
     const std::string hostFolder = os::HostPath(directory);
     if (hostFolder.empty()) {
-        failed_ = true;
-        ShowStatus(Format("\nFITS file %s not written: the folder is outside the data disk\n",
-                          logicalPath_.c_str()));
+        Fail("not written: the folder is outside the data disk");
         return false;
     }
     // The free name is taken by creating it exclusively: another program
@@ -222,14 +243,16 @@ bool FitsOutput::Create(const std::string& directory, const std::string& name) {
             reservedHostPath_ = candidate;
             break;
         }
-        // Any other failure is left to CFITSIO below, which reports it.
-        if (errno != EEXIST) break;
+        if (errno != EEXIST) {
+            // A missing or unwritable folder, a full disk: nothing can be saved there.
+            Fail(Format("not written: it cannot be created in %s (%s)", hostFolder.c_str(),
+                        std::strerror(errno)));
+            return false;
+        }
         free.clear();
     }
     if (free.empty()) {
-        failed_ = true;
-        ShowStatus(Format("\nFITS file %s not written: every name of that second is taken\n",
-                          logicalPath_.c_str()));
+        Fail("not written: every name of that second is taken");
         return false;
     }
     if (free != name) {
@@ -239,14 +262,13 @@ bool FitsOutput::Create(const std::string& directory, const std::string& name) {
     }
     // The disk-file variant takes the name literally: CFITSIO's extended
     // syntax ("[...]", "!") has no meaning in our folder and file names.
-    // CFITSIO creates only files that do not exist: it writes beside the
-    // reserved (empty) file, which the finished file then replaces.
-    std::string hostPath = (std::filesystem::path(hostFolder) / free).string();
-    if (!reservedHostPath_.empty()) {
-        hostPath = (std::filesystem::path(hostFolder) / ("." + free + ".part")).string();
-        ::unlink(hostPath.c_str());  // left by a save that broke off; the name is ours
-        writingHostPath_ = hostPath;
-    }
+    // CFITSIO creates only files that do not exist: it writes under a
+    // temporary name beside the reserved (empty) file, which the finished
+    // file replaces once it is on the disk.
+    const std::string hostPath =
+        (std::filesystem::path(hostFolder) / ("." + free + ".part")).string();
+    ::unlink(hostPath.c_str());  // left by a save that broke off; the name is ours
+    writingHostPath_ = hostPath;
     status_ = 0;
     if (ffdkinit(&fptr_, hostPath.c_str(), &status_)) {
         Report(status_, "creating the file");
@@ -273,13 +295,26 @@ int ReplaceReservation(const char* from, const char* to) {
 
 void FitsOutput::MoveIntoPlace() {
     if (writingHostPath_.empty()) return;
+    std::string error;
+    if (!SyncFile(writingHostPath_, &error)) {
+        Fail("not written: it could not be flushed to the disk (" + error + ")");
+        DropReservation();
+        return;
+    }
     if (ReplaceReservation(writingHostPath_.c_str(), reservedHostPath_.c_str()) != 0) {
-        failed_ = true;
-        ShowStatus(Format("\nFITS file %s: the finished file could not take its name (%s); it "
-                          "is kept as %s\n",
-                          logicalPath_.c_str(), std::strerror(errno), writingHostPath_.c_str()));
+        Fail(Format("not written: the finished file could not take its name (%s)",
+                    std::strerror(errno)));
+        DropReservation();
+        return;
     }
     writingHostPath_.clear();
+    // The new name is on the disk only once its folder is.
+    if (!SyncFile(std::filesystem::path(reservedHostPath_).parent_path().string(), &error))
+        ShowWarning(Warning::Save,
+                    "\nFITS file " + logicalPath_ +
+                        " is written, but its folder could not be flushed to the disk (" + error +
+                        ")\n",
+                    0);
     reservedHostPath_.clear();
 }
 
@@ -360,9 +395,7 @@ void FitsOutput::Words(const uint16_t* data, size_t count) {
         return;
     }
     if (dataEnd - dataStart < static_cast<LONGLONG>(count * sizeof(uint16_t))) {
-        failed_ = true;
-        ShowStatus(Format("\nFITS file %s: the image holds fewer pixels than given\n",
-                          logicalPath_.c_str()));
+        Fail("not written: the image holds fewer pixels than given");
         return;
     }
     if constexpr (std::endian::native == std::endian::big) {
@@ -429,7 +462,12 @@ bool FitsOutput::Close() {
             Report(status_, "closing the file");
         }
         fptr_ = nullptr;
-        MoveIntoPlace();
+        // A file that failed anywhere is not given its name: nothing that
+        // looks finished may be incomplete. Its data are still with the caller.
+        if (failed_)
+            DropReservation();
+        else
+            MoveIntoPlace();
     }
     return !failed_;
 }

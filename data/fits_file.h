@@ -29,7 +29,7 @@ public:
     FitsOutput() = default;
     FitsOutput(const FitsOutput&) = delete;
     FitsOutput& operator=(const FitsOutput&) = delete;
-    ~FitsOutput();  // closes a file still open (a failed save)
+    ~FitsOutput();  // a file not closed with Close() is removed (a failed save)
 
     // Creates directory\name (logical path). A name already taken gets a
     // suffix and the status box says so; the name is created exclusively,
@@ -67,7 +67,13 @@ public:
     void Table(const char* extname, const std::vector<Column>& columns, long rows,
                const std::function<int(fitsfile*)>& write);
 
-    // Closes the file. False (reported) when anything failed on the way.
+    // The file is not to be kept (what it was to hold is incomplete): Close
+    // removes it.
+    void Discard() { failed_ = true; }
+
+    // Closes the file, flushes it to the disk and gives it its name, then
+    // flushes the folder. False (reported) when anything failed on the way:
+    // the file is then removed, so no file that looks finished is incomplete.
     bool Close();
 
     const std::string& path() const { return logicalPath_; }
@@ -75,7 +81,9 @@ public:
 
 private:
     void Report(int status, const std::string& what);
-    // Gives the written file its reserved name.
+    // Reports "FITS file <path> <text>" and marks the save failed.
+    void Fail(const std::string& text);
+    // Flushes the written file to the disk and gives it its reserved name.
     void MoveIntoPlace();
     // Removes the reserved name and the file being written (nothing created).
     void DropReservation();

@@ -9,6 +9,7 @@
 
 #include "data/fits_file.h"
 #include "data/save_timer.h"
+#include "platform/ui/ui.h"
 #include "platform/os/os.h"
 #include "state/instrument_state.h"
 #include "state/status.h"
@@ -36,12 +37,15 @@ constexpr CameraLine kLines[2] = {{'A', "6562.8", "CCD1 Wavenength(angstrom)"},
 // Refuses what cannot make an image; reports it. True when the save can go on.
 bool Acceptable(const char* what, int camera, int naxis1, int naxis2, int naxis3) {
     if (camera != 1 && camera != 2) {
-        ShowStatus(Format("\n%s not written: camera %d is neither camera\n", what, camera));
+        ShowWarning(Warning::Save,
+                    Format("\n%s not written: camera %d is neither camera\n", what, camera), 0);
         return false;
     }
     if (naxis1 < 1 || naxis2 < 1 || naxis3 < 1) {
-        ShowStatus(Format("\n%s of camera %d not written: image size %d x %d x %d\n", what, camera,
-                          naxis1, naxis2, naxis3));
+        ShowWarning(Warning::Save,
+                    Format("\n%s of camera %d not written: image size %d x %d x %d\n", what, camera,
+                           naxis1, naxis2, naxis3),
+                    0);
         return false;
     }
     return true;
@@ -113,14 +117,15 @@ std::string IsoUtc(int64_t microseconds) {
                   tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, int(microseconds % 1000000));
 }
 
-// One row per frame: what acquisition recorded of it.
+// One row per frame: what acquisition recorded of it. READ is false for a
+// frame the camera did not deliver: its plane holds zeros, not data.
 void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
     const long rows = long(frames.size());
     std::vector<int> number, step;
     std::vector<std::string> start;
     std::vector<double> exposure;
     std::vector<float> requested, ended;
-    std::vector<char> late, retaken;
+    std::vector<char> late, read, retaken;
     for (const FrameRecord& r : frames) {
         number.push_back(r.index + 1);
         start.push_back(IsoUtc(r.startUtcUs));
@@ -129,6 +134,7 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
         requested.push_back(r.positionRequested);
         ended.push_back(r.positionEnded);
         late.push_back(r.late ? 1 : 0);
+        read.push_back(r.read ? 1 : 0);
         retaken.push_back(r.retaken ? 1 : 0);
     }
     std::vector<char*> startText;
@@ -141,6 +147,7 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
                 {"POS_REQ", "1E", "um"},
                 {"POS_END", "1E", "um"},
                 {"LATE", "1L", ""},
+                {"READ", "1L", ""},
                 {"RETAKEN", "1L", ""}},
                rows, [&](fitsfile* f) {
                    int status = 0;
@@ -151,7 +158,8 @@ void FrameTable(FitsOutput& file, const std::vector<FrameRecord>& frames) {
                    ffpcle(f, 5, 1, 1, rows, requested.data(), &status);
                    ffpcle(f, 6, 1, 1, rows, ended.data(), &status);
                    ffpcll(f, 7, 1, 1, rows, late.data(), &status);
-                   ffpcll(f, 8, 1, 1, rows, retaken.data(), &status);
+                   ffpcll(f, 8, 1, 1, rows, read.data(), &status);
+                   ffpcll(f, 9, 1, 1, rows, retaken.data(), &status);
                    ffpkys(f, "TIMESYS", const_cast<char*>("UTC"), const_cast<char*>("EXPSTART is UTC"),
                           &status);
                    return status;
@@ -188,17 +196,42 @@ SaveResult Save(const Product& product, const ProductHeader& header, const Produ
     SettingsCards(file, header);
     bool complete = data.data != nullptr && data.available >= count;
     if (!complete && file.ok())
-        ShowStatus(Format("\nFITS file %s: camera %d%s %zu %s, not %zu; %s\n", file.path().c_str(),
-                          data.camera, product.holds, data.data ? data.available : 0,
-                          product.values, count, product.nothing));
+        ShowWarning(Warning::Save,
+                    Format("\nFITS file %s: camera %d%s %zu %s, not %zu; %s\n", file.path().c_str(),
+                           data.camera, product.holds, data.data ? data.available : 0,
+                           product.values, count, product.nothing),
+                    0);
     body(file, line, complete ? count : 0);
     if (header.frameTable && !header.frames.empty()) FrameTable(file, header.frames);
-    result.written = file.Close() && complete;
+    // A file without its frames is not kept: it would look like a product.
+    if (!complete) file.Discard();
+    result.written = file.Close();
     timer.ShowOnMainPanel();
+    if (result.written) ShowStatus("\nFile written: " + result.path + "\n");
     return result;
 }
 
 }  // namespace
+
+std::string SaveOrOfferAnother(const std::string& what, const std::string& directory,
+                               const std::function<SaveResult(const std::string&)>& save) {
+    SaveResult result = save(directory);
+    while (!result.written) {
+        ShowWarning(Warning::Save,
+                    Format("\nThe %s was not saved%s%s; its data stay in memory.\n", what.c_str(),
+                           result.path.empty() ? "" : " to ", result.path.c_str()));
+        std::string folder;
+        if (ui::DirSelectPopup(directory,
+                               "The " + what +
+                                   " was not saved: choose another folder for it (Cancel keeps "
+                                   "it in memory only)",
+                               &folder) != 1)
+            return "";
+        ShowStatus(Format("\nSaving the %s into %s\n", what.c_str(), folder.c_str()));
+        result = save(folder);
+    }
+    return result.path;
+}
 
 SaveResult SaveFits(const ProductHeader& header, const ProductData<uint16_t>& frames,
                     const std::string& directory) {
@@ -212,6 +245,7 @@ SaveResult SaveFits(const ProductHeader& header, const ProductData<uint16_t>& fr
                     file.Delete("COMMENT");
                     file.Delete("EXTEND");
                     ObservationCards(file, header);
+                    for (const std::string& text : header.closingComments) file.Comment(text);
                     // The frames go last, once the header is complete and cannot move them.
                     if (count > 0) file.Words(frames.data, count);
                 });

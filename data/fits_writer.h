@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct ProductHeader {
     std::string activeRegion, otherTarget;
     int telescopeX = 0, telescopeY = 0;
     int averagedFrames = 0;  // flat product: frames averaged at each grating angle
+    // COMMENT cards that close the observation file's primary header (a
+    // series stopped short says where it stopped).
+    std::vector<std::string> closingComments;
     // The frames of the product, one row each of the table after the
     // primary HDU (frame number = index + 1); no table when off or empty.
     bool frameTable = true;
@@ -60,9 +64,17 @@ struct SaveResult {
     std::string path;
 };
 
+// Saves a product with `save(folder)` into `directory`. When that fails the
+// observer is told, as a save warning naming `what` ("series of CCD 1") and
+// the file, and is offered another folder, as often as they like; the data
+// stay with the caller meanwhile. The path written, or "" when nothing was.
+std::string SaveOrOfferAnother(const std::string& what, const std::string& directory,
+                               const std::function<SaveResult(const std::string&)>& save);
+
 // Writes the series as "PELU_<UTC>_A.fts" or "..._B.fts" into `directory`,
 // a logical path without trailing separator. Shows the save time on the main
-// panel; failures are reported in the status box and in the result.
+// panel and the name of the file written in the status box; failures are
+// reported in the status box and in the result.
 SaveResult SaveFits(const ProductHeader& header, const ProductData<uint16_t>& frames,
                     const std::string& directory);
 

@@ -73,6 +73,24 @@ void Display3D_CCD(int axis, int index, int* max, int* min, int cameraHandle) {
     }
 }
 
+void DisplayArrivingSlice(int cameraHandle, int column, int arrived) {
+    Lock lock(DisplayMutex());
+    CameraSeries series;
+    if (!SeriesOfCamera(DisplayedCameraNumber(cameraHandle), &series) || !series.raw) return;
+    const int height = series.height;
+    if (arrived < 1 || arrived > series.frames || column < 0 || column >= series.width) return;
+    // One plane for the whole series, made at the first redraw and used by
+    // every later one: a scan redraws hundreds of times.
+    const size_t whole = size_t(series.frames) * size_t(height);
+    if (!state.planeDataCCD.owned() || state.planeDataCCD.size() != whole) {
+        state.planeDataCCD.Release();
+        if (!state.planeDataCCD.Own(whole)) return;
+    }
+    uint16_t* plane = state.planeDataCCD.OwnedData();
+    CopySlice(series.raw, series.width, height, arrived, column, plane);
+    ShowPlane(arrived, height, plane, nullptr, nullptr);
+}
+
 void Display3DFits(int axis, int index, int* max, int* min) {
     Lock lock(DisplayMutex());
     const FitsHeaderRecord& h = display.FitsHeader;

@@ -27,6 +27,10 @@ void SubtractBiasDark(uint16_t* plane, const uint16_t* biasDark, size_t count);
 // unknown handle, an index outside the series or a series buffer that is
 // missing or smaller than its geometry.
 void Display3D_CCD(int axis, int index, int* max, int* min, int cameraHandle);
+// The slice at `column` of a series being taken: the first `arrived` frames
+// of the camera's series (the frames not yet taken are neither read nor
+// shown), so the observer sees the scan build up.
+void DisplayArrivingSlice(int cameraHandle, int column, int arrived);
 // The same for the stored cube (pFitsData) into pusFitsData, unchanged.
 void Display3DFits(int axis, int index, int* max, int* min);
 

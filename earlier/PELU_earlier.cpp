@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
@@ -55,15 +56,50 @@ int CurrentCamera() {
     return current;
 }
 
-// Saves `frames` frames of the raw buffer when it holds them.
+// A fresh series of `frames` frames: no frame of the last one stays in the
+// buffer or its records, so a frame the camera fails to deliver holds zeros,
+// never an older frame.
+void StartSeries(int frames) {
+    const size_t count = size_t(earlierState.nhDim) * size_t(earlierState.nvDim) * size_t(frames);
+    if (count > 0 && count <= state.g_pRawData.size()) state.g_pRawData.Clear(count);
+    state.frames1.Start(frames);
+}
+
+// Saves `frames` frames of the raw buffer when it holds them. The file's
+// layout has no room to mark a frame the camera did not deliver: the
+// observer is told which frames of which file hold zeros instead of data.
 void SaveSeries(int frames, int cameraHandle) {
     const size_t count = size_t(earlierState.nhDim) * size_t(earlierState.nvDim) * size_t(frames);
     if (frames < 1 || count == 0 || count > state.g_pRawData.size()) {
         ShowStatus("\nNo frames to save: the camera is not configured for them.\n");
         return;
     }
-    SaveFits(earlierState.nhDim, earlierState.nvDim, frames, state.g_pRawData.get(),
-             state.g_fExpTime1, cameraHandle);
+    std::string file;
+    if (!SaveFits(earlierState.nhDim, earlierState.nvDim, frames, state.g_pRawData.get(),
+                  state.g_fExpTime1, cameraHandle, &file))
+        return;
+    // Frames the camera failed to read are counted here; frames the scan
+    // never requested were counted by the scan.
+    std::vector<bool> read(size_t(frames), false);
+    int failedReads = 0;
+    for (const FrameRecord& r : state.frames1.Records()) {
+        if (r.index < 0 || r.index >= frames) continue;
+        read[size_t(r.index)] = r.read;
+        if (!r.read) ++failedReads;
+    }
+    std::string unread;
+    int missing = 0;
+    for (int f = 0; f < frames; ++f) {
+        if (read[size_t(f)]) continue;
+        if (++missing <= 20) unread += (missing > 1 ? ", " : "") + std::to_string(f + 1);
+    }
+    if (missing > 20) unread += ", ...";
+    if (missing > 0)
+        ShowWarning(Warning::Frames,
+                    Format("\n%s: %d of %d frames hold zeros, not data: the camera did not "
+                           "deliver frame%s %s.\n",
+                           file.c_str(), missing, frames, missing == 1 ? "" : "s", unread.c_str()),
+                    failedReads);
 }
 
 struct CameraChoice {
@@ -136,6 +172,9 @@ int panel_proc(int panel, int, int event, void*, int, int) {
 
 int QuitCallback(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    // A temperature watch still waiting for the set point ends: the program
+    // quits only once the callback that started it has returned.
+    earlierState.temperatureStop = 1;
     if (state.CCD_status == kDeviceOn) {
         CamerasOff();  // frees the buffers as each camera closes
         state.CCD_status = kDeviceOff;
@@ -233,19 +272,39 @@ int LiveViewThread() {
 
 int cmdOK(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
+    if (state.CCD_status != kDeviceOn) {
+        ShowStatus(
+            "\nTake images not started: the camera is off. Switch it on (CCD switch), then "
+            "apply the settings (OK).\n");
+        return 0;
+    }
     const int current = CurrentCamera();
     if (earlierState.g_nNumberKinetics1 != 0) return 0;
     const int frames = state.g_nFrameNumber1;
+    const RunWarnings warnings;
     if (frames == 1) {
         ShowDisplayControls(true);
+        StartSeries(1);
         if (TakeFrame(0)) {
             DisplayCCDImage(earlierState.nhDim, earlierState.nvDim, 1);
             SaveSeries(1, current);
+        } else {
+            ShowWarning(
+                Warning::Frames,
+                "\nTake images: the camera did not deliver the frame; nothing was saved.\n");
         }
     } else if (frames >= 2) {
         ShowDisplayControls(false);
+        StartSeries(frames);
         for (int f = 0; f < frames; ++f)
-            if (!TakeFrame(f)) break;
+            if (!TakeFrame(f)) {
+                ShowWarning(Warning::Frames,
+                            Format("\nTake images stopped: the camera did not deliver frame %d "
+                                   "of %d.\n",
+                                   f + 1, frames),
+                            frames - f);
+                break;
+            }
     } else {
         state.threadparam = 0;
         ShowDisplayControls(true);
@@ -257,6 +316,7 @@ int cmdOK(int, int, int event, void*, int, int) {
             state.threadfunctionID = 0;
         }
     }
+    warnings.ShowSummary();
     return 0;
 }
 
@@ -269,17 +329,34 @@ int cmd_Run(int, int, int event, void*, int, int) {
         return 0;
     }
     const int current = CurrentCamera();
-    // Without a finished scan there are no frames to save or show.
-    if (ExecuteProgram() != 1) return 0;
+    // While the scan runs the window answers, Stop among the rest; what would
+    // start other work on the devices is held dimmed meanwhile.
+    const int main = state.mainPanel;
+    std::vector<ui::ControlRef> conflicts;
+    for (int control : {MAIN_RUN, MAIN_TAKE, MAIN_SETUP, MAIN_OPEN, MAIN_UPLOAD, MAIN_CCD_TOGGLE,
+                        MAIN_MOTOR_TOGGLE, MAIN_SETCOOLER, MAIN_FRAME, MAIN_BYTSCL_MIN,
+                        MAIN_BYTSCL_MAX})
+        conflicts.push_back({main, control});
+    state.runStop = 0;
+    const int hold = ui::HoldDimmed(conflicts);
     const int frames = state.g_nFrameNumber1;
-    SaveSeries(frames, current);
-    ShowDisplayControls(true);
-    DisplayCCDImage(earlierState.nhDim, earlierState.nvDim, frames);
+    const RunWarnings warnings;
+    StartSeries(frames);
+    // Without a finished scan there are no frames to save or show.
+    if (ExecuteProgram() == 1) {
+        SaveSeries(frames, current);
+        ShowDisplayControls(true);
+        DisplayCCDImage(earlierState.nhDim, earlierState.nvDim, frames);
+    }
+    warnings.ShowSummary();
+    ui::ReleaseHold(hold);
     return 0;
 }
 
 int cmdStop(int, int, int event, void*, int, int) {
-    if (event == ui::EVENT_COMMIT) state.threadparam = 1;
+    if (event != ui::EVENT_COMMIT) return 0;
+    state.threadparam = 1;
+    if (state.Scanning == 1) state.runStop = 1;  // the scan ends at its next poll
     return 0;
 }
 

@@ -202,6 +202,7 @@ int CCD_TurnOnOff(int, int, int event, void*, int, int) {
     const int main = state.mainPanel;
     if (state.CCD_status == kDeviceOn) {
         state.threadparam = 1;  // the live view acquires into the buffers freed here
+        earlierState.temperatureStop = 1;  // and the temperature watch reads the cameras
         ui::SetCtrlAttribute(main, MAIN_CCD_TOGGLE, ui::ATTR_LABEL_TEXT, "CCD Off");
         SetDimmed(main, MAIN_PICTURE, true);
         CamerasOff();
@@ -242,7 +243,7 @@ int CoolerOnOff(int panel, int control, int event, void*, int, int) {
             result = Sdk(CoolerOFF());
         }
         ShowStatus("\nCooler Off!\n");
-        if (result != DRV_SUCCESS) ShowStatus("\nError Switching Cooler Off!\n");
+        if (result != DRV_SUCCESS) ShowWarning(Warning::Device, "\nError Switching Cooler Off!\n");
     } else {
         SetDimmed(state.mainPanel, MAIN_SETPOINT, false);
         unsigned result = 0;
@@ -251,7 +252,7 @@ int CoolerOnOff(int panel, int control, int event, void*, int, int) {
             result = Sdk(CoolerON());
         }
         ShowStatus("\nCooler On!\n");
-        if (result != DRV_SUCCESS) ShowStatus("\nCould not switch cooler On!\n");
+        if (result != DRV_SUCCESS) ShowWarning(Warning::Device, "\nCould not switch cooler On!\n");
     }
     return 0;
 }
@@ -265,16 +266,24 @@ int setCooler(int, int, int event, void*, int, int) {
     }
     SetDimmed(state.mainPanel, MAIN_SETPOINT, false);
     const int setPoint = GetInt(state.mainPanel, MAIN_SETPOINT);
-    unsigned result = 0;
+    unsigned coolerOn = 0, result = 0;
     {
         CameraLock lock;
-        Sdk(CoolerON());
+        coolerOn = Sdk(CoolerON());
         result = Sdk(SetTemperature(setPoint));
     }
-    if (result == DRV_SUCCESS)
-        ShowStatus(Format("Temperature wanted on CCD Chip is %d\n", setPoint));
-    else
-        ShowStatus("\nCould not switch cooler On!\n");
+    // A cooler that did not switch on never reaches the set point: there is
+    // nothing to watch, and the set point is not said as if it were wanted.
+    if (coolerOn != DRV_SUCCESS || result != DRV_SUCCESS) {
+        ShowWarning(Warning::Device, "\nCould not switch cooler On!\n");
+        ui::MessagePopup(
+            "Error", Format("The camera refused to %s (error %u): the chip is not "
+                            "being cooled. Check that the camera is on and answers.",
+                            coolerOn != DRV_SUCCESS ? "switch its cooler on" : "take the set point",
+                            coolerOn != DRV_SUCCESS ? coolerOn : result));
+        return 0;
+    }
+    ShowStatus(Format("Temperature wanted on CCD Chip is %d\n", setPoint));
     earlierState.temperatureStop = 0;
     int id = 0;
     if (ui::ScheduleThreadFunction(TemperatureWatch, &id) >= 0) {

@@ -37,7 +37,18 @@ uint16_t PhysicalSample(int16_t stored, double bzero, double bscale) {
     return static_cast<uint16_t>(v);
 }
 
-bool KeyIs(const char* card, const char* key9) { return std::strncmp(card, key9, 9) == 0; }
+// The card's first 8 columns as one word: a key is told by one comparison,
+// not a string comparison per card and key.
+uint64_t KeyWord(const char* card) {
+    uint64_t word;
+    std::memcpy(&word, card, sizeof word);
+    return word;
+}
+
+// "NAXIS1  =": the key's 8 columns and the "=" in column 9.
+bool KeyIs(const char* card, const char* key9) {
+    return card[8] == key9[8] && KeyWord(card) == KeyWord(key9);
+}
 
 // The integer a card value begins with (blanks before it skipped), as "%d"
 // reads it. A value without digits leaves the default; one beyond int reads
@@ -112,26 +123,54 @@ bool WriteAll(int fd, const void* bytes, size_t size) {
 
 enum class Written { kDone, kNameTaken, kFailed };
 
-// Creates `host` exclusively (an existing file is never opened) and writes
-// header and data into it. A failure after the creation removes the part
-// written. `error` receives the reason of a failure.
+// Flushes the folder holding `host` to the disk, so that a new name in it is
+// there too.
+bool SyncFolderOf(const std::string& host) {
+    const std::string folder = std::filesystem::path(host).parent_path().string();
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+// Reserves `host` by creating it exclusively (an existing file is never
+// opened), writes header and data under a temporary name beside it, flushes
+// them to the disk and only then gives them the reserved name: a file of
+// that name is always complete. A failure removes both. `error` receives the
+// reason of a failure.
 Written WriteNewFile(const std::string& host, const std::array<char, kFitsBlock>& header,
                      const std::vector<unsigned char>& data, std::string* error) {
-    const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    const int reserved = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (reserved < 0) {
         if (errno == EEXIST) return Written::kNameTaken;
         *error = std::strerror(errno);
         return Written::kFailed;
     }
-    bool ok = WriteAll(fd, header.data(), header.size()) && WriteAll(fd, data.data(), data.size());
+    ::close(reserved);
+    const std::filesystem::path path(host);
+    const std::string part =
+        (path.parent_path() / ("." + path.filename().string() + ".part")).string();
+    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && WriteAll(fd, header.data(), header.size()) &&
+              WriteAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
     int savedErrno = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
         ok = false;
         savedErrno = errno;
     }
-    if (ok) return Written::kDone;
+    if (ok && ::rename(part.c_str(), host.c_str()) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (ok) {
+        SyncFolderOf(host);
+        return Written::kDone;
+    }
     *error = std::strerror(savedErrno);
-    ::unlink(host.c_str());  // no half file left to be mistaken for data
+    // No half file left to be mistaken for data.
+    ::unlink(part.c_str());
+    ::unlink(host.c_str());
     return Written::kFailed;
 }
 
@@ -151,7 +190,8 @@ bool WriteFitsFile(const std::string& logicalPath, int width, int height, int fr
                    const uint16_t* samples, float exposureSeconds, int cameraHandle,
                    const os::UtcTime& time, std::string* writtenPath) {
     auto fail = [&](const std::string& path, const std::string& reason) {
-        ShowStatus(Format("\nFITS file %s not written: %s\n", path.c_str(), reason.c_str()));
+        ShowWarning(Warning::Save,
+                    Format("\nFITS file %s not written: %s\n", path.c_str(), reason.c_str()));
         return false;
     };
     if (width <= 0 || height <= 0 || frames <= 0 || samples == nullptr)
@@ -195,10 +235,26 @@ bool WriteFitsFile(const std::string& logicalPath, int width, int height, int fr
 }
 
 int SaveFits(int width, int height, int frames, const uint16_t* samples, float exposureSeconds,
-             int cameraHandle) {
+             int cameraHandle, std::string* writtenPath) {
     const os::UtcTime now = os::UtcNow();
-    WriteFitsFile(FitsFileName(now, cameraHandle), width, height, frames, samples,
-                  exposureSeconds, cameraHandle, now);
+    const std::string name = FitsFileName(now, cameraHandle);
+    std::string path = name;
+    // A failed save offers another folder, as often as the observer likes;
+    // the samples stay with the caller until one has succeeded.
+    while (!WriteFitsFile(path, width, height, frames, samples, exposureSeconds, cameraHandle, now,
+                          writtenPath)) {
+        std::string folder;
+        if (ui::DirSelectPopup("",
+                               Format("%s was not saved: choose another folder for it "
+                                      "(Cancel keeps the frames in memory only)",
+                                      path.c_str()),
+                               &folder) != 1) {
+            ShowStatus("\n" + name + " is in memory only.\n");
+            return 0;
+        }
+        path = folder + "\\" + name;
+        ShowStatus("\nSaving " + name + " into " + folder + "\n");
+    }
     return 1;
 }
 
@@ -210,27 +266,36 @@ void ByteChange(void* buffer, size_t lengthInBytes) {
 FitsKeys ParseFitsHeader(const char* block) {
     FitsKeys keys;
     for (int card = 0; card < kFitsBlock / kFitsCard; ++card) {
-        char text[kFitsCard + 1] = {};
-        std::memcpy(text, block + card * kFitsCard, kFitsCard);
-        if (std::strncmp(text, "END     ", 8) == 0) {
+        const char* text = block + card * kFitsCard;
+        if (KeyWord(text) == KeyWord("END     ")) {
             keys.hasEnd = true;
             break;
         }
-        const char* value = text + 9;
+        // Every key read here has "=" in column 9: other cards are passed
+        // over without a closer look.
+        if (text[8] != '=' || (text[0] != 'B' && text[0] != 'N')) continue;
+        int* integer = nullptr;
+        double* number = nullptr;
         if (KeyIs(text, "BITPIX  ="))
-            ReadInt(value, &keys.BITPIX);
+            integer = &keys.BITPIX;
         else if (KeyIs(text, "NAXIS   ="))
-            ReadInt(value, &keys.NAXIS);
+            integer = &keys.NAXIS;
         else if (KeyIs(text, "NAXIS1  ="))
-            ReadInt(value, &keys.NAXIS1);
+            integer = &keys.NAXIS1;
         else if (KeyIs(text, "NAXIS2  ="))
-            ReadInt(value, &keys.NAXIS2);
+            integer = &keys.NAXIS2;
         else if (KeyIs(text, "NAXIS3  ="))
-            ReadInt(value, &keys.NAXIS3);
+            integer = &keys.NAXIS3;
         else if (KeyIs(text, "BZERO   ="))
-            ReadDouble(value, &keys.BZERO);
+            number = &keys.BZERO;
         else if (KeyIs(text, "BSCALE  ="))
-            ReadDouble(value, &keys.BSCALE);
+            number = &keys.BSCALE;
+        if (!integer && !number) continue;
+        // The value, from column 10 to the end of the card, as a C string.
+        char value[kFitsCard - 9 + 1] = {};
+        std::memcpy(value, text + 9, kFitsCard - 9);
+        if (integer) ReadInt(value, integer);
+        if (number) ReadDouble(value, number);
     }
     return keys;
 }
@@ -280,9 +345,17 @@ std::string ConvertSamples(const unsigned char* raw, FitsImage* image) {
     } catch (const std::bad_alloc&) {
         return "not enough memory for its data.";
     }
+    uint16_t* samples = image->samples.data();
+    // This program's own files (BZERO 32768, BSCALE 1) need no arithmetic:
+    // the stored word with its top bit flipped is the sample.
+    if (k.BZERO == 32768.0 && k.BSCALE == 1.0) {
+        for (size_t i = 0; i < count; ++i)
+            samples[i] = static_cast<uint16_t>((raw[2 * i] << 8 | raw[2 * i + 1]) ^ 0x8000);
+        return "";
+    }
     for (size_t i = 0; i < count; ++i) {
         const auto stored = static_cast<int16_t>(uint16_t(raw[2 * i] << 8 | raw[2 * i + 1]));
-        image->samples[i] = PhysicalSample(stored, k.BZERO, k.BSCALE);
+        samples[i] = PhysicalSample(stored, k.BZERO, k.BSCALE);
     }
     return "";
 }

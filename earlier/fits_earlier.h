@@ -30,14 +30,19 @@ std::array<char, kFitsBlock> FitsHeaderBlock(int width, int height, int frames,
                                              const os::UtcTime& time);
 
 // Writes width x height x frames samples into FitsFileName(now, handle) in
-// the working directory (see WriteFitsFile). Returns 1 whatever happens.
+// the working directory (see WriteFitsFile). When that fails the observer is
+// offered to save the file into another folder. Returns 1 when a file was
+// written (its logical path in `writtenPath`), 0 when the samples are in
+// memory only.
 int SaveFits(int width, int height, int frames, const uint16_t* samples, float exposureSeconds,
-             int cameraHandle);
+             int cameraHandle, std::string* writtenPath = nullptr);
 // Writes the file as `logicalPath` or, when that name is taken, as
 // name_1.fts, name_2.fts, ...: the file is created exclusively, so an
 // existing file is never replaced, also when another program creates the
-// same name at the same moment. Every failure is reported in the status box
-// with the file name, and a file that failed halfway is removed. True when
+// same name at the same moment. The file is written under a temporary name,
+// flushed to the disk and renamed when complete. Every failure is reported
+// in the status box with the file name, and a file that failed halfway is
+// removed. True when
 // the whole file was written; `writtenPath` then receives its name.
 bool WriteFitsFile(const std::string& logicalPath, int width, int height, int frames,
                    const uint16_t* samples, float exposureSeconds, int cameraHandle,

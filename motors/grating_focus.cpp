@@ -162,7 +162,7 @@ void WaitForGratingMove() {
                               kGratingMoveTimeout));
             return;
         }
-        os::Delay(DelayTime);
+        ui::DelayWithEvents(DelayTime);
     }
 }
 
@@ -279,7 +279,7 @@ int MotorDisconnect() {
     const std::string text =
         "The motor controller did not confirm the close of its link. Switch the controller "
         "off and on before the next use.";
-    ShowStatus("\n" + text + "\n");
+    ShowWarning(Warning::Device, "\n" + text + "\n");
     ui::MessagePopup("Error", text);
     return 0;
 }
@@ -298,9 +298,9 @@ int DriveDisable() {
 
 int InitMotor() {
     Send("SETUP:");
-    os::Delay(20 * DelayTime);
+    ui::DelayWithEvents(20 * DelayTime);
     Send("HOMING:");
-    os::Delay(5.0);
+    ui::DelayWithEvents(5.0);
     Send("PSET0,0,0,0:");
     Send("PESET0,0,0,0:");
     motorState.MotorPos1E = 0;

@@ -120,6 +120,7 @@ RepairResult RepairOffStepFrames(const ScanGeometry& scan, int handle, int takeM
     RepairResult result;
     const std::vector<FrameLog*> logs = LogsOfScan(handle, takeMode);
     if (logs.empty()) return result;
+    result.checked = true;
     std::vector<int> offSteps;
     for (int step = 1; step <= scan.frames; ++step)
         if (OffPlace(logs, scan, step)) offSteps.push_back(step);
@@ -137,10 +138,11 @@ RepairResult RepairOffStepFrames(const ScanGeometry& scan, int handle, int takeM
         }
         if (inPlace) ++result.retaken;
         if (!reachable) {
-            ShowStatus(
-                Format("\nThe stage did not reach step %d to take its frame again: the "
-                       "frames still off their step stay flagged late.\n",
-                       step));
+            ShowWarning(Warning::Frames,
+                        Format("\nThe stage did not reach step %d to take its frame again: the "
+                               "frames still off their step stay flagged late.\n",
+                               step),
+                        0);
             break;
         }
     }

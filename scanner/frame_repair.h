@@ -39,6 +39,7 @@ bool TakenInPlace(const FrameRecord& record, const FramePlace& place);
 struct RepairResult {
     int offStep = 0;  // frames found exposed off their place
     int retaken = 0;  // of them, taken again in place
+    bool checked = false;  // false: the scan kept no frame records to check
 };
 
 // Checks the records of the cameras the scan used (the camera of `handle`

@@ -102,16 +102,10 @@ double InstrumentSeconds() {
     return static_cast<double>(count) / static_cast<double>(frequency);
 }
 
-// The observer's Stop, or the program being quit, ends a scan. Only the
-// thread that dispatches the user's events can see them: there the events
-// queued meanwhile are dispatched, as the run does between repetitions.
-bool ScanStopRequested() {
-    if (!ui::IsDispatchThread()) return false;
-    int panel = 0, control = 0;
-    if (ui::GetUserEvent(0, &panel, &control) == ui::EVENT_COMMIT)
-        return panel == state.mainPanel && control == MAIN_STOP;
-    return ui::QuitRequested();
-}
+// The observer's Stop, or the program being quit, ends a scan.
+bool ScanStopRequested() { return state.runStop != 0 || ui::QuitRequested(); }
+
+ScanPollHook g_pollHook = nullptr;
 
 // The frame requests of one scan. A scan position is signalled once, in
 // order, and only when the previous request has been served, so that no
@@ -224,10 +218,12 @@ class ScanPriority {
 };
 
 // Waits until the monitoring thread has served the pending request. False
-// when it does not within the limit or the connection ends.
+// when it does not within the limit or the connection ends. The window
+// answers meanwhile.
 bool WaitForFrameTaken() {
-    return state.take.WaitFor(0, TimeLimitMs(kLastFrameWaitSeconds),
-                              [] { return state.PmacAccessible == 0; });
+    ui::WaitWithEvents([] { return state.take == 0 || state.PmacAccessible == 0; },
+                       kLastFrameWaitSeconds, 5.0);
+    return state.take == 0;
 }
 
 }  // namespace
@@ -296,12 +292,12 @@ void OpenScript(const std::string& path) {
         return;
     }
     const std::string host = os::HostPath(path);
-    os::Delay(1.0);
+    ui::DelayWithEvents(1.0);
     int downloaded = 0;
     WithController([&] {
         downloaded = DeviceDownload(dwDevice, nullptr, nullptr, nullptr, host.c_str(), 1, 1, 1, 1);
     });
-    os::Delay(1.0);
+    ui::DelayWithEvents(1.0);
     if (downloaded != 0) {
         g_programNotReady.clear();
         ShowStatus("\nDevice Download Success\n");
@@ -362,16 +358,19 @@ int ExecuteProgram(int cameraHandle, int) {
             cutShort = true;
             break;
         }
+        if (g_pollHook) g_pollHook(requests.Signalled(), requests.Frames());
         if (InstrumentSeconds() - started > limit) {
-            ShowStatus(Format("\nScan ended: the scan program did not end within %.0f s; the "
-                              "stage is halted; the frames taken are kept.\n",
-                              limit));
+            ShowWarning(Warning::Device,
+                        Format("\nScan ended: the scan program did not end within %.0f s; the "
+                               "stage is halted; the frames taken are kept.\n",
+                               limit));
             cutShort = true;
             break;
         }
-        os::Sleep(g_fScanPollPauseMs);
+        ui::DelayWithEvents(g_fScanPollPauseMs / 1000.0);
     }
-    if (!answering) ShowStatus("\nThe scanner stopped answering: the scan is cut short.\n");
+    if (!answering)
+        ShowWarning(Warning::Device, "\nThe scanner stopped answering: the scan is cut short.\n");
     if (cutShort) {
         // Abort the motion program: the stage stops where it is.
         std::string ignored;
@@ -388,7 +387,7 @@ int ExecuteProgram(int cameraHandle, int) {
         if (mode == 1) requests.PollStroke(true);
         served = WaitForFrameTaken();
     }
-    if (!served) ShowStatus("\nThe last frame of the scan was not taken.\n");
+    if (!served) ShowWarning(Warning::Frames, "\nThe last frame of the scan was not taken.\n");
 
     // Frames exposed off their step are taken again at it, the stage
     // standing there, before the run saves the series.
@@ -400,26 +399,46 @@ int ExecuteProgram(int cameraHandle, int) {
                             served && answering && !cutShort, ScanStopRequested);
     g_nOffStepFrames = repair.offStep;
     g_nRetakenFrames = repair.retaken;
+    // Frames still off their step after the repair are the ones the data
+    // holds wrong: those stand out and count; a late frame taken again at
+    // its step is said, not counted. Without records to check, every late
+    // frame counts.
+    const int stillOffStep =
+        repair.checked ? repair.offStep - repair.retaken : requests.Late();
     g_nLateFrames = requests.Late();
     g_nMissingFrames = requests.Missing();
+    g_nStepsTaken = requests.Signalled();
+    if (g_pollHook) g_pollHook(requests.Signalled(), requests.Frames());
     if (requests.Missing() > 0)
-        ShowStatus(Format("\n%d of %d frames of the scan were not taken.\n", requests.Missing(),
-                          requests.Frames()));
+        ShowWarning(Warning::Frames,
+                    Format("\n%d of %d frames of the scan were not taken.\n", requests.Missing(),
+                           requests.Frames()),
+                    requests.Missing());
     if (requests.Late() > 0)
-        ShowStatus(Format("\n%d of %d frames were taken after the stage had left their "
-                          "position.\n",
-                          requests.Late(), requests.Signalled()));
-    if (repair.offStep > 0)
-        ShowStatus(
+    if (requests.Late() > 0) {
+        const std::string late = Format("\n%d of %d frames were taken after the stage had left "
+                                        "their position.\n",
+                                        requests.Late(), requests.Signalled());
+        if (!repair.checked) ShowWarning(Warning::Frames, late, requests.Late());
+        else if (stillOffStep > 0) ShowWarning(Warning::Frames, late, 0);
+        else ShowStatus(late);
+    }
+    if (repair.offStep > 0) {
+        const std::string retaken =
             Format("\n%d of %d frames were exposed off their step; %d of them were taken "
                    "again with the stage standing at their step.\n",
-                   repair.offStep, requests.Frames(), repair.retaken));
+                   repair.offStep, requests.Frames(), repair.retaken);
+        if (stillOffStep > 0) ShowWarning(Warning::Frames, retaken, stillOffStep);
+        else ShowStatus(retaken);
+    }
 
     state.Scanning = 0;
     if (cutShort) return 0;
     ShowStatus(CurrentScannerEdition().scanFinished);
     return 1;
 }
+
+void SetScanPollHook(ScanPollHook whilePolling) { g_pollHook = whilePolling; }
 
 void ResetScanProgram() {
     g_programNotReady.clear();

@@ -249,9 +249,9 @@ void CloseDevice() {
         bDriverOpen = DeviceClose(dwDevice) == 0 ? 1 : 0;
         ShowStatus(Format("Device is Closed! %d \n ", bDriverOpen.load()));
         if (bDriverOpen != 0)
-            ShowStatus(
-                "\nThe scanner controller did not confirm the close; the program no "
-                "longer uses it. Switch the controller off and on before the next use.\n");
+            ShowWarning(Warning::Device,
+                        "\nThe scanner controller did not confirm the close; the program no "
+                        "longer uses it. Switch the controller off and on before the next use.\n");
     }
     if (h_PmacLib != nullptr) FreeLink();
     state.Scanner_status = kDeviceOff;
@@ -277,15 +277,15 @@ void ampon_timer() {
                     "The scanner controller did not answer the amplifier check (m139, m138): "
                     "the stage is not homed. Check the controller's power and cable, then "
                     "switch the scanner off and on again.";
-                ShowStatus("\n" + text + "\n");
+                ShowWarning(Warning::Device, "\n" + text + "\n");
                 ui::MessagePopup("Error", text);
                 break;
             }
             if (m139 == '0' || m138 == '1') {  // the amplifier has no power
                 StopAmpTimer();
-                ShowStatus(
-                    "\nAmp is not powered: the stage cannot be homed and no scan can run. "
-                    "Check the amplifier's power switch and its cable to the stage.\n");
+                ShowWarning(Warning::Device,
+                            "\nAmp is not powered: the stage cannot be homed and no scan can run. "
+                            "Check the amplifier's power switch and its cable to the stage.\n");
                 ui::MessagePopup("Error", "Amp is not powered.");
                 break;
             }
@@ -402,6 +402,7 @@ void ResetScanner() {
     g_nMissingFrames = 0;
     g_nOffStepFrames = 0;
     g_nRetakenFrames = 0;
+    g_nStepsTaken = 0;
     g_shown = Shown{};
     g_edition = kDefaultEdition;
     {

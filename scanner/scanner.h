@@ -33,6 +33,9 @@ inline std::atomic<int> g_nMissingFrames{0};
 // taken again at their step before the scan ended.
 inline std::atomic<int> g_nOffStepFrames{0};
 inline std::atomic<int> g_nRetakenFrames{0};
+// Scan positions of the last scan whose frames were requested: all of them
+// after a complete scan, fewer after one that was stopped or cut short.
+inline std::atomic<int> g_nStepsTaken{0};
 
 // Controller counts per stage unit (the position display divides by it).
 inline constexpr double kCountsPerUnit = 10.0;
@@ -148,10 +151,15 @@ void OpenScript(const std::string& path);
 // camera and the take mode it scans for; the monitoring thread decides by
 // `pelu_take_mode` which cameras take the frames.
 // A scan ends early, returning 0 with the stage halted and the frames taken
-// left in place, when the observer presses Stop or quits (seen when called
-// on the thread that dispatches events), or when the program runs past
-// twice its own duration plus 30 s (an hour when that is unknown).
+// left in place (g_nStepsTaken of them), when the observer presses Stop or
+// quits (`runStop`), or when the program runs past twice its own duration
+// plus 30 s (an hour when that is unknown).
+// Its waits dispatch the user's events when called on the dispatch thread,
+// so the window answers during the scan; `whilePolling`, when set, is called
+// after every poll with the steps signalled so far and the steps planned.
 int ExecuteProgram(int cameraHandle = 0, int takeMode = 0);
+using ScanPollHook = void (*)(int stepsSignalled, int stepsPlanned);
+void SetScanPollHook(ScanPollHook whilePolling);
 
 // ---- quick gather ----------------------------------------------------------------
 

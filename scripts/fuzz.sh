@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang's libFuzzer (AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for a given time on its seed
-# corpus; prints executions per second and findings per target.
+# corpus; prints executions per second (wall clock and per processor second)
+# and findings per target.
 #   scripts/fuzz.sh [seconds per target, default 60] [target ...]
 # Without clang it says so and does nothing. Crashing inputs are kept in
 # build-fuzz/findings/<target>/.
@@ -48,12 +49,19 @@ for t in "${targets[@]}"; do
   cp -n "$seeds/$t"/* "$corpus"/ 2>/dev/null || true
   log="$build/findings/$t.log"
   set +e
-  (cd "$findings" && ASAN_OPTIONS=detect_leaks=0 "$build/fuzz/${t}_fuzz" "$corpus" \
+  # The processor time the fuzzer used: on a busy machine executions per
+  # processor second say what the harness costs, executions per second
+  # (wall clock) what the machine gave it.
+  TIMEFORMAT='%U %S'
+  { time (cd "$findings" && ASAN_OPTIONS=detect_leaks=0 "$build/fuzz/${t}_fuzz" "$corpus" \
       -max_total_time="$seconds" -max_len="${max_len[$t]:-8192}" -print_final_stats=1 \
-      -timeout=10 >"$log" 2>&1)
+      -timeout=10 >"$log" 2>&1) ; } 2>"$build/findings/$t.cpu"
   set -e
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+  cpu=$(awk '{ print $1 + $2 }' "$build/findings/$t.cpu")
+  per_cpu=$(awk -v r="${runs:-0}" -v c="$cpu" 'BEGIN { if (c > 0) printf "%d", r / c; else print "?" }')
   found=$(find "$findings" -maxdepth 1 -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
-  printf 'fuzz: %-13s %12s executions  %8s exec/s  %3d findings\n' "$t" "${runs:-?}" "${rate:-?}" "$found"
+  printf 'fuzz: %-13s %12s executions  %8s exec/s  %8s exec per CPU s  %3d findings\n' \
+    "$t" "${runs:-?}" "${rate:-?}" "$per_cpu" "$found"
 done

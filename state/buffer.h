@@ -72,6 +72,8 @@ public:
         referredSize_ = 0;
     }
     const T* get() const { return owned_ ? owned_.get() : referred_; }
+    // The memory it owns, to be written again; null when it refers.
+    T* OwnedData() { return owned_ ? owned_.get() : nullptr; }
     size_t size() const { return owned_ ? owned_.size() : referredSize_; }
     bool owned() const { return static_cast<bool>(owned_); }
     explicit operator bool() const { return get() != nullptr; }

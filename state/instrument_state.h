@@ -71,6 +71,10 @@ struct InstrumentState {
     std::atomic<float> scanpos{0.0f};
     std::atomic<int> Scanner_InPosition{0};
     std::atomic<int> Scanning{0};
+    // 1 once the observer pressed Stop (or quit) during a run: a scan ends at
+    // its next poll with the frames taken so far, and the run stops after
+    // saving them. Each run starts with 0.
+    std::atomic<int> runStop{0};
     std::atomic<int> threadparam{-1};      // live view runs while 0
     std::atomic<int> threadfunctionID{0};  // thread-pool id of the live view, 0 = none
     std::atomic<int> DataSource{0};        // 1 camera data shown, 0 a stored file
@@ -110,6 +114,11 @@ struct InstrumentState {
 
     // ---- display
     int colortable[256] = {};  // palette of the picture, 0x00RRGGBB; a grey ramp once filled
+
+    // ---- what the observer must not miss, counted since the program started
+    std::atomic<int> warnedFrames{0};   // frames taken late or missing
+    std::atomic<int> warnedSaves{0};    // products that did not reach the disk
+    std::atomic<int> warnedDevices{0};  // device faults
 
     // ---- other shared values
     int CurrentSelect_Wv = 0;

@@ -124,6 +124,7 @@ std::string ObservingLogPath() {
 }
 
 void LogStatusText(const std::string& text) { WriteLines("status ", text); }
+void LogWarningText(const std::string& text) { WriteLines("WARNING", text); }
 
 void LogControllerCommand(const char* device, const std::string& command,
                           const std::string& reply, bool answered) {

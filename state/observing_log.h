@@ -20,6 +20,8 @@ std::string ObservingLogPath();
 
 // A text the status box shows (one log line per line of text).
 void LogStatusText(const std::string& text);
+// A text the status box shows as a warning.
+void LogWarningText(const std::string& text);
 // A command to a controller ("scanner", "motor") and its reply; `answered`
 // false when the controller gave none.
 void LogControllerCommand(const char* device, const std::string& command,

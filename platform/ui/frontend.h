@@ -35,6 +35,12 @@ struct TableColumn {
     int precision = -1;  // decimals shown for doubles; -1: as many as the value needs
 };
 
+// Part of a text box's text shown in the warning colour: bytes [begin, end).
+struct TextMark {
+    size_t begin = 0;
+    size_t end = 0;
+};
+
 // Which panel edges a control keeps its distance to when a resizable panel
 // changes size (docs/resources.md, "anchor"). Left and right together: the
 // control takes the extra width; right alone: it moves with the right edge.
@@ -81,6 +87,8 @@ struct ControlState {
     // Graph
     std::vector<Plot> plots;
     std::string xLabel, yLabel;
+    // TextBox: the parts written as warnings, in order
+    std::vector<TextMark> warnings;
     // Timer
     bool timerEnabled = false;
     double interval = 1.0;
@@ -150,6 +158,7 @@ struct FileRequest {
     std::string patternList;
     std::string title;
     bool save = false;
+    bool folder = false;  // a folder is asked for, not a file
 };
 
 class FrontEnd {
@@ -159,6 +168,12 @@ public:
     virtual void ModelChanged() = 0;
     // Modal popups, called on the dispatch thread; they return when answered.
     virtual void ShowMessage(const std::string& title, const std::string& text) = 0;
+    // A message shown while long work runs: the dispatch thread does not
+    // wait for the observer to dismiss it (the work below it on the stack
+    // would stand still meanwhile). By default as ShowMessage.
+    virtual void ShowMessageWithoutWaiting(const std::string& title, const std::string& text) {
+        ShowMessage(title, text);
+    }
     virtual bool AskConfirm(const std::string& title, const std::string& text) = 0;
     // The chosen path, or nothing when cancelled.
     virtual std::optional<std::string> AskFile(const FileRequest& request) = 0;

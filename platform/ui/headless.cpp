@@ -41,7 +41,11 @@ std::optional<std::string> HeadlessFrontEnd::AskFile(const FileRequest& request)
             fileAnswers_.pop_front();
         }
     }
-    Record({PopupRecord::Kind::File, request.title, request.patternList, answer.value_or("")});
+    if (request.folder)
+        Record({PopupRecord::Kind::Folder, request.title, request.defaultDirectory,
+                answer.value_or("")});
+    else
+        Record({PopupRecord::Kind::File, request.title, request.patternList, answer.value_or("")});
     return answer;
 }
 

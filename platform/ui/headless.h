@@ -16,10 +16,10 @@
 namespace ui {
 
 struct PopupRecord {
-    enum class Kind { Message, Confirm, File };
+    enum class Kind { Message, Confirm, File, Folder };
     Kind kind = Kind::Message;
     std::string title;
-    std::string text;    // message text, or the file request's pattern list
+    std::string text;    // message text, the file request's pattern list, or the folder offered
     std::string answer;  // "ok", "yes"/"no", the chosen path or "" (cancelled)
 };
 
@@ -32,9 +32,9 @@ public:
     void ScreenSize(int* height, int* width) override;
     bool Screenshot(int panel, const std::string& pngPath, std::string* error) override;
 
-    // Answers for the next file dialogs (nothing = cancel) and confirmations,
-    // used in order. An unanswered file dialog is cancelled, an unanswered
-    // confirmation answered "yes".
+    // Answers for the next file or folder dialogs (nothing = cancel) and
+    // confirmations, used in order. An unanswered file or folder dialog is
+    // cancelled, an unanswered confirmation answered "yes".
     void QueueFileAnswer(std::optional<std::string> path);
     void QueueConfirmAnswer(bool yes);
 

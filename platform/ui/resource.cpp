@@ -97,7 +97,7 @@ const std::map<std::string, CtrlType>& ControlTypes() {
         {"tree", CtrlType::Tree},         {"table", CtrlType::Table},
         {"tab", CtrlType::Tab},           {"picture", CtrlType::Picture},
         {"graph", CtrlType::Graph},       {"timer", CtrlType::Timer},
-        {"decoration", CtrlType::Decoration},
+        {"decoration", CtrlType::Decoration}, {"progressbar", CtrlType::ProgressBar},
     };
     return types;
 }
@@ -211,6 +211,14 @@ ControlTemplate ParseControl(const json& object, const std::string& where) {
             s.offText = GetString(object, "off_text", here);
             if (object.contains("on_color"))
                 s.onColor = ParseColor(GetString(object, "on_color", here), here);
+            break;
+        case CtrlType::ProgressBar:
+            s.indicator = true;
+            s.valueType = ValueType::Double;
+            s.value = GetDouble(object, "value", here, 0.0);
+            s.minValue = GetDouble(object, "min", here, 0.0);
+            s.maxValue = GetDouble(object, "max", here, 100.0);
+            if (s.minValue >= s.maxValue) Fail(here, "\"min\" must be below \"max\"");
             break;
         case CtrlType::Numeric:
         case CtrlType::Slider: {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,6 +44,10 @@ struct Control {
     // Timers
     Clock::time_point nextTick{};
     bool tickPending = false;
+    // Holds of long work (HoldDimmed): while any is in force the control
+    // shows dimmed and `ownDimmed` keeps what the program set.
+    int holds = 0;
+    bool ownDimmed = false;
 };
 
 struct Panel {
@@ -51,10 +56,21 @@ struct Panel {
     PanelCallbackPtr callback = nullptr;
 };
 
+struct HeldItem {
+    int holds = 0;
+    bool ownDimmed = false;
+};
+
 struct MenuBar {
     MenuBarState s;
     std::string name;
     std::map<int, MenuCallbackPtr> callbacks;
+    std::map<int, HeldItem> held;  // items under a hold of long work
+};
+
+struct Hold {
+    std::vector<ControlRef> controls;
+    std::vector<MenuItemRef> items;
 };
 
 struct QueuedEvent {
@@ -66,6 +82,9 @@ struct QueuedEvent {
     int data1 = 0, data2 = 0;
     std::function<void()> call;
     uint64_t seq = 0;
+    // A tick the timer thread queued (not one a script or test posted): it
+    // is dropped if its timer was switched off while it waited.
+    bool automaticTick = false;
 };
 
 struct PoolEntry {
@@ -83,6 +102,8 @@ struct Runtime {
     std::map<int, Panel> panels;
     std::map<int, MenuBar> menuBars;
     std::map<int, std::shared_ptr<const PictureImage>> bitmaps;
+    std::map<int, Hold> holds;
+    int nextHold = 1;
     std::vector<int> displayOrder;  // panels in the order they were first shown
     std::string statusBoxName;
     int statusPanel = 0, statusControl = 0;
@@ -102,6 +123,9 @@ struct Runtime {
     uint64_t postedSeq = 0;
     uint64_t dispatchedSeq = 0;
     bool dispatcherIdle = false;
+    // The last event dispatched when the dispatcher last went idle: every
+    // event up to it has been dealt with (its callback returned or waits).
+    uint64_t idleSeq = 0;
     bool quitRequested = false;
     int quitCode = 0;
     int runDepth = 0;
@@ -129,6 +153,8 @@ Runtime& R() {
 }
 
 thread_local std::string lastLoadError;
+// True on the threads of the thread pool: they never take the dispatch role.
+thread_local bool t_poolThread = false;
 
 // ---- model helpers (call with modelMutex held) --------------------------------------------
 
@@ -205,7 +231,8 @@ int ChangePanel(int panel, F change) {
 }
 
 bool IsNumeric(const ControlState& s) {
-    return s.type == CtrlType::Numeric || s.type == CtrlType::Slider;
+    return s.type == CtrlType::Numeric || s.type == CtrlType::Slider ||
+           s.type == CtrlType::ProgressBar;
 }
 bool IsText(const ControlState& s) {
     return s.type == CtrlType::String || s.type == CtrlType::TextBox ||
@@ -243,11 +270,35 @@ void StoreNumber(ControlState& s, double value) {
     else s.value = value;
 }
 
-void TrimTextBox(std::string& text) {
+// Keeps the last kTextBoxLimit bytes of a text box, from a line start; its
+// warning marks move with the text.
+void TrimTextBox(ControlState& s) {
+    std::string& text = std::get<std::string>(s.value);
     if (text.size() <= kTextBoxLimit) return;
     size_t cut = text.size() - kTextBoxLimit;
     size_t newline = text.find('\n', cut);
-    text.erase(0, newline == std::string::npos ? cut : newline + 1);
+    cut = newline == std::string::npos ? cut : newline + 1;
+    text.erase(0, cut);
+    std::vector<TextMark> kept;
+    for (TextMark m : s.warnings) {
+        if (m.end <= cut) continue;
+        kept.push_back({m.begin > cut ? m.begin - cut : 0, m.end - cut});
+    }
+    s.warnings = std::move(kept);
+}
+
+// Appends to a text box; `warning` marks the new text as a warning.
+void AppendText(ControlState& s, const std::string& text, bool warning) {
+    std::string& box = std::get<std::string>(s.value);
+    const size_t begin = box.size();
+    box += text;
+    if (warning && !text.empty()) {
+        if (!s.warnings.empty() && s.warnings.back().end == begin)
+            s.warnings.back().end = box.size();
+        else
+            s.warnings.push_back({begin, box.size()});
+    }
+    TrimTextBox(s);
 }
 
 bool SameKind(const Value& a, ValueType type) {
@@ -290,9 +341,7 @@ int SetValue(Control& c, const Value& v) {
         auto text = std::get_if<std::string>(&v);
         if (!text) return UIE_TYPE_MISMATCH;
         if (s.type == CtrlType::TextBox) {
-            std::string& box = std::get<std::string>(s.value);
-            box += *text;
-            TrimTextBox(box);
+            AppendText(s, *text, false);
         } else {
             s.value = *text;
         }
@@ -349,6 +398,37 @@ int GetNumber(int panel, int control, Number* out) {
 
 // ---- dispatcher --------------------------------------------------------------------------
 
+// Events a person causes on a control (as opposed to timer ticks and focus).
+bool IsUserInput(int event) {
+    switch (event) {
+        case EVENT_COMMIT:
+        case EVENT_VAL_CHANGED:
+        case EVENT_LEFT_CLICK:
+        case EVENT_LEFT_DOUBLE_CLICK:
+        case EVENT_RIGHT_CLICK:
+        case EVENT_KEYPRESS:
+        case EVENT_EDIT_MODE_STATE_CHANGE:
+        case EVENT_MOUSE_POINTER_MOVE: return true;
+        default: return false;
+    }
+}
+
+// A panel, or a panel it lies on (a tab page's parent), is dimmed.
+bool PanelDimmedLocked(const Panel* p) {
+    for (int depth = 0; p && depth < 16; ++depth) {
+        if (p->s.dimmed) return true;
+        p = p->s.parent ? FindPanelLocked(p->s.parent) : nullptr;
+    }
+    return false;
+}
+
+MenuItemState* FindMenuItemLocked(MenuBar& bar, int item);
+
+bool MenuItemDimmedLocked(MenuBar& bar, int item) {
+    const MenuItemState* i = FindMenuItemLocked(bar, item);
+    return i && i->dimmed;
+}
+
 void Dispatch(const QueuedEvent& ev) {
     Runtime& r = R();
     if (ev.kind == QueuedEvent::Kind::Call) {
@@ -362,6 +442,7 @@ void Dispatch(const QueuedEvent& ev) {
             std::lock_guard lock(r.modelMutex);
             auto bar = r.menuBars.find(ev.panel);
             if (bar == r.menuBars.end()) return;
+            if (MenuItemDimmedLocked(bar->second, ev.control)) return;
             auto it = bar->second.callbacks.find(ev.control);
             if (it != bar->second.callbacks.end()) callback = it->second;
             panel = bar->second.s.panel;
@@ -384,7 +465,12 @@ void Dispatch(const QueuedEvent& ev) {
             auto it = p->controls.find(ev.control);
             if (it == p->controls.end()) return;
             callback = it->second.callback;
-            if (ev.event == EVENT_TIMER_TICK) it->second.tickPending = false;
+            if (ev.event == EVENT_TIMER_TICK) {
+                it->second.tickPending = false;
+                if (ev.automaticTick && !it->second.s.timerEnabled) return;
+            }
+            // Input queued before the control was dimmed does not act.
+            if (IsUserInput(ev.event) && (it->second.s.dimmed || PanelDimmedLocked(p))) return;
         }
     }
     if (callback) callback(ev.panel, ev.control, ev.event, nullptr, ev.data1, ev.data2);
@@ -424,6 +510,7 @@ void DispatchUntil(Done done, uint64_t untilSeq = UINT64_MAX) {
         }
         if (untilSeq != UINT64_MAX) return;
         r.dispatcherIdle = true;
+        r.idleSeq = r.dispatchedSeq;
         r.queueChanged.notify_all();  // scripts wait for the dispatcher to go idle
         r.queueChanged.wait(lock);
         r.dispatcherIdle = false;
@@ -469,6 +556,7 @@ void TimerLoop() {
                     ev.panel = handle;
                     ev.control = id;
                     ev.event = EVENT_TIMER_TICK;
+                    ev.automaticTick = true;
                     due.push_back(std::move(ev));
                 }
             }
@@ -652,7 +740,8 @@ bool WaitUntilHandled(uint64_t seq, std::chrono::milliseconds timeout) {
     // Handled once dispatched and the dispatcher waits again, or has ended
     // (the event quit the program).
     return r.queueChanged.wait_for(lock, timeout, [&] {
-        return r.dispatchedSeq >= seq && (r.dispatcherIdle || r.runDepth == 0);
+        return r.idleSeq >= seq ||
+               (r.dispatchedSeq >= seq && (r.dispatcherIdle || r.runDepth == 0));
     });
 }
 
@@ -735,6 +824,7 @@ void ResetRuntime() {
         r.panels.clear();
         r.menuBars.clear();
         r.bitmaps.clear();
+        r.holds.clear();
         r.displayOrder.clear();
         r.statusPanel = r.statusControl = 0;
         ++r.version;
@@ -746,6 +836,7 @@ void ResetRuntime() {
         r.quitCode = 0;
         r.dispatchThread = {};
         r.dispatcherIdle = false;
+        r.idleSeq = r.dispatchedSeq;
     }
     {
         std::lock_guard lock(r.callbackMutex);
@@ -876,6 +967,138 @@ bool IsDispatchThread() {
 }
 
 void Delay(double seconds) { os::Delay(seconds); }
+
+// ---- long work -----------------------------------------------------------------------------
+
+namespace {
+
+// Dispatches the user's events until `done`, or until `deadline`. Idle
+// between events, so that scripts see the program waiting for them.
+bool DispatchWithDeadline(const std::function<bool()>& done, Clock::time_point deadline,
+                          Clock::duration poll) {
+    Runtime& r = R();
+    std::unique_lock lock(r.queueMutex);
+    for (;;) {
+        lock.unlock();
+        const bool finished = done();
+        lock.lock();
+        if (finished) return true;
+        if (!r.queue.empty()) {
+            QueuedEvent ev = std::move(r.queue.front());
+            r.queue.pop_front();
+            r.dispatchedSeq = ev.seq;
+            lock.unlock();
+            Dispatch(ev);
+            lock.lock();
+            continue;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return false;
+        r.dispatcherIdle = true;
+        r.idleSeq = r.dispatchedSeq;
+        r.queueChanged.notify_all();
+        r.queueChanged.wait_until(lock, std::min(deadline, now + poll));
+        r.dispatcherIdle = false;
+    }
+}
+
+Clock::duration RealDuration(double seconds) {
+    if (!(seconds > 0)) return Clock::duration::zero();
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(std::min(seconds, 365.0 * 24 * 3600)));
+}
+
+}  // namespace
+
+void DelayWithEvents(double seconds) {
+    WaitWithEvents([] { return false; }, seconds, 0, 1000.0);
+}
+
+bool WaitWithEvents(const std::function<bool()>& done, double seconds, double minRealSeconds,
+                    double pollMs) {
+    const Clock::time_point deadline =
+        Clock::now() + std::max(RealDuration(seconds * os::TimeScale()), RealDuration(minRealSeconds));
+    const Clock::duration poll = std::max(RealDuration(pollMs / 1000.0),
+                                          Clock::duration(std::chrono::microseconds(100)));
+    // Only long work dispatches while it waits: its hold keeps the controls
+    // that could start conflicting work dimmed. A short wait outside long
+    // work keeps the user's events queued until its callback returns.
+    if (!t_poolThread && WorkInProgress() && ClaimDispatch())
+        return DispatchWithDeadline(done, deadline, poll);
+    for (;;) {
+        if (done()) return true;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return false;
+        std::this_thread::sleep_for(std::min(poll, deadline - now));
+    }
+}
+
+int HoldDimmed(const std::vector<ControlRef>& controls, const std::vector<MenuItemRef>& items) {
+    Runtime& r = R();
+    int id;
+    {
+        std::lock_guard lock(r.modelMutex);
+        id = r.nextHold++;
+        Hold& hold = r.holds[id];
+        for (const ControlRef& ref : controls) {
+            int status = 0;
+            Control* c = FindControlLocked(ref.panel, ref.control, &status);
+            if (!c) continue;
+            if (c->holds++ == 0) c->ownDimmed = c->s.dimmed;
+            c->s.dimmed = true;
+            TouchControl(*c);
+            hold.controls.push_back(ref);
+        }
+        for (const MenuItemRef& ref : items) {
+            auto bar = r.menuBars.find(ref.menuBar);
+            if (bar == r.menuBars.end()) continue;
+            MenuItemState* item = FindMenuItemLocked(bar->second, ref.item);
+            if (!item) continue;
+            HeldItem& held = bar->second.held[ref.item];
+            if (held.holds++ == 0) held.ownDimmed = item->dimmed;
+            item->dimmed = true;
+            bar->second.s.version = ++r.version;
+            hold.items.push_back(ref);
+        }
+    }
+    NotifyFrontEnd();
+    return id;
+}
+
+void ReleaseHold(int hold) {
+    Runtime& r = R();
+    {
+        std::lock_guard lock(r.modelMutex);
+        auto it = r.holds.find(hold);
+        if (it == r.holds.end()) return;
+        for (const ControlRef& ref : it->second.controls) {
+            int status = 0;
+            Control* c = FindControlLocked(ref.panel, ref.control, &status);
+            if (!c || c->holds <= 0) continue;
+            if (--c->holds == 0) c->s.dimmed = c->ownDimmed;
+            TouchControl(*c);
+        }
+        for (const MenuItemRef& ref : it->second.items) {
+            auto bar = r.menuBars.find(ref.menuBar);
+            if (bar == r.menuBars.end()) continue;
+            auto held = bar->second.held.find(ref.item);
+            MenuItemState* item = FindMenuItemLocked(bar->second, ref.item);
+            if (held == bar->second.held.end() || !item) continue;
+            if (--held->second.holds == 0) {
+                item->dimmed = held->second.ownDimmed;
+                bar->second.held.erase(held);
+            }
+            bar->second.s.version = ++r.version;
+        }
+        r.holds.erase(it);
+    }
+    NotifyFrontEnd();
+}
+
+bool WorkInProgress() {
+    std::lock_guard lock(R().modelMutex);
+    return !R().holds.empty();
+}
 
 void SetAutomaticTimers(bool on) { R().automaticTimers = on; }
 
@@ -1127,6 +1350,7 @@ int DefaultCtrl(int panel, int control) {
                                                           static_cast<int>(c.s.items.size()) - 1);
         } else if (c.s.type == CtrlType::TextBox) {
             c.s.value = std::string();
+            c.s.warnings.clear();
         } else {
             c.s.value = c.defaultValue;
         }
@@ -1138,7 +1362,28 @@ int ResetTextBox(int panel, int control, const std::string& text) {
     return ChangeControl(panel, control, [&](Control& c) {
         if (c.s.type != CtrlType::TextBox) return UIE_TYPE_MISMATCH;
         c.s.value = text;
-        TrimTextBox(std::get<std::string>(c.s.value));
+        c.s.warnings.clear();
+        TrimTextBox(c.s);
+        return 0;
+    });
+}
+
+int AppendWarningText(int panel, int control, const std::string& text) {
+    return ChangeControl(panel, control, [&](Control& c) {
+        if (c.s.type != CtrlType::TextBox) return UIE_TYPE_MISMATCH;
+        AppendText(c.s, text, true);
+        return 0;
+    });
+}
+
+int GetTextBoxWarnings(int panel, int control, std::vector<std::string>* warnings) {
+    if (!warnings) return UIE_BAD_ARGUMENT;
+    return ReadControl(panel, control, [&](Control& c) {
+        if (c.s.type != CtrlType::TextBox) return UIE_TYPE_MISMATCH;
+        const std::string& text = std::get<std::string>(c.s.value);
+        warnings->clear();
+        for (const TextMark& m : c.s.warnings)
+            warnings->push_back(text.substr(m.begin, m.end - m.begin));
         return 0;
     });
 }
@@ -1149,7 +1394,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, double value) {
     return ChangeControl(panel, control, [&](Control& c) {
         ControlState& s = c.s;
         switch (attribute) {
-            case ATTR_DIMMED: s.dimmed = value != 0; return 0;
+            case ATTR_DIMMED:
+                if (c.holds > 0) c.ownDimmed = value != 0;
+                else s.dimmed = value != 0;
+                return 0;
             case ATTR_VISIBLE: s.visible = value != 0; return 0;
             case ATTR_WIDTH:
                 if (value < 0) return UIE_BAD_ARGUMENT;
@@ -1790,8 +2038,11 @@ int SetMenuBarAttribute(int menuBar, int menuItem, int attribute, int value) {
         if (it == R().menuBars.end()) return UIE_BAD_MENU_HANDLE;
         MenuItemState* item = FindMenuItemLocked(it->second, menuItem);
         if (!item) return UIE_BAD_ITEM;
-        if (attribute == ATTR_DIMMED) item->dimmed = value != 0;
-        else if (attribute == ATTR_CHECKED) item->checked = value != 0;
+        if (attribute == ATTR_DIMMED) {
+            auto held = it->second.held.find(menuItem);
+            if (held != it->second.held.end()) held->second.ownDimmed = value != 0;
+            else item->dimmed = value != 0;
+        } else if (attribute == ATTR_CHECKED) item->checked = value != 0;
         else return UIE_BAD_ATTRIBUTE;
         it->second.s.version = ++R().version;
     }
@@ -1825,7 +2076,13 @@ int FindMenuItem(int menuBar, const std::string& itemName) {
 // ---- popups --------------------------------------------------------------------------------
 
 int MessagePopup(const std::string& title, const std::string& message) {
-    if (FrontEnd* fe = R().frontEnd.load()) fe->ShowMessage(title, message);
+    FrontEnd* fe = R().frontEnd.load();
+    if (!fe) return 0;
+    // A message during long work only informs: the work goes on while it is read.
+    if (WorkInProgress() && IsDispatchThread())
+        fe->ShowMessageWithoutWaiting(title, message);
+    else
+        fe->ShowMessage(title, message);
     return 0;
 }
 
@@ -1850,6 +2107,21 @@ int FileSelectPopup(const std::string& defaultDirectory, const std::string& defa
     return std::filesystem::exists(*chosen, ec) ? VAL_EXISTING_FILE_SELECTED : VAL_NEW_FILE_SELECTED;
 }
 
+int DirSelectPopup(const std::string& defaultDirectory, const std::string& title,
+                   std::string* path) {
+    if (!path) return UIE_BAD_ARGUMENT;
+    FrontEnd* fe = R().frontEnd.load();
+    if (!fe) return 0;
+    FileRequest request;
+    request.defaultDirectory = defaultDirectory.empty() ? "" : os::HostPath(defaultDirectory);
+    request.title = title;
+    request.folder = true;
+    std::optional<std::string> chosen = fe->AskFile(request);
+    if (!chosen || chosen->empty()) return 0;
+    *path = *chosen;
+    return 1;
+}
+
 // ---- thread pool ---------------------------------------------------------------------------
 
 int ScheduleThreadFunction(ThreadFunction fn, int* functionId) {
@@ -1862,6 +2134,7 @@ int ScheduleThreadFunction(ThreadFunction fn, int* functionId) {
         R().pool[id] = entry;
     }
     entry->thread = std::thread([entry, fn = std::move(fn)] {
+        t_poolThread = true;
         int result = fn();
         std::lock_guard lock(R().queueMutex);
         entry->result = result;

@@ -106,7 +106,7 @@ CtrlType TypeOf(const Target& t) {
 }
 
 // A person can only operate what is shown and not dimmed.
-void RequireReachable(const Target& t) {
+void RequireReachableNow(const Target& t) {
     int dimmed = 0, visible = 1;
     GetCtrlAttribute(t.panel, t.control, ATTR_DIMMED, &dimmed);
     GetCtrlAttribute(t.panel, t.control, ATTR_VISIBLE, &visible);
@@ -120,6 +120,15 @@ void RequireReachable(const Target& t) {
         if (panelDimmed) Fail(t.name + " is on a dimmed panel or page");
         if (!panelVisible) Fail(t.name + " is on a panel that is not shown");
         panel = parent;
+    }
+}
+
+bool Reachable(const Target& t) {
+    try {
+        RequireReachableNow(t);
+        return true;
+    } catch (const ScriptError&) {
+        return false;
     }
 }
 
@@ -246,6 +255,15 @@ std::string StatusText() {
     return text;
 }
 
+// The parts of the status box shown in the warning colour.
+std::vector<std::string> StatusWarnings() {
+    int panel = 0, control = 0;
+    if (GetStatusBox(&panel, &control) < 0) Fail("the resource file names no status box");
+    std::vector<std::string> warnings;
+    GetTextBoxWarnings(panel, control, &warnings);
+    return warnings;
+}
+
 }  // namespace
 
 ScriptRunner::ScriptRunner(HeadlessFrontEnd* responder, std::string name)
@@ -314,6 +332,15 @@ void PostAndWait(int panel, int control, int event, int data1, int data2, const 
     if (!detail::WaitUntilHandled(seq, timeouts.Real()))
         Fail(what + ": the program did not come back within " + std::to_string(timeouts.seconds) +
              " s (instrument time)");
+}
+
+// While long work runs, the controls it holds dimmed come back when it ends:
+// a person waits for them as a script does. Fails when the control is still
+// out of reach after the time-out, or at once when no work runs.
+void RequireReachable(const Target& t) {
+    if (!Reachable(t) && WorkInProgress())
+        WaitFor([&] { return Reachable(t) || !WorkInProgress(); }, timeouts.Real());
+    RequireReachableNow(t);
 }
 
 void PointerEvent(const std::string& verb, std::string rest, int event) {
@@ -391,8 +418,13 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
             int bar = 0, item = 0;
             if (!detail::FindMenuItemByName(name, &bar, &item)) Fail("no menu item named " + name);
             int dimmed = 0;
-            GetMenuBarAttribute(bar, item, ATTR_DIMMED, &dimmed);
-            if (dimmed) Fail("menu item " + name + " is dimmed");
+            auto itemDimmed = [&] {
+                GetMenuBarAttribute(bar, item, ATTR_DIMMED, &dimmed);
+                return dimmed != 0;
+            };
+            if (itemDimmed() && WorkInProgress())
+                WaitFor([&] { return !itemDimmed() || !WorkInProgress(); }, timeouts.Real());
+            if (itemDimmed()) Fail("menu item " + name + " is dimmed");
             uint64_t seq = detail::PostMenuEventNumbered(bar, item);
             if (!detail::WaitUntilHandled(seq, timeouts.Real()))
                 Fail("menu " + name + ": the program did not come back");
@@ -403,14 +435,15 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
             std::string kind = NextWord(rest);
             std::string answer = Unquote(rest);
             if (!responder_) Fail("this front-end takes no scripted answers");
-            if (kind == "file") {
+            // A folder dialog takes its answer from the same queue as a file dialog.
+            if (kind == "file" || kind == "folder") {
                 responder_->QueueFileAnswer(answer == "cancel" ? std::nullopt
                                                                : std::optional<std::string>(answer));
             } else if (kind == "popup") {
                 if (answer != "yes" && answer != "no") Fail("answer popup takes yes or no");
                 responder_->QueueConfirmAnswer(answer == "yes");
             } else {
-                Fail("answer takes popup or file");
+                Fail("answer takes popup, file or folder");
             }
         } else if (verb == "wait") {
             os::Delay(ParseSeconds(rest));
@@ -423,6 +456,15 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
                 if (!WaitFor([&] { return StatusText().find(text) != std::string::npos; },
                              timeouts.Real()))
                     Fail("the status box never showed \"" + text + "\"");
+            } else if (what == "warning") {
+                std::string text = Unquote(rest);
+                auto shown = [&] {
+                    for (const std::string& w : StatusWarnings())
+                        if (w.find(text) != std::string::npos) return true;
+                    return false;
+                };
+                if (!WaitFor(shown, timeouts.Real()))
+                    Fail("the status box never showed the warning \"" + text + "\"");
             } else if (what == "popup") {
                 std::string text = Unquote(rest);
                 if (!responder_) Fail("this front-end records no popups");
@@ -446,8 +488,11 @@ ScriptResult ScriptRunner::RunLine(const std::string& rawLine, int number) {
                 std::string expected = Unquote(rest);
                 if (!WaitFor([&] { return ValueMatches(t, expected); }, timeouts.Real()))
                     Fail(t.name + " shows \"" + ValueText(t) + "\", not \"" + expected + "\"");
+            } else if (what == "idle") {
+                if (!WaitFor([] { return !WorkInProgress(); }, timeouts.Real()))
+                    Fail("the program's long work did not end");
             } else {
-                Fail("expect takes status, popup or value");
+                Fail("expect takes status, warning, popup, value or idle");
             }
         } else if (verb == "screenshot") {
             std::string path = NextWord(rest);

@@ -120,6 +120,43 @@ bool IsDispatchThread();
 // are processed meanwhile.
 void Delay(double seconds);
 
+// ---- long work -----------------------------------------------------------------------
+
+// Long work on the dispatch thread (a run, applying settings, a warm-up)
+// waits through these, so that the window keeps answering: while a hold of
+// long work is in force (HoldDimmed below), the dispatch thread goes on
+// dispatching the user's events while it waits (their callbacks run nested,
+// inside the waiting callback); otherwise, and on any other thread, they
+// only wait. The caller must hold no lock.
+//
+// Waits `seconds` of instrument time.
+void DelayWithEvents(double seconds);
+// Waits until `done` returns true, at most `seconds` of instrument time
+// (never less than `minRealSeconds` of real time, so that a loaded host does
+// not turn a slow start into a time-out). `done` is asked at least every
+// `pollMs` real milliseconds and after every event. Returns done().
+bool WaitWithEvents(const std::function<bool()>& done, double seconds, double minRealSeconds = 0,
+                    double pollMs = 2.0);
+
+// While long work runs, the controls that would conflict with it are held
+// dimmed: they show dimmed whatever the program sets meanwhile, and show
+// their own state again when the last hold on them ends. The dispatcher
+// drops the user's input to a control, page or menu item that is dimmed when
+// the event comes to be dispatched, so a click queued before the hold began
+// cannot act later. Returns the hold's id (> 0).
+struct ControlRef {
+    int panel = 0;
+    int control = 0;
+};
+struct MenuItemRef {
+    int menuBar = 0;
+    int item = 0;
+};
+int HoldDimmed(const std::vector<ControlRef>& controls, const std::vector<MenuItemRef>& items = {});
+void ReleaseHold(int hold);
+// True while any hold is in force (long work runs).
+bool WorkInProgress();
+
 // ---- panels ------------------------------------------------------------------------
 
 // Loads panel `resourceNumber` from `file` (a path relative to the folder of
@@ -199,6 +236,7 @@ enum class CtrlType {
     Graph,       // plots addressed by handle
     Timer,       // invisible; ticks while enabled
     Decoration,  // frame, no value
+    ProgressBar, // shows how far work is: value from min to max; its label is drawn in the bar
 };
 
 // Values. Numbers convert between int and double; text goes only to and from
@@ -220,6 +258,12 @@ int GetCtrlVal(int panel, int control, char* buffer, size_t size);
 int DefaultCtrl(int panel, int control);
 // Replaces the contents of a text box.
 int ResetTextBox(int panel, int control, const std::string& text);
+// Appends to a text box as SetCtrlVal does, shown in the warning colour:
+// what an observer must not miss.
+int AppendWarningText(int panel, int control, const std::string& text);
+// The parts of a text box's text that were appended as warnings, oldest
+// first (contiguous warnings form one part).
+int GetTextBoxWarnings(int panel, int control, std::vector<std::string>* warnings);
 
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, double value);
@@ -351,7 +395,9 @@ int FindMenuItem(int menuBar, const std::string& itemName);
 
 // ---- popups ---------------------------------------------------------------------------
 
-// Shows a modal message and returns when the user has dismissed it.
+// Shows a modal message and returns when the user has dismissed it; on the
+// dispatch thread during long work it returns at once, the message staying
+// on screen until dismissed.
 int MessagePopup(const std::string& title, const std::string& message);
 // Asks a yes/no question: 1 yes, 0 no.
 int ConfirmPopup(const std::string& title, const std::string& message);
@@ -366,6 +412,11 @@ constexpr int VAL_NEW_FILE_SELECTED = 2;
 int FileSelectPopup(const std::string& defaultDirectory, const std::string& defaultPattern,
                     const std::string& patternList, const std::string& title, int buttonLabel,
                     std::string* path);
+
+// Asks for a folder (for example where to save what could not be saved
+// elsewhere). Returns 1 and the chosen folder, or 0 when cancelled.
+int DirSelectPopup(const std::string& defaultDirectory, const std::string& title,
+                   std::string* path);
 
 // ---- thread pool ------------------------------------------------------------------------
 

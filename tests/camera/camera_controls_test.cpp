@@ -75,9 +75,11 @@ protected:
         ResetCameraGlobals();
         camsim::Reset(camsim::Config{});
     }
+    // Runs the script and waits until the work it started (a switch, the
+    // settings OK) has ended: these tests look at what the work did.
     void Script(const std::string& text) {
         ui::ScriptRunner runner(&frontEnd, "test");
-        ui::ScriptResult r = runner.RunText(text);
+        ui::ScriptResult r = runner.RunText(text + "\nexpect idle\n");
         ASSERT_TRUE(r.ok) << "line " << r.line << " (" << r.command << "): " << r.message;
     }
     std::string Status() { return GetText(state.mainPanel, MAIN_STATUS); }
@@ -208,6 +210,7 @@ TEST_F(CameraControlsTest, ARefusedCoolerCommandIsSaidWhereTheCoolingLinesAre) {
         "TEST.SETCOOLER\n");
     const std::string cooling = GetText(state.testpanel, TEST_COOLSTATUS);
     EXPECT_NE(cooling.find("The cooler setting was not applied"), std::string::npos) << cooling;
+    EXPECT_EQ(cooling.find("Cooler On!"), std::string::npos) << "a refused cooler is not on";
     EXPECT_NE(Status().find("The cooler setting was not applied"), std::string::npos);
     ASSERT_EQ(frontEnd.Popups().size(), 1u);
     EXPECT_EQ(frontEnd.Popups()[0].title, "Error");

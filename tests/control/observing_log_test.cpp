@@ -1,5 +1,7 @@
 // The observing log: status lines and controller commands, time-stamped, in
 // one file a day below the data root.
+#include "state/observing_log.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,7 @@
 #include <regex>
 #include <sstream>
 
-#include "state/observing_log.h"
+#include "state/instrument_state.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -76,6 +78,43 @@ TEST_F(ObservingLogTest, AnUnusableFolderLeavesTheProgramWithoutALog) {
     EXPECT_FALSE(OpenObservingLog((root / "file" / "DRAV_Data").string()));
     ShowStatus("nothing to log into\n");
     EXPECT_EQ(ObservingLogPath(), "");
+}
+
+}  // namespace
+}  // namespace pelu
+
+namespace pelu {
+namespace {
+
+TEST_F(ObservingLogTest, WarningsAreCountedByKindLoggedAndSummedUpPerRun) {
+    ResetInstrumentState();
+    ASSERT_TRUE(OpenObservingLog((root / "DRAV_Data").string()));
+    ShowWarning(Warning::Device, "\nThe camera was not switched on: no camera found.\n");
+    const RunWarnings run;
+    EXPECT_EQ(run.Summary(), "") << "what came before the run is not the run's";
+    ShowStatus("\nScanning is finished.\n");
+    ShowWarning(Warning::Frames, "\n2 of 5 frames were taken after the stage had left\n", 2);
+    ShowWarning(Warning::Save, "\nFITS file a.fts: writing failed\n", 0);  // explains the next
+    ShowWarning(Warning::Save, "\nThe series of CCD 1 was not saved to a.fts\n");
+    const WarningCounts counts = CountedWarnings();
+    EXPECT_EQ(counts.frames, 2);
+    EXPECT_EQ(counts.saves, 1);
+    EXPECT_EQ(counts.devices, 1);
+
+    const std::string summary = run.Summary();
+    EXPECT_NE(summary.find("- 2 frames late or missing"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("- 1 product not saved"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("device fault"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("FITS file a.fts: writing failed\nThe series of CCD 1"),
+              std::string::npos)
+        << summary;
+    EXPECT_EQ(summary.find("Scanning is finished"), std::string::npos) << summary;
+
+    const std::vector<std::string> lines = Lines(ObservingLogPath());
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_NE(lines[0].find("WARNING The camera was not switched on"), std::string::npos);
+    EXPECT_NE(lines[1].find("status  Scanning is finished."), std::string::npos);
+    ResetInstrumentState();
 }
 
 }  // namespace

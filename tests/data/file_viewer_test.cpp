@@ -92,6 +92,16 @@ TEST_F(BitmapTest, NarrowRowsArePaddedAndReopenUnskewedTheWayUp) {
     EXPECT_TRUE(Dimmed(MAIN_PICTURE));  // a picture has no samples under the cursor
 }
 
+TEST_F(BitmapTest, AnExportThatCannotBeWrittenSaysSoAndReturnsZero) {
+    const std::vector<uint16_t> plane(8 * 4, 100);
+    const std::string path = (folder / "no" / "such" / "export.bmp").string();
+    EXPECT_EQ(SaveBitmap(8, 4, plane.data(), path, 0, 200), 0);
+    EXPECT_NE(
+        GetText(state.mainPanel, MAIN_STATUS).find("The bitmap " + path + " could not be written"),
+        std::string::npos);
+    EXPECT_EQ(SaveBitmap(0, 4, plane.data(), path, 0, 200), 0);
+}
+
 TEST_F(BitmapTest, BadFilesAreRefusedWithTheirReasonAndThePictureStays) {
     std::vector<uint16_t> plane(8 * 4, 100);
     const std::vector<unsigned char> good = ReadAll(Save(8, 4, plane, 0, 200));
@@ -296,6 +306,41 @@ TEST_F(DisplayTest, HeadersThatPromiseWhatTheFileCannotHoldAreRefusedAtOnce) {
 
     EXPECT_EQ(state.pFitsData.get(), data);
     EXPECT_EQ(display.FitsHeader.NAXIS1, 8);
+}
+
+TEST_F(DisplayTest, TheEarlierEditionsFilesOpenWithEverySample) {
+    // Its layout, by hand: free-format cards, BZERO 32768, each sample s
+    // stored as s - 32768 high byte first, directly after the header.
+    const char* cards[] = {"SIMPLE  = T",          "BITPIX  = 16",
+                           "NAXIS   = 3",          "NAXIS1  = 4",
+                           "NAXIS2  = 2",          "NAXIS3  = 2",
+                           "DATE    = 08/12/2009", "BZERO   = 32768.0",
+                           "BSCALE  = 1.0",        "EXPTIME = 0.100",
+                           "TELE    = KORVAN",     "INST    = PELU Spectrograph",
+                           "CAMERANO= 1",          "END"};
+    std::vector<unsigned char> bytes(2880, ' ');
+    size_t at = 0;
+    for (const char* card : cards) {
+        std::copy_n(card, std::strlen(card), bytes.begin() + at);
+        at += 80;
+    }
+    const std::vector<uint16_t> samples = {0, 1, 32767, 32768, 40000, 65535, 1000, 2,
+                                           3, 4, 5,     6,     7,     8,     9,    60000};
+    for (uint16_t sample : samples) {
+        const uint16_t stored = sample ^ 0x8000u;
+        bytes.push_back(stored >> 8);
+        bytes.push_back(stored & 0xFF);
+    }
+    const std::string path = (folder / "PELU_20090812_031500_QEL.fts").string();
+    WriteAll(path, bytes);
+    EXPECT_EQ(CheckFitsBytes("PELU_20090812_031500_QEL.fts", bytes.data(), bytes.size()), "");
+    frontEnd.QueueFileAnswer(path);
+    Script("commit MAIN.OPEN");
+    ASSERT_TRUE(state.pFitsData) << (frontEnd.Popups().empty() ? ""
+                                                               : frontEnd.Popups().back().text);
+    EXPECT_EQ(std::vector<uint16_t>(state.pFitsData.get(), state.pFitsData.get() + 16), samples);
+    EXPECT_EQ(Text(MAIN_FILE_NAXIS3), "2");
+    EXPECT_EQ(Text(MAIN_FILE_EXPTIME), "0.10");
 }
 
 TEST_F(DisplayTest, TheExportedPlaneIsTheOneOnScreen) {

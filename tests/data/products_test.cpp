@@ -3,25 +3,26 @@
 // fitsverify, the data directory on disk and makefolder.bat, with the
 // simulated cameras behind the camera library.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <cstdio>
-#include <set>
-
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "control/save_products.h"
 #include "data/bias_dark.h"
 #include "data/directory.h"
 #include "data/fits_file.h"
-#include "control/save_products.h"
 #include "data/fits_writer.h"
 #include "platform/camera_sdk/atmcd.h"
 #include "platform/camera_sdk/simulator.h"
@@ -375,6 +376,7 @@ TEST_F(ProductsTest, FrameRecordsFollowThePrimaryHduAsATableThatCanBeTurnedOff) 
     r.scanStep = 2;
     r.late = true;
     r.retaken = true;
+    r.read = false;
     state.frames1.Add(r);
 
     auto save = [&] {
@@ -407,15 +409,16 @@ TEST_F(ProductsTest, FrameRecordsFollowThePrimaryHduAsATableThatCanBeTurnedOff) 
     const json& t = f["table"];
     EXPECT_EQ(t["name"], "FRAMES");
     EXPECT_EQ(t["columns"], json({"FRAME", "EXPSTART", "EXPTIME", "SCANSTEP", "POS_REQ", "POS_END",
-                                  "LATE", "RETAKEN"}));
+                                  "LATE", "READ", "RETAKEN"}));
     EXPECT_EQ(t["units"][4], "um");
     ASSERT_EQ(t["rows"].size(), 2u);
     EXPECT_EQ(t["rows"][0],
-              json({1, "2010-08-12T03:15:02.123456", 0.25, 1, 10.5, 11.0, false, false}));
+              json({1, "2010-08-12T03:15:02.123456", 0.25, 1, 10.5, 11.0, false, true, false}));
     EXPECT_EQ(t["rows"][1][0], 2);
     EXPECT_EQ(t["rows"][1][1], "2010-08-12T03:15:03.123456");
     EXPECT_EQ(t["rows"][1][6], true);
-    EXPECT_EQ(t["rows"][1][7], true);
+    EXPECT_EQ(t["rows"][1][7], false) << "the camera did not deliver the second frame";
+    EXPECT_EQ(t["rows"][1][8], true);
 
     // Turned off on the observation page: the primary HDU alone.
     fs::remove(files[0]);
@@ -573,7 +576,7 @@ TEST_F(ProductsTest, FailuresAreReportedWithCfitsioMessageAndNothingBreaks) {
     EXPECT_FALSE(failed.written);
     EXPECT_EQ(failed.path.rfind("E:\\DRAV_Data\\missing\\PELU_", 0), 0u) << failed.path;
     EXPECT_NE(Status().find("PELU_"), std::string::npos);
-    EXPECT_NE(Status().find("CFITSIO error"), std::string::npos) << Status();
+    EXPECT_NE(Status().find("cannot be created in"), std::string::npos) << Status();
     EXPECT_NE(GetText(state.mainPanel, MAIN_SAVETIME).find(" Sec"), std::string::npos);
 
     // A handle of neither camera and an empty image write nothing.
@@ -588,9 +591,127 @@ TEST_F(ProductsTest, FailuresAreReportedWithCfitsioMessageAndNothingBreaks) {
     // The bias/dark frame stays in memory when its file cannot be written.
     state.BiasDark1.Allocate(4);
     state.BiasDark1.get()[0] = 77;
-    EXPECT_EQ(SaveBiasDark(2, 2, 1, 0.1f, state.nCameraHandle1, "E:\\DRAV_Data\\missing"), 1);
+    const SaveResult biasDark = SaveBiasDark(2, 2, state.BiasDark1.get(), state.BiasDark1.size(), 1,
+                                             BiasDarkHeader{}, "E:\\DRAV_Data\\missing");
+    EXPECT_FALSE(biasDark.written);
+    EXPECT_NE(Status().find("FITS file E:\\DRAV_Data\\missing\\PELU_"), std::string::npos)
+        << Status();
     ASSERT_TRUE(state.BiasDark1);
     EXPECT_EQ(state.BiasDark1.get()[0], 77);
+}
+
+// Runs `save` in a program of its own (a child process) after `limit` has
+// been set there: a file-size limit or another user. Returns what the
+// child's status box showed, and in `written` what the save returned.
+std::string SaveInChild(const std::function<void()>& limit, const std::function<bool()>& save,
+                        bool* written) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipeFds[0]);
+        limit();
+        const bool ok = save();
+        std::string status;
+        ui::GetCtrlVal(state.mainPanel, MAIN_STATUS, &status);
+        const std::string out = (ok ? "1" : "0") + status;
+        ssize_t ignored = ::write(pipeFds[1], out.data(), out.size());
+        (void)ignored;
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string out;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], chunk, sizeof(chunk))) > 0) out.append(chunk, size_t(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (out.empty()) return "the child said nothing";
+    *written = out[0] == '1';
+    return out.substr(1);
+}
+
+// No file may be left that looks like a product: neither a .fts nor the
+// temporary file it is written as.
+std::vector<std::string> LeftBehind(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+TEST_F(ProductsTest, AShortWriteOrAnUnwritableFolderLeavesNoFileAndNamesTheOneNotWritten) {
+    const std::string dir = DataFolder();
+    FillRaw(state.g_pRawData, 64 * 64 * 20);
+    // The disk takes 20000 bytes of the file and no more (as a full disk does).
+    auto fileSizeLimit = [] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 20000;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    bool written = true;
+    std::string status = SaveInChild(
+        fileSizeLimit,
+        [&] {
+            return SaveSeries(64, 64, 20, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir).written;
+        },
+        &written);
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(std::regex_search(
+        status, std::regex(R"(FITS file E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A\.fts: .* failed)")))
+        << status;
+    EXPECT_TRUE(LeftBehind(Host()).empty()) << LeftBehind(Host())[0];
+
+    // The bias/dark writer says the same and keeps its frame.
+    written = true;
+    state.BiasDark1.Allocate(400 * 400);
+    status = SaveInChild(
+        fileSizeLimit,
+        [&] {
+            return SaveBiasDark(400, 400, state.BiasDark1.get(), state.BiasDark1.size(), 1,
+                                BiasDarkHeader{}, dir)
+                .written;
+        },
+        &written);
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(std::regex_search(
+        status,
+        std::regex(
+            R"(FITS file E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A_BiasDark\.fts: .* failed)")))
+        << status;
+    EXPECT_TRUE(LeftBehind(Host()).empty());
+
+    // A folder the program may not write into.
+    fs::permissions(Host(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    auto anotherUser = [] {
+        // The superuser writes anywhere: the save runs as nobody.
+        if (::geteuid() == 0 && ::setegid(65534) != 0) ::_exit(2);
+        if (::geteuid() == 0 && ::seteuid(65534) != 0) ::_exit(2);
+    };
+    written = true;
+    status = SaveInChild(
+        anotherUser,
+        [&] {
+            return SaveSeries(64, 64, 2, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir).written;
+        },
+        &written);
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(std::regex_search(
+        status,
+        std::regex(
+            R"(FITS file E:\\DRAV_Data\\obs\\PELU_\d{8}_\d{6}_A\.fts not written: it cannot be created in .*obs \(Permission denied\))")))
+        << status;
+    EXPECT_TRUE(LeftBehind(Host()).empty());
+    fs::permissions(Host(), fs::perms::owner_all);
+    // The same save where the disk has room writes the whole file, and nothing else.
+    EXPECT_TRUE(SaveSeries(64, 64, 20, 0.1f, state.nCameraHandle1, "a", "b", 0.0f, dir).written);
+    ASSERT_EQ(LeftBehind(Host()).size(), 1u);
+    EXPECT_EQ(fs::file_size(Host() / LeftBehind(Host())[0]) % 2880, 0u);
 }
 
 TEST_F(ProductsTest, FlatCubeIsFloatWithItsCommentsAndReleasesItsBuffers) {
@@ -628,6 +749,33 @@ TEST_F(ProductsTest, FlatCubeIsFloatWithItsCommentsAndReleasesItsBuffers) {
     EXPECT_EQ(f["cards"][20][2], "averaged image : 5 at each grating angle");
     EXPECT_EQ(f["dtype"], ">f4");
     EXPECT_EQ(f["pixels"][83], 83.5);
+}
+
+TEST_F(ProductsTest, ABiasDarkFileThatCannotBeSavedIsOfferedAnotherFolder) {
+    state.ccd_HBin = state.ccd_VBin = 4;
+    SetCurrentCamera(state.nCameraHandle1);
+    const fs::path elsewhere = root / "elsewhere";
+    fs::create_directories(elsewhere);
+    frontEnd.QueueFileAnswer(elsewhere.string());
+    TakeBiasDark(0, 4, 4, 0.01f, state.nCameraHandle1, "E:\\DRAV_Data\\gone");
+    ASSERT_TRUE(state.BiasDark1);
+    const auto popups = frontEnd.Popups();
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].kind, ui::PopupRecord::Kind::Folder);
+    EXPECT_NE(popups[0].title.find("The bias/dark frame of camera 1 was not saved"),
+              std::string::npos);
+    const auto files = Files(elsewhere);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(files[0].filename().string().find("_A_BiasDark.fts"), std::string::npos);
+    EXPECT_NE(Fitsverify(files[0].string()).find("verification OK"), std::string::npos);
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_WARN_SAVES), "1");
+
+    // Cancelled: the frame stays in memory, and the observer is told so.
+    TakeBiasDark(0, 4, 4, 0.01f, state.nCameraHandle1, "E:\\DRAV_Data\\gone");
+    ASSERT_TRUE(state.BiasDark1);
+    EXPECT_NE(Status().find("The bias/dark frame of camera 1 stays in memory for this run only."),
+              std::string::npos)
+        << Status();
 }
 
 TEST_F(ProductsTest, BiasDarkSeriesIsTakenAveragedAndSaved) {

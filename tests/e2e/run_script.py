@@ -1,4 +1,4 @@
-"""Runs PELU_dbg headless on a script in a fresh working folder holding the
+"""Runs a program (PELU_dbg or PELU) headless on a script in a fresh working folder holding the
 site files, with the environment given as NAME=VALUE arguments; passes when
 the script does (every `expect` met).
 

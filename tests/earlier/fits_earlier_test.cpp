@@ -171,7 +171,8 @@ TEST_F(FitsWriterReportTest, AFailedWriteIsReportedWithTheNameAndLeavesNoHalfFil
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, previous);
     EXPECT_FALSE(written);
-    EXPECT_FALSE(std::filesystem::exists(Path("full.fts")));
+    // Neither the file nor the temporary one it was written as is left.
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
     EXPECT_NE(Status().find("FITS file " + Path("full.fts") + " not written: File too large"),
               std::string::npos)
         << Status();
@@ -182,6 +183,40 @@ TEST_F(FitsWriterReportTest, AFailedWriteIsReportedWithTheNameAndLeavesNoHalfFil
                             " not written: No such file or directory"),
               std::string::npos)
         << Status();
+}
+
+TEST_F(FitsWriterReportTest, AFailedSaveOffersAnotherFolderAndWritesOnlyTheFinishedFile) {
+    state.nCameraHandle1 = 100;
+    const uint16_t samples[4] = {1, 2, 3, 4};
+    const auto cwd = std::filesystem::current_path();
+    // The working folder is gone: the file cannot be created there.
+    const std::filesystem::path gone = std::filesystem::path(dir) / "gone";
+    const std::filesystem::path elsewhere = std::filesystem::path(dir) / "elsewhere";
+    std::filesystem::create_directories(gone);
+    std::filesystem::create_directories(elsewhere);
+    std::filesystem::current_path(gone);
+    std::filesystem::remove(gone);
+    frontEnd.QueueFileAnswer(elsewhere.string());
+    std::string written;
+    const int saved = SaveFits(2, 2, 1, samples, 0.5f, 100, &written);
+    frontEnd.QueueFileAnswer(std::nullopt);
+    const int kept = SaveFits(2, 2, 1, samples, 0.5f, 100);
+    std::filesystem::current_path(cwd);
+
+    EXPECT_EQ(saved, 1);
+    EXPECT_EQ(kept, 0) << "the second save's folder dialog was cancelled";
+    EXPECT_EQ(written.rfind(elsewhere.string() + "\\PELU_", 0), 0u) << written;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(elsewhere))
+        names.push_back(entry.path().filename().string());
+    ASSERT_EQ(names.size(), 1u) << "no temporary file is left beside it";
+    EXPECT_TRUE(names[0].ends_with("_QEL.fts")) << names[0];
+    const auto popups = Popups();
+    ASSERT_EQ(popups.size(), 2u);
+    EXPECT_EQ(popups[0].kind, ui::PopupRecord::Kind::Folder);
+    EXPECT_NE(popups[0].title.find("was not saved"), std::string::npos) << popups[0].title;
+    EXPECT_NE(Status().find("is in memory only"), std::string::npos) << Status();
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_WARN_SAVES), "2");
 }
 
 TEST_F(FitsEarlierTest, UnwritablePlaceWritesNothingAndStillReturnsOne) {

@@ -301,7 +301,10 @@ TEST_F(ProgramTest, ScanTakesOneFrameAStepWithThisProgramsMessagesAndLamps) {
               std::string::npos);
 
     const uint64_t before = camsim::Inspect(0).framesExposed;
+    // The commit comes back while the scan runs (the window answers); the
+    // run is over when its controls are back.
     Script("commit MAIN.RUN");
+    ASSERT_TRUE(Eventually([] { return !ui::WorkInProgress(); }, std::chrono::seconds(120)));
     EXPECT_NE(Status().find("\nScanning is started."), std::string::npos);
     EXPECT_NE(Status().find("\nScanning is finished."), std::string::npos);
     EXPECT_EQ(Status().find("Starting Scan."), std::string::npos);
@@ -322,6 +325,30 @@ TEST_F(ProgramTest, ScanTakesOneFrameAStepWithThisProgramsMessagesAndLamps) {
                                 [](uint16_t v) { return v != 0; }))
             << "frame " << f;
     }
+
+    // The camera fails to deliver from the third frame of the next scan on:
+    // their planes hold zeros, and the observer is told which frames of
+    // which file.
+    camsim::Fault fault;
+    fault.call = "GetAcquiredData16";
+    fault.after = 2;
+    camsim::AddFault(fault);
+    // The first scan may have had late frames on a busy host, and its own
+    // summary: this run's summary is the one that comes after it.
+    const size_t popupsBefore = Popups().size();
+    Script("commit MAIN.RUN");
+    ASSERT_TRUE(Eventually([] { return !ui::WorkInProgress(); }, std::chrono::seconds(120)));
+    const auto popups = Popups();
+    ASSERT_GT(popups.size(), popupsBefore);
+    EXPECT_EQ(popups.back().title, "Run summary");
+    const auto both = SavedFiles();
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_NE(Status().find(": 4 of 6 frames hold zeros, not data: the camera did not deliver "
+                            "frames 3, 4, 5, 6."),
+              std::string::npos)
+        << Status();
+    // Late frames, if the busy host made any, count as well.
+    EXPECT_GE(std::stoi(GetText(state.mainPanel, MAIN_WARN_FRAMES)), 4);
 
     Script("commit MAIN.SCAN_TOGGLE");
     EXPECT_TRUE(Eventually([] { return state.Scanner_status == kDeviceOff; }));
@@ -345,13 +372,15 @@ TEST_F(ProgramTest, UnpoweredAmplifierIsReportedInABox) {
 TEST_F(ProgramTest, MotorLinkDrivesThreeAxesWithoutHatchAndInitialisesOleOnce) {
     std::filesystem::copy_file(std::string(PELU_SITE_DIR) + "/IPaddr.ini", dir / "IPaddr.ini");
     motion6k::Reset();
-    Script("commit MAIN.MOTOR_TOGGLE");
+    // The switch-on homes the axes: the window answers meanwhile, and the
+    // switch is back once it has ended.
+    Script("commit MAIN.MOTOR_TOGGLE\nexpect idle");
     ASSERT_NE(motorState.M_Open_status, 0);
     // Connecting again while the link is open changes nothing and is no failure.
     const size_t commandsBefore = motion6k::Commands().size();
     EXPECT_EQ(MotorConnect(), 1);
     EXPECT_EQ(motion6k::Commands().size(), commandsBefore);
-    Script("commit MAIN.MOTOR_TOGGLE\ncommit MAIN.MOTOR_TOGGLE");  // off and on again
+    Script("commit MAIN.MOTOR_TOGGLE\ncommit MAIN.MOTOR_TOGGLE\nexpect idle");  // off and on again
     EXPECT_TRUE(motion6k::LinkOpen());
     // Axis 4 is not this spectrograph's: no status poll goes to it.
     LimitIndicate(4);

@@ -115,9 +115,11 @@ protected:
         program = std::thread([this] { result = PELU_main(); });
         ASSERT_TRUE(Eventually([] { return ui::detail::DispatcherRunning(); }));
     }
+    // Runs the script and waits until the work it started (a switch, the
+    // settings OK) has ended: these tests look at what the work did.
     void Script(const std::string& text) {
         ui::ScriptRunner runner(&frontEnd, "test");
-        ui::ScriptResult r = runner.RunText(text);
+        ui::ScriptResult r = runner.RunText(text + "\nexpect idle\n");
         ASSERT_TRUE(r.ok) << "line " << r.line << " (" << r.command << "): " << r.message;
     }
     // Runs `fn` on the dispatch thread, as a callback would, and waits for it.

@@ -150,11 +150,12 @@ TEST_F(ScannerTest, StopOrQuitEndsARunningProgram) {
     DownloadEndlessProgram();
     FrameRecorder recorder;
     // The scan runs where the run does, on the thread that dispatches the
-    // observer's events; Stop is pressed once it has started.
+    // observer's events; the run's Stop flag is raised once it has started.
     std::atomic<int> finished{-1};
+    state.runStop = 0;
     ui::PostDeferredCall([&] { finished = ExecuteProgram(); });
     ASSERT_TRUE(ui::testing::Eventually([] { return state.Scanning == 1; }));
-    ui::PostEvent(state.mainPanel, MAIN_STOP, ui::EVENT_COMMIT);
+    state.runStop = 1;
     ASSERT_TRUE(ui::testing::Eventually([&] { return finished != -1; }));
     EXPECT_EQ(finished, 0);
     EXPECT_NE(Status().find("Scan stopped: the stage is halted; the frames taken are kept."),
@@ -167,13 +168,14 @@ TEST_F(ScannerTest, StopOrQuitEndsARunningProgram) {
 
     // Quitting ends it as well, long before the time limit.
     DownloadEndlessProgram();
+    state.runStop = 0;
     finished = -1;
     int64_t frequency = 0, start = 0, end = 0;
     os::QueryPerformanceFrequency(&frequency);
     os::QueryPerformanceCounter(&start);
     ui::PostDeferredCall([&] { finished = ExecuteProgram(); });
     ASSERT_TRUE(ui::testing::Eventually([] { return state.Scanning == 1; }));
-    ui::PostDeferredCall([] { ui::QuitUserInterface(0); });
+    ui::QuitUserInterface(0);
     ASSERT_TRUE(ui::testing::Eventually([&] { return finished != -1; }));
     os::QueryPerformanceCounter(&end);
     EXPECT_EQ(finished, 0);
@@ -239,6 +241,10 @@ TEST_F(ScannerTest, FramesServedTooSlowlyAreAllTakenAndCountedLate) {
                                    g_nLateFrames.load())),
               std::string::npos)
         << Status();
+    // Late frames stand out and are counted on the main panel.
+    EXPECT_NE(Warnings().find("frames were taken after the stage had left"), std::string::npos)
+        << Warnings();
+    EXPECT_EQ(pelu::CountedWarnings().frames, g_nLateFrames.load());
 }
 
 TEST_F(ScannerTest, ProgramEndEndsPollingEvenWithFewerFramesThanPlanned) {
@@ -305,6 +311,9 @@ TEST_F(ScannerTest, FramesOfTheSeriesBeyondTheProgramAreReportedMissing) {
     EXPECT_EQ(g_nMissingFrames, 3);
     EXPECT_NE(Status().find("\n3 of 8 frames of the scan were not taken.\n"), std::string::npos)
         << Status();
+    EXPECT_NE(Warnings().find("3 of 8 frames of the scan were not taken."), std::string::npos)
+        << Warnings();
+    EXPECT_EQ(pelu::CountedWarnings().frames, 3 + g_nLateFrames.load()) << "missing and late";
 }
 
 TEST_F(ScannerTest, GatherFileHasTheColumnsAndTheSampleTimes) {

@@ -113,6 +113,14 @@ protected:
         ASSERT_TRUE(r.ok) << "line " << r.line << " (" << r.command << "): " << r.message;
     }
     std::string Status() { return GetText(state.mainPanel, MAIN_STATUS); }
+    // The parts of the status box shown as warnings, one after the other.
+    std::string Warnings() {
+        std::vector<std::string> parts;
+        ui::GetTextBoxWarnings(state.mainPanel, MAIN_STATUS, &parts);
+        std::string all;
+        for (const std::string& part : parts) all += part;
+        return all;
+    }
     bool TimerEnabled() {
         int enabled = -1;
         ui::GetCtrlAttribute(state.mainPanel, MAIN_AMP_TIMER, ui::ATTR_ENABLED, &enabled);

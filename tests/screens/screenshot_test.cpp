@@ -278,6 +278,7 @@ commit SETTINGS.OK
 commit MAIN.RUN
 # The run waits for the observer after its repetition; Stop ends it and the
 # frame is shown.
+expect status "Repetition 1 of 1 done"
 commit MAIN.STOP
 expect value MAIN.VIEW_CCD1 1
 screenshot main.png

@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -29,6 +30,7 @@
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -205,6 +207,34 @@ class LampView : public ControlView {
 
   private:
     LampWidget* lamp_;
+};
+
+// ---- ProgressBar ------------------------------------------------------------------
+
+// The bar shows the control's label as its text: what is done and how long
+// it takes.
+class ProgressBarView : public ControlView {
+  public:
+    ProgressBarView(int panel, const ControlState& state, QWidget* canvas)
+        : ControlView(panel, state.id, canvas), bar_(new QProgressBar(canvas)) {
+        bar_->setRange(0, kSteps);
+        bar_->setTextVisible(true);
+        bar_->setAlignment(Qt::AlignCenter);
+        SetWidget(bar_, LabelPlace::None);
+    }
+
+  protected:
+    void Show(const ControlState& state, const ControlState*) override {
+        const double span = state.maxValue - state.minValue;
+        const double fraction = span > 0 ? (AsDouble(state.value) - state.minValue) / span : 0.0;
+        bar_->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * kSteps)));
+        // Qt reads "%p", "%v" and "%m" in the format; the program's texts hold none.
+        bar_->setFormat(QString::fromStdString(state.label));
+    }
+
+  private:
+    static constexpr int kSteps = 1000;
+    QProgressBar* bar_;
 };
 
 // ---- Numeric ----------------------------------------------------------------------
@@ -407,13 +437,14 @@ class TextBoxView : public ControlView {
     void Show(const ControlState& state, const ControlState*) override {
         const std::string text = AsText(state.value);
         if (text == shown_) return;
+        QTextCursor cursor(edit_->document());
         if (text.size() > shown_.size() && text.compare(0, shown_.size(), shown_) == 0) {
             // A status box grows line by line: append only what is new.
-            QTextCursor cursor(edit_->document());
             cursor.movePosition(QTextCursor::End);
-            cursor.insertText(Display(text.substr(shown_.size())));
+            Insert(cursor, text, shown_.size(), state.warnings);
         } else {
-            edit_->setPlainText(Display(text));
+            edit_->clear();
+            Insert(cursor, text, 0, state.warnings);
         }
         shown_ = text;
         // The newest line is what the observer needs: keep the end in view.
@@ -426,6 +457,25 @@ class TextBoxView : public ControlView {
   private:
     static QString Display(const std::string& text) {
         return ToQString(text).remove(QLatin1Char('\r'));
+    }
+    // Inserts text[from..] at the cursor, the warning parts in the warning
+    // colour and the rest plain.
+    static void Insert(QTextCursor& cursor, const std::string& text, size_t from,
+                       const std::vector<TextMark>& warnings) {
+        QTextCharFormat plain;
+        QTextCharFormat warning;
+        warning.setForeground(QColor(0xB0, 0x00, 0x00));
+        warning.setBackground(QColor(0xFF, 0xF0, 0xC0));
+        warning.setFontWeight(QFont::Bold);
+        size_t at = from;
+        for (const TextMark& m : warnings) {
+            if (m.end <= at) continue;
+            const size_t begin = std::max(m.begin, at);
+            if (begin > at) cursor.insertText(Display(text.substr(at, begin - at)), plain);
+            cursor.insertText(Display(text.substr(begin, m.end - begin)), warning);
+            at = m.end;
+        }
+        if (at < text.size()) cursor.insertText(Display(text.substr(at)), plain);
     }
     QPlainTextEdit* edit_;
     std::string shown_;
@@ -1142,6 +1192,9 @@ std::unique_ptr<ControlView> MakeControlView(int panel, const ControlState& stat
             break;
         case CtrlType::Decoration:
             view = std::make_unique<DecorationView>(panel, state, canvas);
+            break;
+        case CtrlType::ProgressBar:
+            view = std::make_unique<ProgressBarView>(panel, state, canvas);
             break;
     }
     if (view) view->Apply(state);

@@ -385,16 +385,49 @@ QWidget* QtFrontEnd::DialogParent() const {
     return QApplication::activeWindow();
 }
 
+namespace {
+
+// The programs title their error boxes "Error" and the end-of-run account
+// of what went wrong "Run summary": those do not wear the information icon.
+QMessageBox::Icon IconFor(const std::string& title) {
+    if (title == "Error") return QMessageBox::Critical;
+    if (title == "Run summary") return QMessageBox::Warning;
+    return QMessageBox::Information;
+}
+
+}  // namespace
+
 void QtFrontEnd::ShowMessage(const std::string& title, const std::string& text) {
     if (responder_) {
         responder_->ShowMessage(title, text);
         return;
     }
     RunOnGui([&] {
-        QMessageBox box(QMessageBox::Information, ToQString(title), ToQString(text),
-                        QMessageBox::Ok, DialogParent());
+        QMessageBox box(IconFor(title), ToQString(title), ToQString(text), QMessageBox::Ok,
+                        DialogParent());
         box.exec();
     });
+}
+
+void QtFrontEnd::ShowMessageWithoutWaiting(const std::string& title, const std::string& text) {
+    if (responder_) {
+        responder_->ShowMessage(title, text);
+        return;
+    }
+    {
+        const std::lock_guard lock(guiMutex_);
+        if (guiClosed_) return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, title, text] {
+            auto* box = new QMessageBox(QMessageBox::Information, ToQString(title),
+                                        ToQString(text), QMessageBox::Ok, DialogParent());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setWindowModality(Qt::NonModal);
+            box->show();
+        },
+        Qt::QueuedConnection);
 }
 
 bool QtFrontEnd::AskConfirm(const std::string& title, const std::string& text) {
@@ -416,6 +449,13 @@ std::optional<std::string> QtFrontEnd::AskFile(const FileRequest& request) {
         QFileDialog dialog(DialogParent(), ToQString(request.title),
                            ToQString(request.defaultDirectory));
         dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (request.folder) {
+            dialog.setFileMode(QFileDialog::Directory);
+            dialog.setOption(QFileDialog::ShowDirsOnly);
+            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+                path = dialog.selectedFiles().first().toStdString();
+            return;
+        }
         dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
         dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
         // "*.fts;*.bmp": one filter per pattern, and all files last.

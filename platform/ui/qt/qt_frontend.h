@@ -38,6 +38,7 @@ class QtFrontEnd : public QObject, public FrontEnd {
     // FrontEnd
     void ModelChanged() override;
     void ShowMessage(const std::string& title, const std::string& text) override;
+    void ShowMessageWithoutWaiting(const std::string& title, const std::string& text) override;
     bool AskConfirm(const std::string& title, const std::string& text) override;
     std::optional<std::string> AskFile(const FileRequest& request) override;
     void ScreenSize(int* height, int* width) override;

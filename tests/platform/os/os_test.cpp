@@ -193,9 +193,15 @@ TEST(Calendar, UtcNowIsUtcWithMilliseconds) {
     ::setenv("TZ", "XST-5:30", 1);
     ::tzset();
 
-    const std::time_t lo = std::time(nullptr);
+    // The bounds from the same clock UtcNow reads: time() reads a coarser
+    // one that may not have reached the second UtcNow already saw.
+    const auto wallSeconds = [] {
+        return std::chrono::system_clock::to_time_t(
+            std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()));
+    };
+    const std::time_t lo = wallSeconds();
     const os::UtcTime utc = os::UtcNow();
-    const std::time_t hi = std::time(nullptr);
+    const std::time_t hi = wallSeconds();
 
     if (oldTz) {
         ::setenv("TZ", savedTz.c_str(), 1);

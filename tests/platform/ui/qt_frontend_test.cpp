@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QAreaSeries>
 #include <QChartView>
+#include <QColor>
 #include <QDoubleSpinBox>
 #include <QImage>
 #include <QKeySequence>
@@ -21,6 +22,8 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextCharFormat>
+#include <QTextCursor>
 #include <QTimer>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -662,10 +665,24 @@ TEST_F(QtFrontEndTest, ValuesSetByAWorkerThreadAppearInTheWidgets) {
     EXPECT_TRUE(PumpUntil([&] { return status->toPlainText() == "line 1\nline 2\nline 3"; }))
         << status->toPlainText().toStdString();
 
+    // A warning stands out in its colour; the lines around it do not.
+    AppendWarningText(panel, kStatus, "\n2 frames late\n");
+    SetCtrlVal(panel, kStatus, "line 4\n");
+    ASSERT_TRUE(PumpUntil([&] { return status->toPlainText().endsWith("line 4\n"); }));
+    auto colourAt = [&](const QString& text) {
+        QTextCursor cursor(status->document());
+        cursor.setPosition(status->toPlainText().indexOf(text) + 1);
+        return cursor.charFormat().foreground().color();
+    };
+    EXPECT_EQ(colourAt("2 frames late"), QColor(0xB0, 0x00, 0x00));
+    EXPECT_NE(colourAt("line 4"), QColor(0xB0, 0x00, 0x00));
+    EXPECT_NE(colourAt("line 2"), QColor(0xB0, 0x00, 0x00));
+
     // A status box that is reset shows the new text only.
     ResetTextBox(panel, kStatus, "fresh\n");
     EXPECT_TRUE(PumpUntil([&] { return status->toPlainText() == "fresh\n"; }))
         << status->toPlainText().toStdString();
+    EXPECT_NE(colourAt("fresh"), QColor(0xB0, 0x00, 0x00));
 
     SetCtrlAttribute(panel, kExposure, ATTR_DIMMED, 1);
     SetCtrlAttribute(panel, kName, ATTR_VISIBLE, 0);
@@ -826,6 +843,42 @@ TEST_F(QtFrontEndTest, ConfirmPopupWaitsForThePersonsAnswer) {
     PostEvent(panel, kAsk, EVENT_COMMIT);
     EXPECT_TRUE(Eventually([] { return confirmAnswer.load() != -1; }));
     EXPECT_EQ(OpenMessageBox(), nullptr);
+}
+
+TEST_F(QtFrontEndTest, AMessageDuringLongWorkStaysOnScreenWhileTheWorkGoesOn) {
+    const int panel = ShowMain();
+    std::atomic<bool> returned{false};
+    PostDeferredCall([&] {
+        const int hold = HoldDimmed({{panel, kGo}});
+        MessagePopup("Error", "Motor is still running.");
+        returned = true;
+        ReleaseHold(hold);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return returned.load() && OpenMessageBox() != nullptr; }));
+    QMessageBox* box = OpenMessageBox();
+    EXPECT_EQ(box->text(), "Motor is still running.");
+    box->button(QMessageBox::Ok)->click();
+    EXPECT_TRUE(PumpUntil([] { return OpenMessageBox() == nullptr; }));
+}
+
+TEST_F(QtFrontEndTest, ErrorsAndRunSummariesDoNotWearTheInformationIcon) {
+    ShowMain();
+    std::vector<QMessageBox::Icon> icons;
+    QTimer person;
+    person.setInterval(5);
+    QObject::connect(&person, &QTimer::timeout, [&] {
+        if (QMessageBox* box = OpenMessageBox()) {
+            icons.push_back(box->icon());
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    person.start();
+    frontEnd->ShowMessage("Error", "Exposure time error");
+    frontEnd->ShowMessage("Run summary", "This run needs a look:");
+    frontEnd->ShowMessage("About", "PELU_dbg");
+    person.stop();
+    EXPECT_EQ(icons, (std::vector<QMessageBox::Icon>{QMessageBox::Critical, QMessageBox::Warning,
+                                                     QMessageBox::Information}));
 }
 
 TEST_F(QtFrontEndTest, ScriptResponderAnswersPopupsInsteadOfAPerson) {

@@ -184,6 +184,35 @@ TEST_F(RuntimeCoreTest, TextBoxKeepsTheLatestMegabyteOnWholeLines) {
     EXPECT_EQ(text.substr(text.size() - 10), "last line\n");
 }
 
+TEST_F(RuntimeCoreTest, WarningsInATextBoxAreMarkedAndFollowTheTrimmedText) {
+    SetCtrlVal(panel, 6, "Camera1 Open Complete!!\n");
+    AppendWarningText(panel, 6, "\n2 of 5 frames were taken after the stage had left\n");
+    AppendWarningText(panel, 6, "FITS file x.fts not written\n");  // joins the warning before
+    SetCtrlVal(panel, 6, "Scanning is finished.\n");
+    std::vector<std::string> warnings;
+    ASSERT_EQ(GetTextBoxWarnings(panel, 6, &warnings), 0);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0],
+              "\n2 of 5 frames were taken after the stage had left\nFITS file x.fts not written\n");
+    std::string text;
+    GetCtrlVal(panel, 6, &text);
+    EXPECT_EQ(text.find("Scanning is finished."), text.size() - 22) << "a warning is text too";
+    EXPECT_EQ(AppendWarningText(panel, 2, "x"), UIE_TYPE_MISMATCH);
+
+    // Trimming drops the warnings that fall off the front and keeps the later
+    // ones on their own text.
+    const std::string line = std::string(99, 'x') + "\n";
+    for (int i = 0; i < 11000; ++i) SetCtrlVal(panel, 6, line);
+    AppendWarningText(panel, 6, "The camera was not switched on\n");
+    for (int i = 0; i < 100; ++i) SetCtrlVal(panel, 6, line);
+    GetTextBoxWarnings(panel, 6, &warnings);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "The camera was not switched on\n");
+    ResetTextBox(panel, 6, "");
+    GetTextBoxWarnings(panel, 6, &warnings);
+    EXPECT_TRUE(warnings.empty());
+}
+
 TEST_F(RuntimeCoreTest, AttributesRoundTripAndRangesCoerceTheValue) {
     SetCtrlAttribute(panel, 2, ATTR_DIMMED, 1);
     SetCtrlAttribute(panel, 2, ATTR_LABEL_TEXT, std::string("Run now"));
@@ -612,6 +641,35 @@ TEST_F(RuntimeCoreTest, ABusyDispatcherGetsOneTickNotABacklog) {
     EXPECT_LE(slowTicks.load(), 8);
 }
 
+std::atomic<int> stoppingTicks{0};
+int tickThatStopsItsTimer(int panel, int control, int event, void*, int, int) {
+    if (event == EVENT_TIMER_TICK) {
+        ++stoppingTicks;
+        // Long enough for the timer thread to queue the next tick meanwhile.
+        std::this_thread::sleep_for(30ms);
+        SetCtrlAttribute(panel, control, ATTR_ENABLED, 0);
+    }
+    return 0;
+}
+
+TEST_F(RuntimeCoreTest, ATimerSwitchedOffByItsOwnTickTicksNoMore) {
+    // A sequence driven by a timer ends by switching its timer off; a tick
+    // queued while that last step ran must not run one step more.
+    stoppingTicks = 0;
+    RegisterCallback("tickThatStopsItsTimer", tickThatStopsItsTimer);
+    std::string json = kPanels;
+    json.replace(json.find("\"interval\": 0.5, \"enabled\": false,\n          \"callback\": \"onControl\""),
+                 std::string("\"interval\": 0.5, \"enabled\": false,\n          \"callback\": \"onControl\"").size(),
+                 "\"interval\": 0.1, \"enabled\": true, \"callback\": \"tickThatStopsItsTimer\"");
+    int p = LoadPanel(0, WriteResource(json), 1);
+    ASSERT_GT(p, 0) << LastLoadError();
+    StartLoop();
+    ASSERT_TRUE(Eventually([&] { return stoppingTicks.load() >= 1; }));
+    std::this_thread::sleep_for(100ms);  // a hundred periods of the timer
+    StopLoop();
+    EXPECT_EQ(stoppingTicks.load(), 1);
+}
+
 TEST_F(RuntimeCoreTest, AutomaticTimersCanBeSwitchedOffForTests) {
     SetAutomaticTimers(false);
     SetCtrlAttribute(panel, 10, ATTR_ENABLED, 1);
@@ -684,6 +742,96 @@ TEST(Histogram, CountsIntoEqualBinsWithTheTopValueInTheLastBin) {
     EXPECT_EQ(total, 6);
     EXPECT_EQ(Histogram(data.data(), 8, 5, 5, counts, axis, 100), UIE_BAD_ARGUMENT);
     EXPECT_EQ(Histogram(data.data(), 8, 0, 1, counts, axis, 0), UIE_BAD_ARGUMENT);
+}
+
+}  // namespace
+}  // namespace ui::testing
+
+namespace ui::testing {
+namespace {
+
+// ---- long work -------------------------------------------------------------------------
+
+// RUN's callback is long work: it holds CAMERA (a conflicting control) and
+// the menu's OPEN dimmed and waits, answering the window, until STOP's
+// callback says enough.
+std::atomic<bool> longWorkDone{false};
+std::atomic<int> longWorkBar{0};
+std::atomic<int> longWorkPanel{0};
+int longWork(int, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    seen->Add(control, event);
+    const int hold = HoldDimmed({{longWorkPanel.load(), 7}}, {{longWorkBar.load(), 2}});
+    WaitWithEvents([] { return longWorkDone.load(); }, 600, 5);
+    ReleaseHold(hold);
+    return 0;
+}
+int endLongWork(int, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    seen->Add(control, event);
+    longWorkDone = true;
+    return 0;
+}
+
+TEST_F(RuntimeCoreTest, LongWorkAnswersClicksAndDropsThoseOnTheControlsItHolds) {
+    longWorkDone = false;
+    RegisterCallback("longWork", longWork);
+    RegisterCallback("endLongWork", endLongWork);
+    std::string json = kPanels;
+    json.replace(json.find("\"callback\": \"onControl\""), 23, "\"callback\": \"longWork\"");
+    json.replace(json.find("\"callback\": \"onControl\""), 23, "\"callback\": \"endLongWork\"");
+    int p = LoadPanel(0, WriteResource(json), 1);
+    ASSERT_GT(p, 0) << LastLoadError();
+    int bar = LoadMenuBar(p, path, 1);
+    longWorkBar = bar;
+    longWorkPanel = p;
+    // A choice the program had made itself comes back after the work.
+    SetCtrlAttribute(p, 8, ATTR_DIMMED, 1);
+    StartLoop();
+    uint64_t seq = detail::PostEventNumbered(p, 2, EVENT_COMMIT, 0, 0);
+    // The commit counts as handled once the work waits: a script goes on.
+    ASSERT_TRUE(detail::WaitUntilHandled(seq, 5s));
+    EXPECT_TRUE(WorkInProgress());
+    int dimmed = 0;
+    GetCtrlAttribute(p, 7, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1);
+    GetMenuBarAttribute(bar, 2, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1);
+    // Clicks on held controls are dropped; the rest are answered while the
+    // work goes on, and the program may change a held control meanwhile.
+    PostEvent(p, 7, EVENT_COMMIT);
+    PostMenuEvent(bar, 2);
+    PostMenuEvent(bar, 3);
+    ASSERT_TRUE(Eventually([&] {
+        std::lock_guard lock(seen->mutex);
+        return seen->menuItems == std::vector<int>{3};
+    }));
+    SetCtrlAttribute(p, 7, ATTR_DIMMED, 0);
+    GetCtrlAttribute(p, 7, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1) << "held while the work runs";
+    PostEvent(p, 3, EVENT_COMMIT);
+    ASSERT_TRUE(Eventually([] { return !WorkInProgress(); }));
+    EXPECT_EQ(seen->Count(7, EVENT_COMMIT), 0u);
+    GetCtrlAttribute(p, 7, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 0) << "what the program set during the work";
+    GetCtrlAttribute(p, 8, ATTR_DIMMED, &dimmed);
+    EXPECT_EQ(dimmed, 1);
+    // Undimmed again, the control acts.
+    PostEvent(p, 7, EVENT_COMMIT);
+    ASSERT_TRUE(Eventually([&] { return seen->Count(7, EVENT_COMMIT) == 1; }));
+}
+
+TEST_F(RuntimeCoreTest, WaitsOutsideLongWorkLeaveTheEventsQueued) {
+    StartLoop();
+    std::atomic<bool> waited{false};
+    PostDeferredCall([&] {
+        // No hold in force: a short wait of a callback dispatches nothing.
+        WaitWithEvents([] { return false; }, 0.05, 0.05);
+        waited = seen->Count(2, EVENT_COMMIT) == 0;
+    });
+    PostEvent(panel, 2, EVENT_COMMIT);
+    ASSERT_TRUE(Eventually([&] { return seen->Count(2, EVENT_COMMIT) == 1; }));
+    EXPECT_TRUE(waited.load());
 }
 
 }  // namespace

@@ -33,7 +33,9 @@ const char* kPanels = R"({
         { "id": 10, "name": "TABLE", "type": "table", "rows": 1, "left": 10, "top": 160,
           "width": 200, "height": 60, "callback": "report",
           "columns": [ {"label": "Wavelength", "type": "double"}, {"label": "Order", "type": "int"} ] },
-        { "id": 11, "name": "AMP", "type": "timer", "enabled": false, "callback": "report" }
+        { "id": 11, "name": "AMP", "type": "timer", "enabled": false, "callback": "report" },
+        { "id": 12, "name": "SAVE", "type": "command", "left": 100, "top": 100, "width": 80,
+          "height": 24, "callback": "saveElsewhere" }
       ] }
   ],
   "menubars": [ { "resource": 1, "name": "MENUBAR", "menus": [ { "id": 1, "name": "FILE",
@@ -71,6 +73,18 @@ int closeMain(int, int, int event, void*, int, int) {
     return 0;
 }
 
+// SAVE with a data folder that is gone: a warning, then a folder to save into.
+int saveElsewhere(int, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    AppendWarningText(statusBox[0], statusBox[1], "\nThe series was not saved to E:\\gone\n");
+    std::string folder;
+    if (DirSelectPopup("E:\\gone", "Choose another folder", &folder) == 1)
+        Status("saved into " + folder + "\n");
+    else
+        Status("kept in memory\n");
+    return 0;
+}
+
 void openFile(int, int, void*, int) {
     std::string path;
     if (FileSelectPopup("", "*.fts", "*.fts;*.bmp", "Load Data File", VAL_LOAD_BUTTON, &path) > 0)
@@ -87,6 +101,7 @@ protected:
         RegisterCallback("run", run);
         RegisterCallback("report", report);
         RegisterCallback("closeMain", closeMain);
+        RegisterCallback("saveElsewhere", saveElsewhere);
         RegisterMenuCallback("openFile", openFile);
         std::string path = WriteResource(kPanels);
         panel = LoadPanel(0, path, 1);
@@ -163,6 +178,28 @@ expect popup "No File Exists"
     ASSERT_EQ(popups.size(), 3u);
     EXPECT_EQ(popups[0].title, "Load Data File");
     EXPECT_EQ(popups[1].answer, "");  // the second dialog had no answer: cancelled
+}
+
+TEST_F(ScriptTest, WarningsAreSeenAndFolderDialogsAnswered) {
+    ScriptResult result = Run(R"(
+answer folder /data/elsewhere
+commit MAIN.SAVE
+expect warning "was not saved to E:\gone"
+expect status "saved into /data/elsewhere"
+commit MAIN.SAVE
+expect status "kept in memory"
+)");
+    ASSERT_TRUE(result.ok) << "line " << result.line << ": " << result.message;
+    auto popups = frontEnd.Popups();
+    ASSERT_EQ(popups.size(), 2u);
+    EXPECT_EQ(popups[0].kind, PopupRecord::Kind::Folder);
+    EXPECT_EQ(popups[0].title, "Choose another folder");
+    EXPECT_EQ(popups[0].answer, "/data/elsewhere");
+    EXPECT_EQ(popups[1].answer, "");  // no answer queued: cancelled
+
+    // A plain line is no warning.
+    result = Run("timeout 1\nexpect warning \"kept in memory\"\n");
+    EXPECT_FALSE(result.ok);
 }
 
 TEST_F(ScriptTest, ErrorsNameTheLineAndWhatWentWrong) {
