@@ -220,14 +220,17 @@ void CloseEachCamera(int (*close)(int handle)) {
     }
 }
 
+bool InitializeCurrentCamera(uint32_t capabilitySize) {
+    ccd.caps.ulSize = capabilitySize;
+    std::snprintf(ccd.ccd_path, sizeof ccd.ccd_path, "%s", os::WorkingDirectory().c_str());
+    if (Sdk(Initialize(ccd.ccd_path)) == DRV_SUCCESS) return true;
+    CameraPopup("Error", "Initialize Error");
+    return false;
+}
+
 int OpenCamera(int handle) {
     CameraLock lock;
-    ccd.caps.ulSize = 48;
-    std::snprintf(ccd.ccd_path, sizeof ccd.ccd_path, "%s", os::WorkingDirectory().c_str());
-    if (Sdk(Initialize(ccd.ccd_path)) != DRV_SUCCESS) {
-        CameraPopup("Error", "Initialize Error");
-        return 0;
-    }
+    if (!InitializeCurrentCamera(48)) return 0;
     if (const CameraSlot camera = CameraSlotOfHandle(handle); camera.known()) {
         int width = 0, height = 0;
         Sdk(GetDetector(&width, &height));
@@ -375,10 +378,7 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
         ShowStatus(Format("\nNo camera with handle %d to configure\n", handle));
         return;
     }
-    if (hbin < 1 || vbin < 1) {  // the settings refuse these; never divide by them
-        ShowStatus(Format("\nBinning %d x %d refused\n", hbin, vbin));
-        return;
-    }
+    if (BinningRefused(hbin, vbin)) return;
     CameraLock lock;
     const int x = *camera.detectorWidth;
     const int y = *camera.detectorHeight;
@@ -414,20 +414,33 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
         Sdk(SetAcquisitionMode(5));
         Sdk(SetKineticCycleTime(0.0f));
     }
-    ReadoutSettings readout;
-    readout.readMode = readMode;
+    ReadoutSettings readout =
+        ReadoutOf(readMode, triggerMode, gain, exposure, shutterMode, fanMode);
     readout.vsIndex = vsIndex;
-    readout.shutterMode = shutterMode;
-    readout.fanMode = fanMode;
-    readout.gain = gain;
-    readout.triggerMode = triggerMode;
-    readout.exposure = exposure;
     readout.hbin = wide ? 2 * hbin : hbin;
     readout.vbin = wide ? 2 * vbin : vbin;
     readout.columns = x;
     readout.rows = wide ? y - 2 : y;
     readout.handle = handle;
     ApplyReadoutSettings(readout);
+}
+
+bool BinningRefused(int hbin, int vbin) {
+    if (hbin >= 1 && vbin >= 1) return false;
+    ShowStatus(Format("\nBinning %d x %d refused\n", hbin, vbin));
+    return true;
+}
+
+ReadoutSettings ReadoutOf(int readMode, int triggerMode, int gain, float exposure, int shutterMode,
+                          int fanMode) {
+    ReadoutSettings readout;
+    readout.readMode = readMode;
+    readout.triggerMode = triggerMode;
+    readout.gain = gain;
+    readout.exposure = exposure;
+    readout.shutterMode = shutterMode;
+    readout.fanMode = fanMode;
+    return readout;
 }
 
 void ApplyReadoutSettings(const ReadoutSettings& r) {

@@ -46,6 +46,10 @@ inline unsigned Sdk(unsigned status) {
 // Initialises the current camera and records its detector size. Returns 1,
 // or 0 when the camera did not initialise (it is then not on).
 int OpenCamera(int handle);
+// The start of both programs' OpenCamera: the capability size the program
+// reports, then Initialize with the working directory. False after the
+// "Initialize Error" popup. The caller holds the camera lock.
+bool InitializeCurrentCamera(uint32_t capabilitySize);
 // Capability report of the current camera (fills caps as it goes).
 std::string GetCameraInfo();
 // Shuts the current camera down and frees its buffers. Returns 0 when the
@@ -92,6 +96,13 @@ struct ReadoutSettings {
     int handle = 0;              // the camera whose frame time is recorded
 };
 void ApplyReadoutSettings(const ReadoutSettings& settings);
+// The read-out settings that SetCameraParam's own arguments give; the image
+// area, vertical speed and handle are the caller's to fill in.
+ReadoutSettings ReadoutOf(int readMode, int triggerMode, int gain, float exposure, int shutterMode,
+                          int fanMode);
+// A binning below 1 is refused with a status line (the settings refuse it
+// too; a configuration never divides by it). True when refused.
+bool BinningRefused(int hbin, int vbin);
 
 // ---- acquisition -------------------------------------------------------------------------
 

@@ -7,14 +7,15 @@
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
 #include "control/work.h"
+#include "control/program_shell.h"
 #include "data/display.h"
 #include "motors/grating_focus.h"
 #include "motors/wv_file.h"
 #include "platform/camera_sdk/binding.h"
 #include "platform/motion6k/binding.h"
 #include "platform/ui/ui.h"
-#include "scanner/runtime.h"
 #include "resources/pelu_uir.h"
+#include "scanner/runtime.h"
 #include "scanner/scanner.h"
 #include "state/controls.h"
 #include "state/instrument_state.h"
@@ -41,12 +42,8 @@ void DimSection(const int (&controls)[N], bool dimmed) {
     for (int id : controls) SetDimmed(state.testpanel, id, dimmed);
 }
 
-// Loads a panel; on failure says why on stderr (the window cannot show it).
 bool Load(int resource, int* handle) {
-    *handle = ui::LoadPanel(0, kResourceFile, resource);
-    if (*handle > 0) return true;
-    std::fprintf(stderr, "PELU_dbg: %s\n", ui::LastLoadError().c_str());
-    return false;
+    return LoadProgramPanel("PELU_dbg", kResourceFile, resource, handle);
 }
 
 void Commit(ui::CtrlCallbackPtr callback) {
@@ -73,10 +70,7 @@ int PELU_main() {
     ui::GetPanelAttribute(state.mainPanel, ui::ATTR_WIDTH, &state.panelwidth);
     ui::GetPanelAttribute(state.mainPanel, ui::ATTR_HEIGHT, &state.panelheight);
     ui::SetCtrlAttribute(state.mainPanel, MAIN_SPLASH, ui::ATTR_VISIBLE, 0);
-    ui::RunUserInterface();
-    ui::DiscardPanel(state.mainPanel);
-    CloseObservingLog();
-    return 0;
+    return RunMainPanel();
 }
 
 int panel_proc(int panel, int, int event, void*, int, int) {

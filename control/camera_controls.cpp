@@ -104,11 +104,9 @@ int setCooler(int, int, int event, void*, int, int) {
 
 int CCD_setCamera(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_COMMIT) return 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, CAMERA_PAGE_INDEX,
-                                  &state.TabPanelHandle);
+    state.TabPanelHandle = SettingsPage(SETTINGS_TAB, CAMERA_PAGE_INDEX);
     state.ccd_camera = GetInt(state.TabPanelHandle, CAMERA_PAGE_CAMERA);
-    int observation = 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, OBS_PAGE_INDEX, &observation);
+    const int observation = SettingsPage(SETTINGS_TAB, OBS_PAGE_INDEX);
     if (state.ccd_camera == kFlatFielding) {
         ui::SetCtrlVal(observation, OBS_PAGE_TARGET, -1);
         SetDimmed(observation, OBS_PAGE_TARGET, true);

@@ -643,9 +643,7 @@ int cmd_Run(int, int, int event, void*, int, int) {
     // work) a second run cannot start.
     if (ContinueWaitingRun() || RefuseWhileBusy("Run")) return 0;
     {
-        int page = 0;
-        ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, CAMERA_PAGE_INDEX,
-                                      &page);
+        const int page = SettingsPage(SETTINGS_TAB, CAMERA_PAGE_INDEX);
         const std::string why =
             WhyRunCannotStart(state.g_nFrameNumber1, GetInt(page, CAMERA_PAGE_TAKEMODE));
         if (!why.empty()) {
@@ -662,8 +660,7 @@ int cmd_Run(int, int, int event, void*, int, int) {
     SetDimmed(state.mainPanel, MAIN_PICTURE, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD1, true);
     SetDimmed(state.mainPanel, MAIN_VIEW_CCD2, true);
-    int camera = 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, CAMERA_PAGE_INDEX, &camera);
+    const int camera = SettingsPage(SETTINGS_TAB, CAMERA_PAGE_INDEX);
     const int takeMode = GetInt(camera, CAMERA_PAGE_TAKEMODE);
     int64_t frequency = 0;
     if (!os::QueryPerformanceFrequency(&frequency))

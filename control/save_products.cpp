@@ -36,8 +36,7 @@ ProductHeader GatherProductHeader(const CameraSlot& camera, float exposureSecond
         h.detectorHeight = *camera.detectorHeight;
     }
 
-    int page = 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, OBS_PAGE_INDEX, &page);
+    const int page = SettingsPage(SETTINGS_TAB, OBS_PAGE_INDEX);
     h.observer = GetText(page, OBS_PAGE_OBSERVER);
     h.target = GetInt(page, OBS_PAGE_TARGET);
     h.activeRegion = GetText(page, OBS_PAGE_ARNUMBER);
@@ -57,30 +56,32 @@ std::vector<FrameRecord> SeriesRecords(const CameraSlot& camera, int frames) {
     return records;
 }
 
-ProductData<uint16_t> SeriesData(const CameraSlot& camera, int frames) {
-    ProductData<uint16_t> d;
-    d.camera = camera.number;
-    d.naxis1 = camera.width();
-    d.naxis2 = camera.height();
-    d.naxis3 = frames;
-    if (camera.raw) {
-        d.data = camera.raw->get();
-        d.available = camera.raw->size();
-    }
-    return d;
-}
+namespace {
 
-ProductData<float> FlatData(const CameraSlot& camera, int planes) {
-    ProductData<float> d;
+// The first `planes` planes of `buffer`, one of the camera's, as a product of
+// the camera's image size.
+template <typename T>
+ProductData<T> CameraPlanes(const CameraSlot& camera, const Buffer<T>* buffer, int planes) {
+    ProductData<T> d;
     d.camera = camera.number;
     d.naxis1 = camera.width();
     d.naxis2 = camera.height();
     d.naxis3 = planes;
-    if (camera.flatCube) {
-        d.data = camera.flatCube->get();
-        d.available = camera.flatCube->size();
+    if (buffer) {
+        d.data = buffer->get();
+        d.available = buffer->size();
     }
     return d;
+}
+
+}  // namespace
+
+ProductData<uint16_t> SeriesData(const CameraSlot& camera, int frames) {
+    return CameraPlanes(camera, camera.raw, frames);
+}
+
+ProductData<float> FlatData(const CameraSlot& camera, int planes) {
+    return CameraPlanes(camera, camera.flatCube, planes);
 }
 
 }  // namespace pelu

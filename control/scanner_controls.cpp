@@ -56,8 +56,7 @@ void ScannerOn() {
     ui::SetCtrlVal(state.mainPanel, MAIN_SCAN_LED, 1);
     SetAmpTimer(true);
     SetDimmed(state.mainPanel, MAIN_RUN, false);
-    int page = 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, SCANNER_PAGE_INDEX, &page);
+    const int page = SettingsPage(SETTINGS_TAB, SCANNER_PAGE_INDEX);
     for (int control : {SCANNER_PAGE_SCANMODE, SCANNER_PAGE_STEPSIZE, SCANNER_PAGE_STEPTIME})
         SetDimmed(page, control, false);
     ui::Delay(1.0);

@@ -38,9 +38,7 @@ constexpr std::array<CameraSelection, 5> kCameraSelections = {{
 }};
 
 int Page(int pageIndex) {
-    int page = 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, pageIndex, &page);
-    return page;
+    return SettingsPage(SETTINGS_TAB, pageIndex);
 }
 
 // The values the OK reads from the dialog, before anything is applied.

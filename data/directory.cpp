@@ -16,9 +16,7 @@ constexpr int kOtherTarget = 8;
 constexpr int kActiveRegion = 3;
 
 int ObservationPage() {
-    int page = 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, OBS_PAGE_INDEX, &page);
-    return page;
+    return SettingsPage(SETTINGS_TAB, OBS_PAGE_INDEX);
 }
 
 // Writes the batch file and creates the folder. The batch file is kept for

@@ -1,12 +1,12 @@
 #include "earlier/PELU_earlier.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
 #include "control/callbacks.h"
+#include "control/program_shell.h"
 #include "control/scanner_controls.h"
 #include "data/display.h"
 #include "earlier/devices_earlier.h"
@@ -30,16 +30,11 @@ namespace {
 const char* const kResourceFile = "PELU.uir";
 
 bool Load(int resource, int* handle) {
-    *handle = ui::LoadPanel(0, kResourceFile, resource);
-    if (*handle > 0) return true;
-    std::fprintf(stderr, "PELU: %s\n", ui::LastLoadError().c_str());
-    return false;
+    return LoadProgramPanel("PELU", kResourceFile, resource, handle);
 }
 
 int Page(int pageIndex) {
-    int page = 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, pageIndex, &page);
-    return page;
+    return SettingsPage(SETTINGS_TAB, pageIndex);
 }
 
 // The picture and the histogram: what the take-images command shows for one
@@ -159,10 +154,7 @@ int PELU_main() {
         !Load(TEST_RESOURCE, &state.testpanel))
         return -1;
     ui::DisplayPanel(state.mainPanel);
-    ui::RunUserInterface();
-    ui::DiscardPanel(state.mainPanel);
-    CloseObservingLog();
-    return 0;
+    return RunMainPanel();
 }
 
 int panel_proc(int panel, int, int event, void*, int, int) {

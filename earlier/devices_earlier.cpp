@@ -39,12 +39,7 @@ void AppendStatus(const std::string& text) { ShowStatus(text); }
 
 int OpenCamera() {
     CameraLock lock;
-    ccd.caps.ulSize = 44;
-    std::snprintf(ccd.ccd_path, sizeof ccd.ccd_path, "%s", os::WorkingDirectory().c_str());
-    if (Sdk(Initialize(ccd.ccd_path)) != DRV_SUCCESS) {
-        CameraPopup("Error", "Initialize Error");
-        return 0;
-    }
+    if (!InitializeCurrentCamera(44)) return 0;
     int width = 0, height = 0;
     if (Sdk(GetDetector(&width, &height)) != DRV_SUCCESS)
         CameraPopup("Error", "Get Detector information Error");
@@ -82,10 +77,7 @@ void CamerasOff() {
 void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain, int hbin,
                     int vbin, float exposure, int shutterMode, int fanMode, int frames,
                     int numberKinetics, float kineticCycleTime) {
-    if (hbin < 1 || vbin < 1) {  // the settings refuse these; never divide by them
-        ShowStatus(Format("\nBinning %d x %d refused\n", hbin, vbin));
-        return;
-    }
+    if (BinningRefused(hbin, vbin)) return;
     CameraLock lock;
     // The one geometry holds the size of the camera opened last; the two
     // cameras may differ, so the current camera's own size is asked again.
@@ -137,14 +129,9 @@ void SetCameraParam(int acquisitionMode, int readMode, int triggerMode, int gain
             CameraPopup("Error", "Set number Frames error");
     }
 
-    ReadoutSettings readout;
-    readout.readMode = readMode;
+    ReadoutSettings readout =
+        ReadoutOf(readMode, triggerMode, gain, exposure, shutterMode, fanMode);
     readout.vsIndex = 4;
-    readout.shutterMode = shutterMode;
-    readout.fanMode = fanMode;
-    readout.gain = gain;
-    readout.triggerMode = triggerMode;
-    readout.exposure = exposure;
     readout.hbin = hbin;
     readout.vbin = vbin;
     readout.columns = x;

@@ -17,9 +17,7 @@ namespace {
 // Both lists show the same table: the settings dialog's list chooses the
 // wavelength, the test panel's shows it beside the manual motor controls.
 std::array<std::pair<int, int>, 2> WavelengthLists() {
-    int motorPage = 0;
-    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, SETTINGS_TAB, MOTOR_PAGE_INDEX,
-                                  &motorPage);
+    const int motorPage = SettingsPage(SETTINGS_TAB, MOTOR_PAGE_INDEX);
     return {{{motorPage, MOTOR_PAGE_WVLIST}, {state.testpanel, TEST_WVLIST}}};
 }
 

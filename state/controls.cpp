@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/ui/ui.h"
+#include "state/instrument_state.h"
 #include "state/status.h"
 
 namespace pelu {
@@ -14,6 +15,12 @@ std::string GetText(int panel, int control) {
     std::string text;
     ui::GetCtrlVal(panel, control, &text);
     return text;
+}
+
+int SettingsPage(int tab, int pageIndex) {
+    int page = 0;
+    ui::GetPanelHandleFromTabPage(state.PELUpanelSetting, tab, pageIndex, &page);
+    return page;
 }
 
 int GetInt(int panel, int control) {

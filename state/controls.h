@@ -11,6 +11,9 @@ int GetInt(int panel, int control);
 double GetDouble(int panel, int control);
 void SetText(int panel, int control, const std::string& text);
 void SetDimmed(int panel, int control, bool dimmed);
+// The panel of page `pageIndex` of the settings dialog's tab control `tab`
+// (0 when there is no such page).
+int SettingsPage(int tab, int pageIndex);
 
 // Leading decimal integer of the text, as atoi reads it, saturated to the int
 // range instead of overflowing; 0 when the text does not start with a number.

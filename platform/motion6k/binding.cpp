@@ -1,11 +1,6 @@
 #include "platform/motion6k/binding.h"
 
-#include <atomic>
-#include <memory>
-#include <mutex>
-#include <vector>
-
-#include "platform/devices/device_library.h"
+#include "platform/devices/bound_library.h"
 #include "platform/motion6k/motion6k.h"
 
 namespace motion6k {
@@ -20,48 +15,38 @@ struct Table {
     int16_t (*close)(void) = nullptr;
 };
 
-// A bound table is never changed or freed: a call on another thread keeps
-// the table it started with, and the library stays in the process.
-std::mutex g_bindMutex;
-std::vector<std::unique_ptr<Table>> g_tables;
-std::atomic<const Table*> g_table{nullptr};
-devices::LoadedLibrary g_library;
+devices::BoundLibrary<Table> g_library(devices::Device::Motors);
 
-const Table* Current() { return g_table.load(std::memory_order_acquire); }
+const Table* Current() {
+    return g_library.Current();
+}
 
 }  // namespace
 
 bool BindLibrary(std::string* message) {
-    std::lock_guard<std::mutex> lock(g_bindMutex);
-    g_table.store(nullptr, std::memory_order_release);
-    auto table = std::make_unique<Table>();
-    using devices::Bind;
-    const std::vector<devices::Entry> entries = {
-        Bind("OLE_Initialize_6KE", &table->oleInitialize),
-        Bind("Open_6KE", &table->open),
-        Bind("Initialize_6KE", &table->initialize),
-        Bind("Write_6KE", &table->write),
-        Bind("Read_HS", &table->read),
-        Bind("Close_6KE", &table->close),
-    };
-    if (!devices::LoadLibrary(devices::Device::Motors, entries, &g_library, message)) return false;
-    g_tables.push_back(std::move(table));
-    g_table.store(g_tables.back().get(), std::memory_order_release);
-    return true;
+    return g_library.Bind(
+        [](Table* table) {
+            using devices::Bind;
+            return std::vector<devices::Entry>{
+                Bind("OLE_Initialize_6KE", &table->oleInitialize),
+                Bind("Open_6KE", &table->open),
+                Bind("Initialize_6KE", &table->initialize),
+                Bind("Write_6KE", &table->write),
+                Bind("Read_HS", &table->read),
+                Bind("Close_6KE", &table->close),
+            };
+        },
+        message);
 }
 
 void ReleaseLibrary() {
-    std::lock_guard<std::mutex> lock(g_bindMutex);
-    g_table.store(nullptr, std::memory_order_release);
-    devices::ReleaseLibrary(&g_library);
+    g_library.Release();
 }
 
 bool LibraryBound() { return Current() != nullptr; }
 
 std::string LibraryLine() {
-    std::lock_guard<std::mutex> lock(g_bindMutex);
-    return g_library.handle != nullptr ? devices::LibraryLine(devices::Device::Motors, g_library)
-                                       : devices::ChoiceLine(devices::Device::Motors);
+    return g_library.Line();
 }
 
 }  // namespace motion6k
