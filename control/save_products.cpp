@@ -1,6 +1,6 @@
 #include "control/save_products.h"
 
-#include "data/camera_facts.h"
+#include "camera/camera_facts.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/controls.h"

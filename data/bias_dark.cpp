@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "camera/camera_facts.h"
 #include "camera/camera_lock.h"
-#include "data/camera_facts.h"
 #include "data/fits_file.h"
 #include "data/fits_writer.h"
 #include "data/save_timer.h"

@@ -1,4 +1,4 @@
-#include "data/camera_facts.h"
+#include "camera/camera_facts.h"
 
 #include "camera/camera_lock.h"
 #include "platform/camera_sdk/atmcd.h"
