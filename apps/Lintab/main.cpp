@@ -1,6 +1,6 @@
 // Lintab: the editor of the wavelength table Wv.ini.
 #include "lintab/LintabFunc.h"
-#include "platform/ui/app.h"
+#include "platform/ui/qt/app.h"
 
 int main(int argc, char** argv) {
     pelu::lintab::RegisterLintabCallbacks();

@@ -3,7 +3,7 @@
 #include "control/callbacks.h"
 #include "control/scanner_controls.h"
 #include "data/directory.h"
-#include "platform/ui/app.h"
+#include "platform/ui/qt/app.h"
 
 int main(int argc, char** argv) {
     pelu::RegisterControlCallbacks();

@@ -1,6 +1,6 @@
 // Program start-up: the command line, and whole runs of a small program driven
 // by a script, headless and with the Qt front-end drawing offscreen.
-#include "platform/ui/app.h"
+#include "platform/ui/qt/app.h"
 
 #include <QImage>
 #include <cstdlib>

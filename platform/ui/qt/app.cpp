@@ -1,4 +1,4 @@
-#include "platform/ui/app.h"
+#include "platform/ui/qt/app.h"
 
 #include <QApplication>
 #include <atomic>
