@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "data/camera_facts.h"
+#include "camera/camera_facts.h"
 #include "data/fits_writer.h"
 
 namespace pelu {
