@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     bool ok = Script(
         "commit MAIN.CCD_TOGGLE\nexpect status \"Open Complete\"\n"
         "commit MAIN.SCAN_TOGGLE\nexpect status \"Amp is turned ON\"\nexpect idle\n");
-    ok = ok && WaitFor([] { return pelu::g_nAmpOnSeq == 30; }, 300);
+    ok = ok && WaitFor([] { return pelu::scanner.g_nAmpOnSeq == 30; }, 300);
     if (!ok) {
         std::fprintf(stderr, "bench_click: the devices did not come on\n");
         std::_Exit(1);

@@ -654,7 +654,7 @@ int main(int argc, char** argv) {
     bool ok = Script(
         "commit MAIN.CCD_TOGGLE\nexpect status \"Open Complete\"\n"
         "commit MAIN.SCAN_TOGGLE\nexpect status \"Amp is turned ON\"\n");
-    ok = ok && WaitFor([] { return pelu::g_nAmpOnSeq == 30; }, 120);
+    ok = ok && WaitFor([] { return pelu::scanner.g_nAmpOnSeq == 30; }, 120);
     if (!ok) {
         std::fprintf(stderr, "bench_run: the devices did not come on\n");
         std::_Exit(1);
@@ -699,8 +699,8 @@ int main(int argc, char** argv) {
         results.push_back(
             CheckScan(*light, timing, stepTimesBefore, filesBefore, work / "E", scanSteps));
         ScanResult& r = results.back();
-        r.offStep = pelu::g_nOffStepFrames;
-        r.retaken = pelu::g_nRetakenFrames;
+        r.offStep = pelu::scanner.g_nOffStepFrames;
+        r.retaken = pelu::scanner.g_nRetakenFrames;
         std::printf("    frames exposed off their step %d, taken again at their step %d\n",
                     r.offStep, r.retaken);
         {

@@ -115,7 +115,7 @@ void ConfigureCameras(int frames) {
 // otherwise the loop as first specified, without cameras.
 Result Scan(int steps, bool ours) {
     using namespace pelu;
-    g_fScanPollPauseMs = ours ? kScanPollPauseMs : 0.0;
+    scanner.g_fScanPollPauseMs = ours ? kScanPollPauseMs : 0.0;
     state.scan_mode = 0;
     state.g_nFrameNumber1 = steps;
     state.pelu_take_mode = 1;
@@ -177,8 +177,8 @@ Result Scan(int steps, bool ours) {
                 seen.emplace(++step, std::chrono::duration_cast<std::chrono::nanoseconds>(
                                          call.time.time_since_epoch())
                                          .count());
-        r.offStep = g_nOffStepFrames;
-        r.retaken = g_nRetakenFrames;
+        r.offStep = scanner.g_nOffStepFrames;
+        r.retaken = scanner.g_nRetakenFrames;
     }
     const std::map<int, int64_t> finished = StepTimes();
     std::vector<double> latencies;
@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_scan: the simulated controller did not open\n");
         return 1;
     }
-    while (pelu::g_nAmpOnSeq != 30) {
+    while (pelu::scanner.g_nAmpOnSeq != 30) {
         pelu::ampon_timer();
         os::Delay(0.05);
     }

@@ -271,7 +271,7 @@ ScanResult Scan(const CameraSlot& camera, int takeMode, Timing* timing) {
     const int finished = ExecuteProgram(camera.handle, takeMode);
     marktime_end(timing->end);
     timing->elapsed[camera.number] = time_difference();
-    result.steps = g_nStepsTaken;
+    result.steps = scanner.g_nStepsTaken;
     if (finished) {
         result.end = ScanResult::Complete;
     } else if (state.runStop != 0) {

@@ -74,9 +74,9 @@ void Jog(int64_t counts) {
         ShowStatus(kScannerNotConnected);
         return;
     }
-    const int64_t target = std::clamp<int64_t>(g_nJogPosition + counts, INT_MIN, INT_MAX);
-    g_nJogPosition = static_cast<int>(target);
-    getresponse(Format("#1J=%d", g_nJogPosition));
+    const int64_t target = std::clamp<int64_t>(scanner.g_nJogPosition + counts, INT_MIN, INT_MAX);
+    scanner.g_nJogPosition = static_cast<int>(target);
+    getresponse(Format("#1J=%d", scanner.g_nJogPosition));
 }
 
 int64_t JogCounts() {
@@ -118,7 +118,7 @@ int SetZero(int, int, int event, void*, int, int) {
         ShowStatus(kScannerNotConnected);
         return 0;
     }
-    g_nJogPosition = 0;
+    scanner.g_nJogPosition = 0;
     getresponse("HMZ");
     return 0;
 }

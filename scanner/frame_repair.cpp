@@ -77,7 +77,7 @@ bool MoveStageTo(double units, double tolerance) {
         int standing = 0;
         if (QueryPosition() && PmacPoll("m140", &inPosition) &&
             ParseReplyInteger(inPosition, &standing) && standing == 1 &&
-            std::fabs(position / kCountsPerUnit - units) <= tolerance)
+            std::fabs(scanner.position / kCountsPerUnit - units) <= tolerance)
             return true;
         if (Clock::now() > deadline) return false;
         os::Sleep(kMovePollMs);
@@ -90,7 +90,7 @@ bool Retake(int step) {
     state.Scanpos_CCDframe = step;
     state.Scanpos_late = 0;
     state.Scanpos_retake = 1;
-    state.Scanpos_requested = static_cast<float>(position / kCountsPerUnit);
+    state.Scanpos_requested = static_cast<float>(scanner.position / kCountsPerUnit);
     state.take = 1;
     const bool served = state.take.WaitFor(0, TimeLimitMs(kFrameTimeoutSeconds),
                                            [] { return state.PmacAccessible == 0; });

@@ -34,7 +34,8 @@ int UploadQuickGather(int save) {
     }
     int32_t sources = 0, samples = 0;
     int collected = 0;
-    WithController([&] { collected = DeviceCollectGatherData(dwDevice, &sources, &samples); });
+    WithController(
+        [&] { collected = scanner.DeviceCollectGatherData(scanner.dwDevice, &sources, &samples); });
     if (collected == 0) return 0;
     if (samples < 0 || samples > kMaxSamples) {
         ShowStatus(Format("\nGathered data rejected: %d samples\n", samples));
@@ -47,12 +48,13 @@ int UploadQuickGather(int save) {
         int32_t count = samples;
         int fetched = 0;
         WithController([&] {
-            fetched = DeviceGetGatherSamples(dwDevice, source, &count, raw[source].data(), samples);
+            fetched = scanner.DeviceGetGatherSamples(scanner.dwDevice, source, &count,
+                                                     raw[source].data(), samples);
         });
         if (fetched == 0 || count != samples) return 0;
     }
     int32_t ix08 = 96;
-    WithController([&] { ix08 = DeviceGetIVariableLong(dwDevice, 108, 96); });
+    WithController([&] { ix08 = scanner.DeviceGetIVariableLong(scanner.dwDevice, 108, 96); });
     if (ix08 == 0) ix08 = 96;  // a scale of zero cannot be one
 
     std::vector<double> commanded(n), actual(n), dac(n), seconds(n);

@@ -13,16 +13,16 @@ namespace {
 devices::LoadedLibrary g_library;
 
 void NullEntryPoints() {
-    DeviceOpen = nullptr;
-    DeviceClose = nullptr;
-    DeviceGetRomVersion = nullptr;
-    DeviceGetRomDate = nullptr;
-    DeviceGetResponse = nullptr;
-    DeviceDownload = nullptr;
-    DeviceSetQuickGather = nullptr;
-    DeviceCollectGatherData = nullptr;
-    DeviceGetGatherSamples = nullptr;
-    DeviceGetIVariableLong = nullptr;
+    scanner.DeviceOpen = nullptr;
+    scanner.DeviceClose = nullptr;
+    scanner.DeviceGetRomVersion = nullptr;
+    scanner.DeviceGetRomDate = nullptr;
+    scanner.DeviceGetResponse = nullptr;
+    scanner.DeviceDownload = nullptr;
+    scanner.DeviceSetQuickGather = nullptr;
+    scanner.DeviceCollectGatherData = nullptr;
+    scanner.DeviceGetGatherSamples = nullptr;
+    scanner.DeviceGetIVariableLong = nullptr;
 }
 
 }  // namespace
@@ -38,16 +38,16 @@ bool RunLink() {
     FreeLink();
     using devices::Bind;
     const std::vector<devices::Entry> entries = {
-        Bind("OpenPmacDevice", &DeviceOpen),
-        Bind("ClosePmacDevice", &DeviceClose),
-        Bind("PmacGetRomVersionA", &DeviceGetRomVersion),
-        Bind("PmacGetRomDateA", &DeviceGetRomDate),
-        Bind("PmacGetResponseA", &DeviceGetResponse),
-        Bind("PmacDownloadA", &DeviceDownload),
-        Bind("PmacSetQuickGather", &DeviceSetQuickGather),
-        Bind("PmacCollectGatherData", &DeviceCollectGatherData),
-        Bind("PmacGetGatherSamples", &DeviceGetGatherSamples),
-        Bind("PmacGetIVariableLong", &DeviceGetIVariableLong),
+        Bind("OpenPmacDevice", &scanner.DeviceOpen),
+        Bind("ClosePmacDevice", &scanner.DeviceClose),
+        Bind("PmacGetRomVersionA", &scanner.DeviceGetRomVersion),
+        Bind("PmacGetRomDateA", &scanner.DeviceGetRomDate),
+        Bind("PmacGetResponseA", &scanner.DeviceGetResponse),
+        Bind("PmacDownloadA", &scanner.DeviceDownload),
+        Bind("PmacSetQuickGather", &scanner.DeviceSetQuickGather),
+        Bind("PmacCollectGatherData", &scanner.DeviceCollectGatherData),
+        Bind("PmacGetGatherSamples", &scanner.DeviceGetGatherSamples),
+        Bind("PmacGetIVariableLong", &scanner.DeviceGetIVariableLong),
     };
     std::string message;
     if (!devices::LoadLibrary(devices::Device::Scanner, entries, &g_library, &message)) {
@@ -55,12 +55,13 @@ bool RunLink() {
         ui::MessagePopup("PMAC", "Error in loading PMAC library.");
         return false;
     }
-    h_PmacLib = g_library.handle;
+    scanner.h_PmacLib = g_library.handle;
     ShowStatus("\n" + devices::LibraryLine(devices::Device::Scanner, g_library) + "\n");
     // A simulated controller runs its stage on the instrument's clock; a
     // vendor library has no such entry point.
     using TimeScaleFn = void (*)(double);
-    if (auto timeScale = reinterpret_cast<TimeScaleFn>(dlsym(h_PmacLib, "PmacSimulatorTimeScale")))
+    if (auto timeScale =
+            reinterpret_cast<TimeScaleFn>(dlsym(scanner.h_PmacLib, "PmacSimulatorTimeScale")))
         timeScale(os::TimeScale());
     os::Delay(1.0);
     return true;
@@ -69,7 +70,7 @@ bool RunLink() {
 void FreeLink() {
     NullEntryPoints();
     devices::ReleaseLibrary(&g_library);
-    h_PmacLib = nullptr;
+    scanner.h_PmacLib = nullptr;
 }
 
 }  // namespace pelu

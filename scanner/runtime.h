@@ -4,38 +4,11 @@
 // platform/devices/device_library.h). Every entry point is resolved by name.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
+#include "scanner/globals.h"
+
 namespace pelu {
-
-using PmacOpenFn = int (*)(uint32_t device);
-using PmacCloseFn = int (*)(uint32_t device);
-using PmacTextFn = int (*)(uint32_t device, char* text, int size);
-using PmacResponseFn = int (*)(uint32_t device, char* reply, uint32_t maxChars,
-                               const char* command);
-using PmacDownloadFn = int (*)(uint32_t device, void*, void*, void*, const char* path, int macro,
-                               int map, int log, int download);
-using PmacSetQuickGatherFn = int (*)(uint32_t device, uint32_t mask, int enable);
-using PmacCollectGatherFn = int (*)(uint32_t device, int32_t* sources, int32_t* samples);
-using PmacGatherSamplesFn = int (*)(uint32_t device, int source, int32_t* count, double* values,
-                                    int32_t capacity);
-using PmacIVariableFn = int32_t (*)(uint32_t device, int number, int32_t defaultValue);
-
-// The library handle and its entry points; all null while it is not loaded.
-// Written only by RunLink and FreeLink on the user-interface thread, while no
-// other thread is inside the library (see scanner.h).
-inline void* h_PmacLib = nullptr;
-inline PmacOpenFn DeviceOpen = nullptr;
-inline PmacCloseFn DeviceClose = nullptr;
-inline PmacTextFn DeviceGetRomVersion = nullptr;
-inline PmacTextFn DeviceGetRomDate = nullptr;
-inline PmacResponseFn DeviceGetResponse = nullptr;
-inline PmacDownloadFn DeviceDownload = nullptr;
-inline PmacSetQuickGatherFn DeviceSetQuickGather = nullptr;
-inline PmacCollectGatherFn DeviceCollectGatherData = nullptr;
-inline PmacGatherSamplesFn DeviceGetGatherSamples = nullptr;
-inline PmacIVariableFn DeviceGetIVariableLong = nullptr;
 
 // Environment variable that names the library file instead of the default.
 inline constexpr const char* kPmacLibraryVariable = "PELU_PMAC_LIBRARY";

@@ -134,7 +134,7 @@ public:
         // The stage's own position now, not the monitoring loop's last reading.
         if (next <= done && Room() && !programEnded) QueryPosition();
         if (next <= done && Room() &&
-            (programEnded || position - kCountsPerUnit * next * step_size >= 0.0))
+            (programEnded || scanner.position - kCountsPerUnit * next * scanner.step_size >= 0.0))
             Raise(next, programEnded || done > next);
         LogPollReply("p1", reply);
     }
@@ -149,13 +149,13 @@ public:
     void PollStroke(bool programEnded) {
         ShowStep(Format("%d", signalled_));
         if (!programEnded) QueryPosition();
-        furthest_ = std::max(furthest_, position.load());
+        furthest_ = std::max(furthest_, scanner.position.load());
         if (!Room()) return;
         if (programEnded && frames_ > 0) {
             Raise(signalled_ + 1, true);
             return;
         }
-        const double step = step_size;
+        const double step = scanner.step_size;
         const double past = furthest_ - kCountsPerUnit * signalled_ * step;
         if (past >= 5.0 * step) Raise(signalled_ + 1, past >= 15.0 * step);
     }
@@ -176,7 +176,7 @@ private:
     void Raise(int frame, bool late) {
         state.Scanpos_CCDframe = frame;
         state.Scanpos_late = late ? 1 : 0;
-        state.Scanpos_requested = static_cast<float>(position / kCountsPerUnit);
+        state.Scanpos_requested = static_cast<float>(scanner.position / kCountsPerUnit);
         state.take = 1;
         signalled_ = frame;
         late_ += late ? 1 : 0;
@@ -251,7 +251,7 @@ int ScanCommandWrite(int count, float step_time, float step, float feedrate, flo
     bool written = WriteText(program.get(), *head) && WriteText(program.get(), "\r\n");
     double seconds = 0.0;
     if (feedrate == 0.0f && stroke == 0.0f) {
-        step_size = step;
+        scanner.step_size = step;
         written = written &&
                   WriteText(program.get(),
                             Format("i130=120000\r\ni131=4000\r\ni132=4000\r\ni133=40000\r\ni134=0\r\n"
@@ -262,7 +262,7 @@ int ScanCommandWrite(int count, float step_time, float step, float feedrate, flo
         seconds += std::max(count, 0) * std::max(0.0, static_cast<double>(step_time)) / 1000.0;
     }
     if (step_time == 0.0f && step == 0.0f) {
-        step_size = count != 0 ? stroke / static_cast<float>(count) : 0.0f;
+        scanner.step_size = count != 0 ? stroke / static_cast<float>(count) : 0.0f;
         written = written &&
                   WriteText(program.get(),
                             Format("i130=40000\r\ni131=1800\r\ni132=1800\r\ni133=40000\r\ni134=0\r\n"
@@ -295,7 +295,8 @@ void OpenScript(const std::string& path) {
     ui::DelayWithEvents(1.0);
     int downloaded = 0;
     WithController([&] {
-        downloaded = DeviceDownload(dwDevice, nullptr, nullptr, nullptr, host.c_str(), 1, 1, 1, 1);
+        downloaded = scanner.DeviceDownload(scanner.dwDevice, nullptr, nullptr, nullptr,
+                                            host.c_str(), 1, 1, 1, 1);
     });
     ui::DelayWithEvents(1.0);
     if (downloaded != 0) {
@@ -318,7 +319,7 @@ int ExecuteProgram(int cameraHandle, int) {
         return 0;
     }
     int gathering = 0;
-    WithController([&] { gathering = DeviceSetQuickGather(dwDevice, 0x10101, 1); });
+    WithController([&] { gathering = scanner.DeviceSetQuickGather(scanner.dwDevice, 0x10101, 1); });
     if (gathering == 0) {
         ui::MessagePopup("Error", "Set gathering failed.");
         return 0;
@@ -326,7 +327,7 @@ int ExecuteProgram(int cameraHandle, int) {
     // Where the stage stands before the program moves it: the steps are
     // counted from here.
     QueryPosition();
-    const double startUnits = position / kCountsPerUnit;
+    const double startUnits = scanner.position / kCountsPerUnit;
     for (const char* command : {"I19=5", "I20=7", "CLOSE", "END GAT", "DEL GAT", "DEF GAT",
                                 "GAT &1 b1 r", "m180->X:$818,0", "m145->Y:$814,10"}) {
         std::string ignored;
@@ -367,7 +368,7 @@ int ExecuteProgram(int cameraHandle, int) {
             cutShort = true;
             break;
         }
-        ui::DelayWithEvents(g_fScanPollPauseMs / 1000.0);
+        ui::DelayWithEvents(scanner.g_fScanPollPauseMs / 1000.0);
     }
     if (!answering)
         ShowWarning(Warning::Device, "\nThe scanner stopped answering: the scan is cut short.\n");
@@ -392,22 +393,22 @@ int ExecuteProgram(int cameraHandle, int) {
     // Frames exposed off their step are taken again at it, the stage
     // standing there, before the run saves the series.
     QueryPosition();
-    const ScanGeometry scan{mode, requests.Frames(), startUnits, step_size,
-                            position / kCountsPerUnit};
+    const ScanGeometry scan{mode, requests.Frames(), startUnits, scanner.step_size,
+                            scanner.position / kCountsPerUnit};
     const RepairResult repair =
         RepairOffStepFrames(scan, cameraHandle, state.pelu_take_mode,
                             served && answering && !cutShort, ScanStopRequested);
-    g_nOffStepFrames = repair.offStep;
-    g_nRetakenFrames = repair.retaken;
+    scanner.g_nOffStepFrames = repair.offStep;
+    scanner.g_nRetakenFrames = repair.retaken;
     // Frames still off their step after the repair are the ones the data
     // holds wrong: those stand out and count; a late frame taken again at
     // its step is said, not counted. Without records to check, every late
     // frame counts.
     const int stillOffStep =
         repair.checked ? repair.offStep - repair.retaken : requests.Late();
-    g_nLateFrames = requests.Late();
-    g_nMissingFrames = requests.Missing();
-    g_nStepsTaken = requests.Signalled();
+    scanner.g_nLateFrames = requests.Late();
+    scanner.g_nMissingFrames = requests.Missing();
+    scanner.g_nStepsTaken = requests.Signalled();
     if (g_pollHook) g_pollHook(requests.Signalled(), requests.Frames());
     if (requests.Missing() > 0)
         ShowWarning(Warning::Frames,

@@ -126,8 +126,9 @@ bool Ask(const char* command, std::string* reply) {
     reply->clear();
     char buffer[kReplySize + 1] = {};
     int answered = 0;
-    const bool usable = WithController(
-        [&] { answered = DeviceGetResponse(dwDevice, buffer, kReplySize, command); });
+    const bool usable = WithController([&] {
+        answered = scanner.DeviceGetResponse(scanner.dwDevice, buffer, kReplySize, command);
+    });
     if (!usable || answered <= 0) return false;
     buffer[kReplySize] = '\0';
     *reply = buffer;
@@ -184,8 +185,9 @@ namespace {
 void CloseLinkAfterFailedOpen() {
     detail::g_linkUsable = false;
     while (detail::g_callsInFlight.load() != 0) os::Sleep(0.1);
-    if (bDriverOpen != 0 && DeviceClose != nullptr) DeviceClose(dwDevice);
-    bDriverOpen = 0;
+    if (scanner.bDriverOpen != 0 && scanner.DeviceClose != nullptr)
+        scanner.DeviceClose(scanner.dwDevice);
+    scanner.bDriverOpen = 0;
     FreeLink();
 }
 
@@ -200,18 +202,19 @@ int ScanOpen() {
                             false);  // the loader has shown its box
         return 0;
     }
-    bDriverOpen = DeviceOpen(dwDevice);
-    if (bDriverOpen == 0) {
-        ShowStatus(Format("Device is NOT opened! %d \n ", bDriverOpen.load()));
+    scanner.bDriverOpen = scanner.DeviceOpen(scanner.dwDevice);
+    if (scanner.bDriverOpen == 0) {
+        ShowStatus(Format("Device is NOT opened! %d \n ", scanner.bDriverOpen.load()));
         FreeLink();
-        ShowSwitchOnFailure("scanner controller", Format("opening device #%u failed", dwDevice),
+        ShowSwitchOnFailure("scanner controller",
+                            Format("opening device #%u failed", scanner.dwDevice),
                             "Check that the controller is powered and its cable is connected.");
         return 0;
     }
-    ShowStatus(Format("Device is opened in device #%d", bDriverOpen.load()));
+    ShowStatus(Format("Device is opened in device #%d", scanner.bDriverOpen.load()));
     char version[31] = {}, date[31] = {};
-    DeviceGetRomVersion(dwDevice, version, 30);
-    DeviceGetRomDate(dwDevice, date, 30);
+    scanner.DeviceGetRomVersion(scanner.dwDevice, version, 30);
+    scanner.DeviceGetRomDate(scanner.dwDevice, date, 30);
     version[30] = date[30] = '\0';
     ShowStatus(Format("\nV%s %s", version, date));
     detail::g_linkUsable = true;
@@ -245,15 +248,15 @@ void CloseDevice() {
     // Nobody may enter the library from here on; wait for those inside.
     detail::g_linkUsable = false;
     while (detail::g_callsInFlight.load() != 0) os::Sleep(0.1);
-    if (bDriverOpen != 0 && DeviceClose != nullptr) {
-        bDriverOpen = DeviceClose(dwDevice) == 0 ? 1 : 0;
-        ShowStatus(Format("Device is Closed! %d \n ", bDriverOpen.load()));
-        if (bDriverOpen != 0)
+    if (scanner.bDriverOpen != 0 && scanner.DeviceClose != nullptr) {
+        scanner.bDriverOpen = scanner.DeviceClose(scanner.dwDevice) == 0 ? 1 : 0;
+        ShowStatus(Format("Device is Closed! %d \n ", scanner.bDriverOpen.load()));
+        if (scanner.bDriverOpen != 0)
             ShowWarning(Warning::Device,
                         "\nThe scanner controller did not confirm the close; the program no "
                         "longer uses it. Switch the controller off and on before the next use.\n");
     }
-    if (h_PmacLib != nullptr) FreeLink();
+    if (scanner.h_PmacLib != nullptr) FreeLink();
     state.Scanner_status = kDeviceOff;
 }
 
@@ -262,7 +265,7 @@ void ampon_timer() {
         StopAmpTimer();
         return;
     }
-    switch (g_nAmpOnSeq) {
+    switch (scanner.g_nAmpOnSeq) {
         case kAmpCheck: {
             Send("#1o0");
             Send("#1j/");
@@ -292,23 +295,23 @@ void ampon_timer() {
             ShowStatus("Amp is turned ON\n");
             Send("m132->X:$3D,22");
             Send("j-");
-            g_nAmpOnSeq = kSeekLimit;
+            scanner.g_nAmpOnSeq = kSeekLimit;
             break;
         }
         case kSeekLimit:
             if (FirstOfReply("m132") == '0') break;
             ui::Delay(1.0);
             Send("hm");
-            g_nAmpOnSeq = kDefineHome;
+            scanner.g_nAmpOnSeq = kDefineHome;
             break;
         case kDefineHome:
             Send("m145->Y:$814,10");
-            g_nAmpOnSeq = kAwaitHome;
+            scanner.g_nAmpOnSeq = kAwaitHome;
             break;
         case kAwaitHome:
             if (FirstOfReply("m145") == '0') break;
             SetDimmed(state.mainPanel, MAIN_RUN, false);
-            g_nAmpOnSeq = kHomed;
+            scanner.g_nAmpOnSeq = kHomed;
             break;
         case kHomed:
             StopAmpTimer();
@@ -321,7 +324,7 @@ void ampon_timer() {
 int Ampon_timer(int, int, int event, void*, int, int) {
     if (event != ui::EVENT_TIMER_TICK) return 0;
     ampon_timer();
-    if (g_nAmpOnSeq == kHomed) StopAmpTimer();
+    if (scanner.g_nAmpOnSeq == kHomed) StopAmpTimer();
     for (int control : kJogControls) SetDimmed(state.testpanel, control, false);
     return 0;
 }
@@ -339,7 +342,7 @@ void getresponse(const std::string& command) {
 namespace {
 // `counts` as the stage position the program shows.
 void StorePosition(double counts) {
-    position = counts;
+    scanner.position = counts;
     state.scanpos = static_cast<float>(counts / kCountsPerUnit);
 }
 }  // namespace
@@ -387,22 +390,23 @@ void Monitor() {
 }
 
 void ResetScanner() {
-    if (ScannerConnected() || h_PmacLib != nullptr) {
+    if (ScannerConnected() || scanner.h_PmacLib != nullptr) {
         detail::g_linkUsable = false;
         while (detail::g_callsInFlight.load() != 0) os::Sleep(0.1);
-        if (bDriverOpen != 0 && DeviceClose != nullptr) DeviceClose(dwDevice);
+        if (scanner.bDriverOpen != 0 && scanner.DeviceClose != nullptr)
+            scanner.DeviceClose(scanner.dwDevice);
         FreeLink();
     }
-    bDriverOpen = 0;
-    g_nAmpOnSeq = 0;
-    position = 0.0;
-    step_size = 0.0f;
-    g_nJogPosition = 0;
-    g_nLateFrames = 0;
-    g_nMissingFrames = 0;
-    g_nOffStepFrames = 0;
-    g_nRetakenFrames = 0;
-    g_nStepsTaken = 0;
+    scanner.bDriverOpen = 0;
+    scanner.g_nAmpOnSeq = 0;
+    scanner.position = 0.0;
+    scanner.step_size = 0.0f;
+    scanner.g_nJogPosition = 0;
+    scanner.g_nLateFrames = 0;
+    scanner.g_nMissingFrames = 0;
+    scanner.g_nOffStepFrames = 0;
+    scanner.g_nRetakenFrames = 0;
+    scanner.g_nStepsTaken = 0;
     g_shown = Shown{};
     g_edition = kDefaultEdition;
     {

@@ -13,37 +13,12 @@
 #include <cstdint>
 #include <string>
 
+#include "scanner/globals.h"
+
 namespace pelu {
-
-// ---- scanner globals (shared ones are in the instrument state) ------------------
-
-inline std::atomic<int> bDriverOpen{0};    // result of the open call; non-zero while open
-inline const uint32_t dwDevice = 0;        // the controller's device number
-inline int g_nAmpOnSeq = 0;                // amp-on sequence state: 0, 10, 20, 21, 30
-inline std::atomic<double> position{0.0};  // motor 1 position, controller counts
-inline std::atomic<float> step_size{0.0f}; // scan step of the program written last, stage units
-inline int g_nJogPosition = 0;             // absolute jog target of motor 1, counts
-// Frames of the last scan requested only after the stage had left their
-// position (their data show another part of the scan).
-inline std::atomic<int> g_nLateFrames{0};
-// Frames of the last scan's series that were never requested (the scan ended
-// or the scanner stopped answering before their position).
-inline std::atomic<int> g_nMissingFrames{0};
-// Frames of the last scan exposed off their step, and how many of them were
-// taken again at their step before the scan ended.
-inline std::atomic<int> g_nOffStepFrames{0};
-inline std::atomic<int> g_nRetakenFrames{0};
-// Scan positions of the last scan whose frames were requested: all of them
-// after a complete scan, fewer after one that was stopped or cut short.
-inline std::atomic<int> g_nStepsTaken{0};
 
 // Controller counts per stage unit (the position display divides by it).
 inline constexpr double kCountsPerUnit = 10.0;
-// Pause between two polls of a running scan program, instrument milliseconds:
-// short against a step, long enough to leave the processor to the window and
-// the monitoring thread.
-inline constexpr double kScanPollPauseMs = 1.0;
-inline double g_fScanPollPauseMs = kScanPollPauseMs;
 
 // A time limit of `instrumentSeconds` as instrument milliseconds, never less
 // than ten seconds of host time: a loaded host (or a fast time scale) must
@@ -124,10 +99,10 @@ int Ampon_timer(int panel, int control, int event, void* data, int eventData1, i
 
 // Sends a command and writes the reply to the status box.
 void getresponse(const std::string& command);
-// Reads motor 1's position into `position` and `scanpos` and shows it.
+// Reads motor 1's position into `scanner.position` and `scanpos` and shows it.
 // False (the last reading standing) when there was no reading.
 bool ReadPosition();
-// Reads motor 1's position into `position` and `scanpos` only (no display,
+// Reads motor 1's position into `scanner.position` and `scanpos` only (no display,
 // no log line); `reply`, when given, receives the controller's reply.
 bool QueryPosition(std::string* reply = nullptr);
 // Reads the in-position flag and the status bits and shows them.

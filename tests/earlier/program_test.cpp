@@ -270,7 +270,7 @@ TEST_F(ProgramTest, StepSizeGoesToTheScanProgramAsEntered) {
     Script("commit MAIN.SCAN_TOGGLE\ncommit MAIN.SETUP\n"
            "set SCANNER_PAGE.SCANMODE 0\ncommit SCANNER_PAGE.SCANMODE\n"
            "set SCANNER_PAGE.STEPSIZE 10\nset SCANNER_PAGE.STEPTIME 250\ncommit SETTINGS.OK");
-    EXPECT_FLOAT_EQ(step_size, 10.0f);
+    EXPECT_FLOAT_EQ(scanner.step_size, 10.0f);
     EXPECT_FLOAT_EQ(state.scan_duration, 250.0f);
     EXPECT_TRUE(std::filesystem::exists(dir / "PELU.pmc"));
     Script("commit MAIN.SCAN_TOGGLE");  // off: the monitoring loop ends
@@ -282,7 +282,7 @@ TEST_F(ProgramTest, ScanTakesOneFrameAStepWithThisProgramsMessagesAndLamps) {
     LoadScannerSimulator();
     Script("commit MAIN.CCD_TOGGLE\nexpect status Open Complete");
     SwitchScannerOnAndHome();
-    ASSERT_EQ(g_nAmpOnSeq, 30);
+    ASSERT_EQ(scanner.g_nAmpOnSeq, 30);
     // The amplifier lamp and the in-position lamp light with the stage at home.
     EXPECT_TRUE(Eventually([] {
         return GetInt(state.mainPanel, MAIN_M139_LED) == 1 &&
@@ -360,7 +360,7 @@ TEST_F(ProgramTest, UnpoweredAmplifierIsReportedInABox) {
     LoadScannerSimulator();
     Sim("fault amp_unpowered");
     SwitchScannerOnAndHome();
-    EXPECT_EQ(g_nAmpOnSeq, 0);  // no homing without power
+    EXPECT_EQ(scanner.g_nAmpOnSeq, 0);  // no homing without power
     Script("expect popup \"Amp is not powered.\"");
     const auto popups = Popups();
     ASSERT_FALSE(popups.empty());

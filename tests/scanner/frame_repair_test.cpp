@@ -134,8 +134,8 @@ TEST_F(FrameRepairTest, FramesExposedOffTheirStepAreTakenAgainWithTheStageStandi
     StartMonitoring();
     ASSERT_EQ(StepScan(5), 1);
 
-    EXPECT_EQ(g_nOffStepFrames, 5);
-    EXPECT_EQ(g_nRetakenFrames, 5);
+    EXPECT_EQ(scanner.g_nOffStepFrames, 5);
+    EXPECT_EQ(scanner.g_nRetakenFrames, 5);
     EXPECT_NE(Status().find("\n5 of 5 frames were exposed off their step; 5 of them were taken "
                             "again with the stage standing at their step.\n"),
               std::string::npos)
@@ -184,8 +184,8 @@ void ExpectEveryFrameInPlace(int frames) {
             retaken += r.camera == 1 && r.retaken;
         }
     }
-    EXPECT_EQ(retaken, g_nRetakenFrames);
-    EXPECT_EQ(g_nRetakenFrames, g_nOffStepFrames);
+    EXPECT_EQ(retaken, scanner.g_nRetakenFrames);
+    EXPECT_EQ(scanner.g_nRetakenFrames, scanner.g_nOffStepFrames);
 }
 
 TEST_F(FrameRepairTest, ShortFramesAreTakenInPlaceOrRetaken) {

@@ -24,7 +24,7 @@ TEST_F(ScannerTest, StepBlockHasTheFormatsWidthsAndDownloads) {
         "EndWhile\r\n" +
         "\r\n" + kTail;
     EXPECT_EQ(ReadWhole("PELU.pmc"), expected);
-    EXPECT_FLOAT_EQ(step_size, 4.0f);
+    EXPECT_FLOAT_EQ(scanner.step_size, 4.0f);
     EXPECT_NE(Status().find("\nScript was generated.\n\nDevice Download Success\n\n"
                             "Open Script() called complete!!\n"),
               std::string::npos);
@@ -46,7 +46,7 @@ TEST_F(ScannerTest, ContinuousBlockAndWhichBlocksAreWritten) {
     EXPECT_NE(text.find("i135=0\r\nabs\r\nta100\r\nts50\r\nf 5\r\nx  200\r\n\r\n" + kTail),
               std::string::npos);
     EXPECT_EQ(text.find("While"), std::string::npos);
-    EXPECT_FLOAT_EQ(step_size, 2.0f);
+    EXPECT_FLOAT_EQ(scanner.step_size, 2.0f);
 
     // A feed rate in step mode suppresses the step block; both pairs set
     // gives no block at all.
@@ -234,17 +234,17 @@ TEST_F(ScannerTest, FramesServedTooSlowlyAreAllTakenAndCountedLate) {
     std::vector<int> expected(10);
     for (int i = 0; i < 10; ++i) expected[i] = i + 1;
     EXPECT_EQ(recorder.Stop(), expected);  // every frame, once, in order
-    EXPECT_GE(g_nLateFrames, 5);
-    EXPECT_LE(g_nLateFrames, 10);
+    EXPECT_GE(scanner.g_nLateFrames, 5);
+    EXPECT_LE(scanner.g_nLateFrames, 10);
     EXPECT_NE(Status().find(pelu::Format("\n%d of 10 frames were taken after the stage had left "
-                                   "their position.\n",
-                                   g_nLateFrames.load())),
+                                         "their position.\n",
+                                         scanner.g_nLateFrames.load())),
               std::string::npos)
         << Status();
     // Late frames stand out and are counted on the main panel.
     EXPECT_NE(Warnings().find("frames were taken after the stage had left"), std::string::npos)
         << Warnings();
-    EXPECT_EQ(pelu::CountedWarnings().frames, g_nLateFrames.load());
+    EXPECT_EQ(pelu::CountedWarnings().frames, scanner.g_nLateFrames.load());
 }
 
 TEST_F(ScannerTest, ProgramEndEndsPollingEvenWithFewerFramesThanPlanned) {
@@ -294,8 +294,8 @@ TEST_F(ScannerTest, ContinuousScanServesEveryFrameWhenTheCameraFallsBehind) {
     FrameRecorder recorder(6000);
     ASSERT_EQ(ExecuteProgram(), 1);
     EXPECT_EQ(recorder.Stop(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_GE(g_nLateFrames, 4);
-    EXPECT_EQ(g_nMissingFrames, 0);
+    EXPECT_GE(scanner.g_nLateFrames, 4);
+    EXPECT_EQ(scanner.g_nMissingFrames, 0);
     EXPECT_EQ(Status().find("were not taken"), std::string::npos) << Status();
 }
 
@@ -308,12 +308,13 @@ TEST_F(ScannerTest, FramesOfTheSeriesBeyondTheProgramAreReportedMissing) {
     FrameRecorder recorder;
     ASSERT_EQ(ExecuteProgram(), 1);
     EXPECT_EQ(recorder.Stop().size(), 5u);
-    EXPECT_EQ(g_nMissingFrames, 3);
+    EXPECT_EQ(scanner.g_nMissingFrames, 3);
     EXPECT_NE(Status().find("\n3 of 8 frames of the scan were not taken.\n"), std::string::npos)
         << Status();
     EXPECT_NE(Warnings().find("3 of 8 frames of the scan were not taken."), std::string::npos)
         << Warnings();
-    EXPECT_EQ(pelu::CountedWarnings().frames, 3 + g_nLateFrames.load()) << "missing and late";
+    EXPECT_EQ(pelu::CountedWarnings().frames, 3 + scanner.g_nLateFrames.load())
+        << "missing and late";
 }
 
 TEST_F(ScannerTest, GatherFileHasTheColumnsAndTheSampleTimes) {

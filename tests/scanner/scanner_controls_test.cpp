@@ -31,7 +31,7 @@ TEST_F(ScannerTest, SwitchWithoutControllerStopsAfterTheMessage) {
     // The jogs and the upload say so instead of calling the library.
     SlitStepDecrease(state.testpanel, TEST_JOG_DEC, ui::EVENT_COMMIT, nullptr, 0, 0);
     upload_data(state.mainPanel, MAIN_UPLOAD, ui::EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(g_nJogPosition, 0);
+    EXPECT_EQ(scanner.g_nJogPosition, 0);
     EXPECT_EQ(Trace(), std::vector<std::string>{"<open>"});
     EXPECT_TRUE(StatusHas("Scanner is not connected."));
 }
@@ -61,7 +61,7 @@ TEST_F(ScannerTest, AnUnpoweredAmplifierIsSaidAtSwitchOn) {
         Script("tick MAIN.AMP_TIMER\n");
         os::Sleep(5);
     }
-    EXPECT_NE(g_nAmpOnSeq, 30);  // never homed
+    EXPECT_NE(scanner.g_nAmpOnSeq, 30);  // never homed
     EXPECT_TRUE(StatusHas("\nAmp is not powered: the stage cannot be homed and no scan can run."));
     EXPECT_FALSE(StatusHas("Amp is turned ON"));
     Script("expect popup \"Amp is not powered.\"\n");
@@ -86,7 +86,7 @@ TEST_F(ScannerTest, JogStepsAndZero) {
         if (line.rfind("#1J=", 0) == 0 || line == "HMZ") jogs.push_back(line);
     EXPECT_EQ(jogs, (std::vector<std::string>{"#1J=50", "#1J=0", "#1J=50", "HMZ", "#1J=50",
                                               "#1J=50"}));
-    EXPECT_EQ(g_nJogPosition, 50);
+    EXPECT_EQ(scanner.g_nJogPosition, 50);
 }
 
 TEST_F(ScannerTest, CommandLineGoesToTheSelectedDevice) {
@@ -130,7 +130,7 @@ TEST_F(ScannerTest, SwitchOnHomesAndMonitorsUntilSwitchedOff) {
         Script("tick MAIN.AMP_TIMER\n");
         os::Sleep(5);
     }
-    EXPECT_EQ(g_nAmpOnSeq, 30);
+    EXPECT_EQ(scanner.g_nAmpOnSeq, 30);
     EXPECT_FALSE(Dimmed(state.mainPanel, MAIN_RUN));
     // The monitoring loop keeps the position and in-position flag current.
     EXPECT_TRUE(Eventually([] {

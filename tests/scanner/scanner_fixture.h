@@ -133,11 +133,11 @@ protected:
     }
     // Runs the amp-on sequence tick by tick until the stage is homed.
     void Home() {
-        for (int tick = 0; tick < 10000 && g_nAmpOnSeq != 30; ++tick) {
+        for (int tick = 0; tick < 10000 && scanner.g_nAmpOnSeq != 30; ++tick) {
             ampon_timer();
             os::Sleep(5);
         }
-        ASSERT_EQ(g_nAmpOnSeq, 30);
+        ASSERT_EQ(scanner.g_nAmpOnSeq, 30);
     }
 
     using SimCommandFn = int (*)(const char*, char*, int);

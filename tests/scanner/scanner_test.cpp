@@ -37,8 +37,8 @@ TEST_F(ScannerTest, MissingLibraryIsReportedAndNothingIsBound) {
     ASSERT_EQ(popups.size(), 1u);
     EXPECT_EQ(popups[0].title, "PMAC");
     EXPECT_EQ(popups[0].text, "Error in loading PMAC library.");
-    EXPECT_EQ(h_PmacLib, nullptr);
-    EXPECT_EQ(DeviceGetResponse, nullptr);
+    EXPECT_EQ(scanner.h_PmacLib, nullptr);
+    EXPECT_EQ(scanner.DeviceGetResponse, nullptr);
     EXPECT_EQ(state.Scanner_status, kDeviceNeverOpened);
     EXPECT_FALSE(ScannerConnected());
     getresponse("#1P");  // must not call into an unbound library
@@ -56,7 +56,7 @@ TEST_F(ScannerTest, DevicesIniNamingAMissingFileIsRefusedWithTheReason) {
                             "by the scanner line of devices.ini"),
               std::string::npos)
         << Status();
-    EXPECT_EQ(h_PmacLib, nullptr);
+    EXPECT_EQ(scanner.h_PmacLib, nullptr);
     EXPECT_EQ(state.Scanner_status, kDeviceNeverOpened);
 }
 
@@ -70,7 +70,7 @@ TEST_F(ScannerTest, SiteLibraryNamedInDevicesIniServesTheScanner) {
                             " (site library from devices.ini, version 1.0)\n"),
               std::string::npos)
         << Status();
-    EXPECT_NE(h_PmacLib, library);
+    EXPECT_NE(scanner.h_PmacLib, library);
     // The simulator beside the program heard nothing.
     EXPECT_TRUE(Trace().empty());
 }
@@ -89,7 +89,7 @@ TEST_F(ScannerTest, NoControllerLeavesEveryFlagAsItWas) {
     EXPECT_NE(Status().find("Device is NOT opened! 0 \n "), std::string::npos);
     EXPECT_EQ(state.Scanner_status, kDeviceNeverOpened);
     EXPECT_EQ(state.PmacAccessible, 0);
-    EXPECT_EQ(h_PmacLib, nullptr);
+    EXPECT_EQ(scanner.h_PmacLib, nullptr);
     EXPECT_EQ(Trace(), std::vector<std::string>{"<open>"});
 }
 
@@ -110,8 +110,8 @@ TEST_F(ScannerTest, OpenSetsUpTheMotorAndCloseReleasesTheLibrary) {
     EXPECT_NE(Status().find("Device is Closed! 0 \n "), std::string::npos);
     EXPECT_EQ(state.Scanner_status, kDeviceOff);
     EXPECT_EQ(state.PmacAccessible, 0);
-    EXPECT_EQ(h_PmacLib, nullptr);
-    EXPECT_EQ(bDriverOpen, 0);
+    EXPECT_EQ(scanner.h_PmacLib, nullptr);
+    EXPECT_EQ(scanner.bDriverOpen, 0);
 }
 
 TEST_F(ScannerTest, AmpOnJogsToTheLimitThenHomesASecondLater) {
@@ -121,7 +121,7 @@ TEST_F(ScannerTest, AmpOnJogsToTheLimitThenHomesASecondLater) {
     Sim("clear_trace");
     ui::SetCtrlAttribute(state.mainPanel, MAIN_AMP_TIMER, ui::ATTR_ENABLED, 1);
     ampon_timer();
-    EXPECT_EQ(g_nAmpOnSeq, 10);
+    EXPECT_EQ(scanner.g_nAmpOnSeq, 10);
     EXPECT_NE(Status().find("Amp is turned ON\n"), std::string::npos);
     std::vector<std::string> first = Trace();
     const std::vector<std::string> expected = {"#1o0", "#1j/", "m139->Y:$814,14", "m138->X:$3D,18",
@@ -131,18 +131,18 @@ TEST_F(ScannerTest, AmpOnJogsToTheLimitThenHomesASecondLater) {
     // While the stage runs to its limit, m132 reads 0 and nothing else is sent.
     Sim("clear_trace");
     ampon_timer();
-    EXPECT_EQ(g_nAmpOnSeq, 10);
+    EXPECT_EQ(scanner.g_nAmpOnSeq, 10);
     EXPECT_EQ(Trace(), std::vector<std::string>{"m132"});
 
     double homingTickSeconds = 0;
-    for (int tick = 0; tick < 5000 && g_nAmpOnSeq == 10; ++tick) {
+    for (int tick = 0; tick < 5000 && scanner.g_nAmpOnSeq == 10; ++tick) {
         const auto start = std::chrono::steady_clock::now();
         ampon_timer();
         homingTickSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         os::Sleep(5);
     }
-    ASSERT_EQ(g_nAmpOnSeq, 20);
+    ASSERT_EQ(scanner.g_nAmpOnSeq, 20);
     // The tick that sent "hm" waited 1.0 s of instrument time first.
     EXPECT_GE(homingTickSeconds, 1.0 * os::TimeScale());
     std::vector<std::string> trace = Trace();
@@ -168,7 +168,7 @@ TEST_F(ScannerTest, UnpoweredAmplifierStopsTheTimerWithoutHoming) {
     ui::SetCtrlAttribute(state.mainPanel, MAIN_AMP_TIMER, ui::ATTR_ENABLED, 1);
     Sim("clear_trace");
     ampon_timer();
-    EXPECT_EQ(g_nAmpOnSeq, 0);
+    EXPECT_EQ(scanner.g_nAmpOnSeq, 0);
     EXPECT_FALSE(TimerEnabled());
     const std::vector<std::string> trace = Trace();
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "j-"), 0);
@@ -177,7 +177,7 @@ TEST_F(ScannerTest, UnpoweredAmplifierStopsTheTimerWithoutHoming) {
 
 TEST_F(ScannerTest, HomedStageStopsTheTimerOnItsFirstTickAndFreesTheJogButtons) {
     Open();
-    g_nAmpOnSeq = 30;
+    scanner.g_nAmpOnSeq = 30;
     ui::SetCtrlAttribute(state.mainPanel, MAIN_AMP_TIMER, ui::ATTR_ENABLED, 1);
     Sim("clear_trace");
     Script("tick MAIN.AMP_TIMER\n");
@@ -194,12 +194,12 @@ TEST_F(ScannerTest, PositionIsShownInStageUnitsWithOneDecimal) {
     ReadPosition();
     EXPECT_EQ(GetText(state.mainPanel, MAIN_POSITION), "1234.5");
     EXPECT_FLOAT_EQ(state.scanpos, 1234.5f);
-    EXPECT_DOUBLE_EQ(position, 12345.0);
+    EXPECT_DOUBLE_EQ(scanner.position, 12345.0);
 
     // A controller that stops answering leaves the last reading standing.
     Sim("fault no_reply");
     ReadPosition();
-    EXPECT_DOUBLE_EQ(position, 12345.0);
+    EXPECT_DOUBLE_EQ(scanner.position, 12345.0);
 }
 
 TEST_F(ScannerTest, MonitorShowsTheStatusBitsAndTheInPositionFlag) {
@@ -241,7 +241,7 @@ TEST_F(ScannerTest, CloseWaitsUntilNoThreadIsInsideTheController) {
     reader.join();
     // Nothing reached the controller once it was closed.
     EXPECT_TRUE(Trace().empty());
-    EXPECT_EQ(h_PmacLib, nullptr);
+    EXPECT_EQ(scanner.h_PmacLib, nullptr);
 }
 
 }  // namespace
