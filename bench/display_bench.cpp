@@ -28,7 +28,8 @@
 #include <vector>
 
 #include "bench/conditions.h"
-#include "data/display.h"
+#include "display/display.h"
+#include "display/display_panel.h"
 #include "platform/ui/frontend.h"
 #include "platform/ui/qt/qt_frontend.h"
 #include "platform/ui/qt/qt_widgets.h"

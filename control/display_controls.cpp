@@ -1,12 +1,12 @@
 // Opening a stored file on the main panel and saving the display as a
-// bitmap: the dialogs and the panel around the viewer of data/file_viewer.h.
+// bitmap: the dialogs and the panel around the viewer of display/file_viewer.h.
 #include <filesystem>
 #include <string>
 
 #include "control/callbacks.h"
 #include "control/work.h"
-#include "data/display.h"
-#include "data/file_viewer.h"
+#include "display/display.h"
+#include "display/file_viewer.h"
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"

@@ -8,7 +8,7 @@
 #include "control/callbacks.h"
 #include "control/program_shell.h"
 #include "control/scanner_controls.h"
-#include "data/display.h"
+#include "display/display.h"
 #include "earlier/devices_earlier.h"
 #include "earlier/display_earlier.h"
 #include "earlier/earlier_state.h"

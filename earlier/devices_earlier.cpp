@@ -6,7 +6,7 @@
 
 #include "camera/camera.h"
 #include "camera/camera_lock.h"
-#include "data/display.h"
+#include "display/display.h"
 #include "earlier/earlier_state.h"
 #include "earlier/wv_earlier.h"
 #include "motors/grating_focus.h"

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "data/display.h"
+#include "display/display.h"
 #include "earlier/fits_earlier.h"
 #include "platform/ui/ui.h"
 #include "resources/earlier_uir.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "data/file_viewer.h"
+#include "display/file_viewer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<unsigned char> file(data, data + size);

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "data/file_viewer.h"
+#include "display/file_viewer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pelu::CheckFitsBytes("fuzz.fts", data, size);

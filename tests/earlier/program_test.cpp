@@ -8,23 +8,22 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <thread>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "camera/camera.h"
+#include "display/display.h"
 #include "earlier/PELU_earlier.h"
 #include "earlier/display_earlier.h"
 #include "earlier/earlier_state.h"
 #include "earlier/fits_earlier.h"
-#include "camera/camera.h"
-#include "data/display.h"
+#include "motors/grating_focus.h"
 #include "platform/camera_sdk/simulator.h"
+#include "platform/motion6k/simulator.h"
 #include "platform/ui/runtime_internal.h"
 #include "platform/ui/script.h"
 #include "resources/earlier_uir.h"
-#include "motors/grating_focus.h"
-#include "platform/motion6k/simulator.h"
 #include "scanner/runtime.h"
 #include "scanner/scanner.h"
 #include "state/controls.h"

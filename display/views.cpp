@@ -1,11 +1,11 @@
-#include "data/views.h"
+#include "display/views.h"
 
 #include <cstring>
 #include <mutex>
 #include <vector>
 
-#include "data/display.h"
 #include "data/statistics.h"
+#include "display/display.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/controls.h"

@@ -3,9 +3,8 @@
 // resource are bound to a no-op so the panel loads without them.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <fitsio.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -19,7 +18,8 @@
 #include <vector>
 
 #include "control/callbacks.h"
-#include "data/display.h"
+#include "display/display.h"
+#include "display/display_panel.h"
 #include "platform/os/os.h"
 #include "platform/ui/frontend.h"
 #include "platform/ui/headless.h"
@@ -34,14 +34,16 @@
 
 namespace pelu::testing {
 
-inline int NoOp(int, int, int, void*, int, int) { return 0; }
+inline int NoOp(int, int, int, void*, int, int) {
+    return 0;
+}
 inline void NoOpMenu(int, int, void*, int) {}
 
 constexpr int kHandle1 = 101;
 constexpr int kHandle2 = 202;
 
 class DisplayTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ui::ResetRuntime();
         ui::InitRuntime();
@@ -54,7 +56,8 @@ protected:
         text << in.rdbuf();
         const std::string resource = text.str();
         std::regex name("\"callback\": \"(\\w+)\"");
-        for (std::sregex_iterator it(resource.begin(), resource.end(), name), end; it != end; ++it) {
+        for (std::sregex_iterator it(resource.begin(), resource.end(), name), end; it != end;
+             ++it) {
             ui::RegisterCallback((*it)[1], NoOp);
             ui::RegisterMenuCallback((*it)[1], NoOpMenu);
         }

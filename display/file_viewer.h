@@ -23,7 +23,9 @@ constexpr int kBmpPaletteSize = 4 * 256;
 constexpr int kBmpPixelOffset = kBmpFileHeaderSize + kBmpInfoHeaderSize + kBmpPaletteSize;
 
 // Bytes per stored row of an 8-bit picture `width` pixels wide.
-constexpr size_t BmpRowStride(int width) { return ((8 * size_t(width) + 31) / 32) * 4; }
+constexpr size_t BmpRowStride(int width) {
+    return ((8 * size_t(width) + 31) / 32) * 4;
+}
 
 // Opens, reads and shows a FITS file (path as the file dialog gives it,
 // logical or host). On success the file becomes the display's file source and

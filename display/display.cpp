@@ -1,4 +1,4 @@
-#include "data/display.h"
+#include "display/display.h"
 
 #include <algorithm>
 #include <bit>
@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "data/statistics.h"
-#include "data/views.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
 #include "state/camera_slot.h"
@@ -23,53 +22,12 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 
 constexpr int kSampleValues = 65536;
 
-int ViewSelector() {
-    int view = 0;
-    ui::GetMarkedOption(state.mainPanel, MAIN_VIEW, &view);
-    return view;
-}
-
-void SetRange(int control, int min, int max) {
-    ui::SetCtrlAttribute(state.mainPanel, control, ui::ATTR_MIN_VALUE, min);
-    ui::SetCtrlAttribute(state.mainPanel, control, ui::ATTR_MAX_VALUE, max);
-}
-
 // A plane of the given geometry, or nothing when the memory behind it is
 // missing or too small for that geometry.
 ShownPlane Checked(int width, int height, const uint16_t* data, size_t available) {
     if (!data || width <= 0 || height <= 0) return {};
     if (size_t(width) * size_t(height) > available) return {};
     return ShownPlane{width, height, data};
-}
-
-// Geometry of the series on screen for the frame selector and the clicks:
-// frames, and the width and height of one frame.
-struct SeriesShape {
-    int frames = 0;
-    int width = 0;
-    int height = 0;
-};
-
-// The stored cube, or the camera series shown; frames 0 when neither is a
-// series (a 2-D file, a single frame, no camera view).
-SeriesShape ShapeOnScreen(CameraSeries* series) {
-    if (state.DataSource == 0) {
-        const FitsHeaderRecord& h = display.FitsHeader;
-        if (h.NAXIS != 3) return {};
-        return SeriesShape{h.NAXIS3, h.NAXIS1, h.NAXIS2};
-    }
-    if (!SeriesOfCamera(ShownCamera(), series) || series->frames < 2) return {};
-    return SeriesShape{series->frames, series->width, series->height};
-}
-
-// Builds plane `index` on `axis` of what is on screen (file cube or camera
-// series) and shows it.
-void BuildOnScreen(int axis, int index, const CameraSeries& series) {
-    int max = 0, min = 0;
-    if (state.DataSource == 0)
-        Display3DFits(axis, index, &max, &min);
-    else
-        Display3D_CCD(axis, index, &max, &min, series.handle);
 }
 
 }  // namespace
@@ -279,9 +237,9 @@ void ShowPlane(int width, int height, const uint16_t* data, int* min, int* max) 
 
     SetText(panel, MAIN_MEAN, Format("%.2f", display.mean));
     SetText(panel, MAIN_STDEV, Format("%.2f", display.stdev));
-    SetRange(MAIN_BYTSCL_MIN, lo, hi);
+    SetMainPanelRange(MAIN_BYTSCL_MIN, lo, hi);
     ui::SetCtrlVal(panel, MAIN_BYTSCL_MIN, limits.low);
-    SetRange(MAIN_BYTSCL_MAX, lo, hi);
+    SetMainPanelRange(MAIN_BYTSCL_MAX, lo, hi);
     ui::SetCtrlVal(panel, MAIN_BYTSCL_MAX, limits.high);
     if (min) *min = lo;
     if (max) *max = hi;
@@ -290,7 +248,9 @@ void ShowPlane(int width, int height, const uint16_t* data, int* min, int* max) 
 
 // ---- cameras -------------------------------------------------------------------------------
 
-int DisplayedCameraNumber(int cameraHandle) { return CameraSlotOfHandle(cameraHandle).number; }
+int DisplayedCameraNumber(int cameraHandle) {
+    return CameraSlotOfHandle(cameraHandle).number;
+}
 
 bool SeriesOfCamera(int camera, CameraSeries* series) {
     if (camera != 1 && camera != 2) return false;
@@ -323,7 +283,8 @@ ShownPlane PlaneOnScreen() {
     const int view = ViewSelector();
     if (state.DataSource == 0) {
         const FitsHeaderRecord& h = display.FitsHeader;
-        if (h.NAXIS == 2) return Checked(h.NAXIS1, h.NAXIS2, state.pFitsData.get(), state.pFitsData.size());
+        if (h.NAXIS == 2)
+            return Checked(h.NAXIS1, h.NAXIS2, state.pFitsData.get(), state.pFitsData.size());
         if (h.NAXIS != 3) return {};
         const int width = view == 0 ? h.NAXIS1 : h.NAXIS3;
         return Checked(width, h.NAXIS2, state.pusFitsData.get(), state.pusFitsData.size());
@@ -360,7 +321,7 @@ void DisplayCCDImage(int width, int height, int frames, int cameraHandle) {
         SetDimmed(panel, MAIN_FRAME, true);
         SetDimmed(panel, MAIN_VIEW, true);
     } else {
-        SetRange(MAIN_FRAME, 0, frames - 1);
+        SetMainPanelRange(MAIN_FRAME, 0, frames - 1);
         ui::SetCtrlVal(panel, MAIN_FRAME, 0);
         SetDimmed(panel, MAIN_FRAME, false);
         SetDimmed(panel, MAIN_VIEW, false);
@@ -374,70 +335,26 @@ void DisplayCCDImage(int width, int height, int frames, int cameraHandle) {
     ShowPlane(width, height, state.planeDataCCD.get(), nullptr, nullptr);
 }
 
-// ---- callbacks ---------------------------------------------------------------------------
-
-int SetSelectFrame(int, int, int event, void*, int, int) {
-    if (event != ui::EVENT_COMMIT) return 0;
-    Lock lock(DisplayMutex());
-    const int index = GetInt(state.mainPanel, MAIN_FRAME);
-    const int view = ViewSelector();
-    CameraSeries series;
-    const SeriesShape shape = ShapeOnScreen(&series);
-    if (shape.frames == 0) return 0;
-    const int limit = view == 0 ? shape.frames : shape.width;
-    if (index < 0 || index >= limit) return 0;
-    BuildOnScreen(view, index, series);
-    return 0;
+int ViewSelector() {
+    int view = 0;
+    ui::GetMarkedOption(state.mainPanel, MAIN_VIEW, &view);
+    return view;
 }
 
-int setFrameAxis(int, int, int event, void*, int, int) {
-    if (event != ui::EVENT_COMMIT) return 0;
-    Lock lock(DisplayMutex());
-    const int view = ViewSelector();
-    int index = GetInt(state.mainPanel, MAIN_FRAME);
-    CameraSeries series;
-    const SeriesShape shape = ShapeOnScreen(&series);
-    if (shape.frames == 0) return 0;
-    // A frame index becomes a column index and back: keep it inside the new axis.
-    const int limit = view == 0 ? shape.frames : shape.width;
-    if (index >= limit) index = limit - 1;
-    if (index < 0) index = 0;
-    SetRange(MAIN_FRAME, 0, limit - 1);
-    ui::SetCtrlVal(state.mainPanel, MAIN_FRAME, index);
-    BuildOnScreen(view, index, series);
-    return 0;
+void SetMainPanelRange(int control, int min, int max) {
+    ui::SetCtrlAttribute(state.mainPanel, control, ui::ATTR_MIN_VALUE, min);
+    ui::SetCtrlAttribute(state.mainPanel, control, ui::ATTR_MAX_VALUE, max);
 }
 
-int SetBytsclMin(int, int, int event, void*, int, int) {
-    if (event != ui::EVENT_COMMIT) return 0;
-    Lock lock(DisplayMutex());
-    const int low = GetInt(state.mainPanel, MAIN_BYTSCL_MIN);
-    const int high = GetInt(state.mainPanel, MAIN_BYTSCL_MAX);
-    const ShownPlane plane = PlaneOnScreen();
-    if (plane) ByteDisplay(plane.width, plane.height, plane.data, low, high);
-    return 0;
+SeriesShape ShapeOnScreen(CameraSeries* series) {
+    if (state.DataSource == 0) {
+        const FitsHeaderRecord& h = display.FitsHeader;
+        if (h.NAXIS != 3) return {};
+        return SeriesShape{h.NAXIS3, h.NAXIS1, h.NAXIS2};
+    }
+    if (!SeriesOfCamera(ShownCamera(), series) || series->frames < 2) return {};
+    return SeriesShape{series->frames, series->width, series->height};
 }
-
-int SetBytsclMax(int panel, int control, int event, void* data, int eventData1, int eventData2) {
-    return SetBytsclMin(panel, control, event, data, eventData1, eventData2);
-}
-
-namespace {
-int ViewCamera(int event, int camera) {
-    if (event != ui::EVENT_COMMIT) return 0;
-    Lock lock(DisplayMutex());
-    ui::SetCtrlVal(state.mainPanel, MAIN_VIEW_CCD1, camera == 1 ? 1 : 0);
-    ui::SetCtrlVal(state.mainPanel, MAIN_VIEW_CCD2, camera == 2 ? 1 : 0);
-    if (camera == 1)
-        DisplayCCDImage(state.nhDim1, state.nvDim1, state.g_nFrameNumber1, state.nCameraHandle1);
-    else
-        DisplayCCDImage(state.nhDim2, state.nvDim2, state.g_nFrameNumber1, state.nCameraHandle2);
-    return 0;
-}
-}  // namespace
-
-int viewCCD1(int, int, int event, void*, int, int) { return ViewCamera(event, 1); }
-int viewCCD2(int, int, int event, void*, int, int) { return ViewCamera(event, 2); }
 
 void ShowFileName(const std::string& path, bool withHeader) {
     Lock lock(DisplayMutex());
@@ -482,70 +399,6 @@ void ShowCursorReadout() {
         frame = Format("%d of %d", index, shape.frames);
     }
     SetText(panel, MAIN_CURSOR_FRAME, frame);
-}
-
-int pic_window(int panel, int control, int event, void*, int eventData1, int eventData2) {
-    if (event != ui::EVENT_MOUSE_POINTER_MOVE && event != ui::EVENT_LEFT_CLICK &&
-        event != ui::EVENT_MOUSE_POINTER_LEAVE)
-        return 0;
-    Lock lock(DisplayMutex());
-    if (event == ui::EVENT_MOUSE_POINTER_LEAVE) {
-        display.pointerOnPicture = false;
-        ShowCursorReadout();
-        return 0;
-    }
-    int top = 0, left = 0;
-    ui::GetCtrlBoundingRect(panel, control, &top, &left, nullptr, nullptr);
-    const int x = eventData2 - left;
-    const int y = eventData1 - top;
-    // The live view redraws the picture many times a second: then the
-    // read-out follows the pointer, and each new frame under it, but no
-    // line profile replaces the histogram and a click picks nothing.
-    const bool live = state.threadparam == 0;
-
-    if (event == ui::EVENT_MOUSE_POINTER_MOVE) {
-        display.pointerOnPicture = true;
-        display.pointerX = x;
-        display.pointerY = y;
-        ShowCursorReadout();
-        if (live) return 0;
-        const ShownPlane plane = PlaneOnScreen();
-        if (plane) Display_Line_Profile(x, y, plane.width, plane.height, plane.data, 0);
-        return 0;
-    }
-
-    // A click on a slice picks the frame of the clicked column.
-    if (live || ViewSelector() != 1) return 0;
-    CameraSeries series;
-    const SeriesShape shape = ShapeOnScreen(&series);
-    if (shape.frames == 0 || x < 0 || x >= shape.frames) return 0;
-    ui::MarkOption(state.mainPanel, MAIN_VIEW, 0);
-    ui::SetCtrlVal(state.mainPanel, MAIN_FRAME, x);
-    SetRange(MAIN_FRAME, 0, shape.frames - 1);
-    BuildOnScreen(0, x, series);
-    return 0;
-}
-
-int setScaleStretch(int, int, int event, void*, int, int) {
-    if (event != ui::EVENT_COMMIT) return 0;
-    Lock lock(DisplayMutex());
-    display.stretch = GetInt(state.mainPanel, MAIN_STRETCH);
-    // The picture on screen takes the new limits at once.
-    const ShownPlane plane = PlaneOnScreen();
-    if (plane) ShowPlane(plane.width, plane.height, plane.data, nullptr, nullptr);
-    return 0;
-}
-
-void RegisterDisplayCallbacks() {
-    ui::RegisterCallback("SetSelectFrame", SetSelectFrame);
-    ui::RegisterCallback("setFrameAxis", setFrameAxis);
-    ui::RegisterCallback("SetBytsclMin", SetBytsclMin);
-    ui::RegisterCallback("SetBytsclMax", SetBytsclMax);
-    ui::RegisterCallback("viewCCD1", viewCCD1);
-    ui::RegisterCallback("viewCCD2", viewCCD2);
-    ui::RegisterCallback("pic_window", pic_window);
-    ui::RegisterCallback("setScaleStretch", setScaleStretch);
-    ui::RegisterCallback("drawHistogram", drawHistogram);
 }
 
 }  // namespace pelu

@@ -2,7 +2,7 @@
 // 8-bit grey picture, pixel for pixel and flipped vertically (plane row 0 at
 // the bottom), with its histogram, mean and standard deviation, and the scale
 // limits the observer can change. The plane comes from the cameras (camera
-// source) or from a stored file (file source, data/file_viewer.h).
+// source) or from a stored file (file source, display/file_viewer.h).
 //
 // Every entry point takes the display lock: the live view draws from its own
 // thread while the observer may move the mouse or change the scale limits.
@@ -17,7 +17,7 @@
 
 namespace pelu {
 
-// Header record of the stored file shown (data/file_viewer.h fills it).
+// Header record of the stored file shown (display/file_viewer.h fills it).
 struct FitsHeaderRecord {
     int BITPIX = 0;
     int NAXIS = 0;
@@ -30,7 +30,7 @@ struct FitsHeaderRecord {
 
 // Values of the display that no other subsystem needs by name.
 struct DisplayGlobals {
-    float mean = 0.0f;   // of the plane last prepared
+    float mean = 0.0f;  // of the plane last prepared
     float stdev = 0.0f;
     FitsHeaderRecord FitsHeader;
     std::vector<std::string> FitsHeaderCards;  // the stored file's header, card by card
@@ -164,27 +164,29 @@ struct CameraSeries {
     int handle = 0;
     int width = 0;
     int height = 0;
-    int frames = 0;                     // g_nFrameNumber1, at least 1
-    const uint16_t* raw = nullptr;      // null when missing or smaller than the geometry
-    const uint16_t* biasDark = nullptr; // null when missing or smaller than one frame
+    int frames = 0;                      // g_nFrameNumber1, at least 1
+    const uint16_t* raw = nullptr;       // null when missing or smaller than the geometry
+    const uint16_t* biasDark = nullptr;  // null when missing or smaller than one frame
 };
 // Camera 1 or 2; false for any other number or a geometry not yet set.
 bool SeriesOfCamera(int camera, CameraSeries* series);
 // 1 or 2 for the handles of camera 1 and camera 2, else 0.
 int DisplayedCameraNumber(int cameraHandle);
 
-// ---- main-panel callbacks ------------------------------------------------------------
+// The main panel's view selector: 0 the frame view, 1 the slice view.
+int ViewSelector();
+// Sets the range of one of the main panel's numeric controls.
+void SetMainPanelRange(int control, int min, int max);
 
-int SetSelectFrame(int panel, int control, int event, void* data, int eventData1, int eventData2);
-int setFrameAxis(int panel, int control, int event, void* data, int eventData1, int eventData2);
-int SetBytsclMin(int panel, int control, int event, void* data, int eventData1, int eventData2);
-int SetBytsclMax(int panel, int control, int event, void* data, int eventData1, int eventData2);
-int viewCCD1(int panel, int control, int event, void* data, int eventData1, int eventData2);
-int viewCCD2(int panel, int control, int event, void* data, int eventData1, int eventData2);
-int pic_window(int panel, int control, int event, void* data, int eventData1, int eventData2);
-int setScaleStretch(int panel, int control, int event, void* data, int eventData1, int eventData2);
-
-// Binds the display callback names of PELU.uir (these and drawHistogram).
-void RegisterDisplayCallbacks();
+// Geometry of the series on screen for the frame selector and the clicks:
+// frames, and the width and height of one frame.
+struct SeriesShape {
+    int frames = 0;
+    int width = 0;
+    int height = 0;
+};
+// The stored cube, or the camera series shown (into `series`); frames 0 when
+// neither is a series (a 2-D file, a single frame, no camera view).
+SeriesShape ShapeOnScreen(CameraSeries* series);
 
 }  // namespace pelu

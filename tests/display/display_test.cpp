@@ -1,13 +1,14 @@
 // The display: byte scaling, automatic limits, the panel rule, frame and
 // slice views, cursor read-out and profile, histograms, and what the display
 // does when the buffers behind it are gone.
+#include "display/display.h"
+
 #include <atomic>
 #include <random>
 #include <thread>
 
-#include "data/display.h"
-#include "data/views.h"
-#include "tests/data/display_fixture.h"
+#include "display/views.h"
+#include "tests/display/display_fixture.h"
 
 namespace pelu {
 namespace {
@@ -140,7 +141,8 @@ TEST(Histogram, ThePlanePassBinsAsTheRunTimeBinsTheSamples) {
 
 TEST_F(DisplayTest, PictureShowsTheLastRowOnTopWithItsHistogram) {
     // 4 x 3 plane, rows 0..2 hold 100, 150, 200.
-    const std::vector<uint16_t> plane = {100, 100, 100, 100, 150, 150, 150, 150, 200, 200, 200, 200};
+    const std::vector<uint16_t> plane = {100, 100, 100, 100, 150, 150,
+                                         150, 150, 200, 200, 200, 200};
     OnDispatch([&] { ByteDisplay(4, 3, plane.data(), 100, 200); });
     const ui::PictureImage picture = Picture();
     ASSERT_EQ(picture.width, 4);

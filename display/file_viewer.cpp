@@ -1,4 +1,4 @@
-#include "data/file_viewer.h"
+#include "display/file_viewer.h"
 
 #include <fitsio.h>
 
@@ -14,8 +14,8 @@
 #include <iterator>
 #include <mutex>
 
-#include "data/display.h"
-#include "data/views.h"
+#include "display/display.h"
+#include "display/views.h"
 #include "platform/os/os.h"
 #include "platform/ui/ui.h"
 #include "resources/pelu_uir.h"
@@ -362,7 +362,9 @@ std::string ReadFits(const std::string& path, FitsContents* out, bool* noMemory)
 
 // ---- BMP ---------------------------------------------------------------------------------
 
-uint32_t U16(const std::vector<unsigned char>& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+uint32_t U16(const std::vector<unsigned char>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8);
+}
 uint32_t U32(const std::vector<unsigned char>& b, size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
            uint32_t(b[at + 3]) << 24;
@@ -462,15 +464,17 @@ std::string DecodeBitmap(const std::vector<unsigned char>& file, BmpImage* image
     const size_t pixelBytes = stride * size_t(height);
     const uint32_t imageSize = U32(file, 34);
     if (imageSize != 0 && imageSize < pixelBytes)
-        return Format("The BMP header's image size (%u bytes) is smaller than %d x %lld pixels "
-                      "need (%zu bytes).",
-                      imageSize, width, (long long)height, pixelBytes);
+        return Format(
+            "The BMP header's image size (%u bytes) is smaller than %d x %lld pixels "
+            "need (%zu bytes).",
+            imageSize, width, (long long)height, pixelBytes);
     const uint32_t offset = U32(file, 10);
     if (offset >= size) return "The BMP pixel data offset lies beyond the end of the file.";
     if (size - offset < pixelBytes)
-        return Format("The BMP file ends before its last row (%d x %lld pixels need %zu bytes, "
-                      "%zu are there).",
-                      width, (long long)height, pixelBytes, size_t(size - offset));
+        return Format(
+            "The BMP file ends before its last row (%d x %lld pixels need %zu bytes, "
+            "%zu are there).",
+            width, (long long)height, pixelBytes, size_t(size - offset));
 
     uint32_t colours = U32(file, 46);
     if (colours == 0 || colours > 256) colours = 256;

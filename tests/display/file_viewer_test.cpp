@@ -1,11 +1,12 @@
 // The stored-file viewer and the bitmap export: FITS files opened through the
 // Open control, BMP pictures written, read back and refused.
+#include "display/file_viewer.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
-#include "data/file_viewer.h"
-#include "tests/data/display_fixture.h"
+#include "tests/display/display_fixture.h"
 
 namespace pelu {
 namespace {
@@ -17,8 +18,8 @@ std::vector<unsigned char> ReadAll(const std::string& path) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 uint32_t U32(const std::vector<unsigned char>& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
@@ -30,7 +31,7 @@ void Put32(std::vector<unsigned char>& b, size_t at, uint32_t v) {
 // ---- BMP layout --------------------------------------------------------------------------
 
 class BitmapTest : public DisplayTest {
-protected:
+  protected:
     std::string Save(int width, int height, const std::vector<uint16_t>& plane, int low, int high) {
         const std::string path = (folder / "export.bmp").string();
         EXPECT_EQ(SaveBitmap(width, height, plane.data(), path, low, high), 1);
@@ -55,7 +56,7 @@ TEST_F(BitmapTest, A512SquareExportHasTheHeaderPaletteAndRows) {
     EXPECT_EQ(U32(file, 46), 256u);
     EXPECT_EQ(U32(file, 50), 256u);
     EXPECT_EQ(U32(file, 54 + 4 * 77), 0x004D4D4Du);  // grey ramp, blue green red 0
-    EXPECT_EQ(file[1078], 127);                       // 255 x 1000 / 2000
+    EXPECT_EQ(file[1078], 127);                      // 255 x 1000 / 2000
 }
 
 TEST_F(BitmapTest, NarrowRowsArePaddedAndReopenUnskewedTheWayUp) {
@@ -63,7 +64,8 @@ TEST_F(BitmapTest, NarrowRowsArePaddedAndReopenUnskewedTheWayUp) {
     const int w = 510, h = 3;
     std::vector<uint16_t> plane(size_t(w) * h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) plane[size_t(x) + size_t(w) * y] = uint16_t(y == 2 ? x % 200 : 10 * y);
+        for (int x = 0; x < w; ++x)
+            plane[size_t(x) + size_t(w) * y] = uint16_t(y == 2 ? x % 200 : 10 * y);
     const std::string path = Save(w, h, plane, 0, 255);
     const std::vector<unsigned char> file = ReadAll(path);
     ASSERT_EQ(file.size(), 1078u + 3u * 512u);
@@ -79,7 +81,8 @@ TEST_F(BitmapTest, NarrowRowsArePaddedAndReopenUnskewedTheWayUp) {
     ASSERT_EQ(image.width, w);
     ASSERT_EQ(image.height, h);
     // As on screen: the top row is the plane's last row, and no row is shifted.
-    for (int x = 0; x < w; ++x) ASSERT_EQ(image.pixels[size_t(x)], ScaleSample(plane[size_t(x) + 2 * w], 0, 255)) << x;
+    for (int x = 0; x < w; ++x)
+        ASSERT_EQ(image.pixels[size_t(x)], ScaleSample(plane[size_t(x) + 2 * w], 0, 255)) << x;
     EXPECT_EQ(image.pixels[size_t(w) * 2], 0);
     EXPECT_EQ(image.palette[200], 0xC8C8C8);
 
@@ -149,7 +152,8 @@ TEST_F(BitmapTest, BadFilesAreRefusedWithTheirReasonAndThePictureStays) {
 // ---- FITS files ---------------------------------------------------------------------------
 
 TEST_F(DisplayTest, ATwoDimensionalFileIsShownWithTheSelectorsDimmed) {
-    const std::string path = WriteFits("image.fts", 1024, 256, 0, [](int x, int y, int) { return 40000 + x + y; });
+    const std::string path =
+        WriteFits("image.fts", 1024, 256, 0, [](int x, int y, int) { return 40000 + x + y; });
     frontEnd.QueueFileAnswer(path);
     Script("commit MAIN.OPEN");
     EXPECT_EQ(state.DataSource, 0);
@@ -185,7 +189,8 @@ TEST_F(DisplayTest, ATwoDimensionalFileIsShownWithTheSelectorsDimmed) {
 }
 
 TEST_F(DisplayTest, ACubeShowsFrameZeroAndItsFramesAndSlices) {
-    const std::string path = WriteFits("cube.fts", 30, 20, 5, [](int x, int y, int f) { return 1000 * f + 10 * y + x; });
+    const std::string path =
+        WriteFits("cube.fts", 30, 20, 5, [](int x, int y, int f) { return 1000 * f + 10 * y + x; });
     frontEnd.QueueFileAnswer(path);
     Script("commit MAIN.OPEN");
     EXPECT_FALSE(Dimmed(MAIN_FRAME));
@@ -202,12 +207,13 @@ TEST_F(DisplayTest, ACubeShowsFrameZeroAndItsFramesAndSlices) {
     EXPECT_EQ(state.pusFitsData.get()[0], 2000);
     // Scale changes redraw the file plane.
     Script("set MAIN.BYTSCL_MIN 2000\nset MAIN.BYTSCL_MAX 2001\ncommit MAIN.BYTSCL_MAX");
-    EXPECT_EQ(Picture().pixels[size_t(30) * 19], 0);   // bottom-left sample 2000
+    EXPECT_EQ(Picture().pixels[size_t(30) * 19], 0);  // bottom-left sample 2000
     EXPECT_EQ(Picture().pixels[size_t(30) * 19 + 1], 255);
 }
 
 TEST_F(DisplayTest, AFlatProductOrABadFileChangesNothingShown) {
-    const std::string cube = WriteFits("cube.fts", 8, 6, 4, [](int x, int, int f) { return 100 * f + x; });
+    const std::string cube =
+        WriteFits("cube.fts", 8, 6, 4, [](int x, int, int f) { return 100 * f + x; });
     frontEnd.QueueFileAnswer(cube);
     Script("commit MAIN.OPEN\nset MAIN.FRAME 3\ncommit MAIN.FRAME");
     const ui::PictureImage before = Picture();
@@ -231,8 +237,9 @@ TEST_F(DisplayTest, AFlatProductOrABadFileChangesNothingShown) {
     WriteAll(broken, bytes);
     frontEnd.QueueFileAnswer(broken);
     Script("commit MAIN.OPEN");
-    EXPECT_TRUE(Popped("Error", "broken.fts is cut short: its header promises 384 bytes of data, "
-                                "the file holds 10."));
+    EXPECT_TRUE(Popped("Error",
+                       "broken.fts is cut short: its header promises 384 bytes of data, "
+                       "the file holds 10."));
     frontEnd.QueueFileAnswer((folder / "nothing.fts").string());
     Script("commit MAIN.OPEN");
     EXPECT_TRUE(Popped("Error", "cannot be opened"));
@@ -245,7 +252,8 @@ TEST_F(DisplayTest, AFlatProductOrABadFileChangesNothingShown) {
 // Replaces the value of the header card `key` in the file's bytes.
 void SetCard(std::vector<unsigned char>& bytes, const std::string& key, const std::string& value) {
     for (size_t at = 0; at + 80 <= 2880; at += 80) {
-        if (std::string(bytes.begin() + at, bytes.begin() + at + 8) != (key + "        ").substr(0, 8))
+        if (std::string(bytes.begin() + at, bytes.begin() + at + 8) !=
+            (key + "        ").substr(0, 8))
             continue;
         char card[81];
         std::snprintf(card, sizeof card, "%-8s= %20s%50s", key.c_str(), value.c_str(), "");
@@ -256,7 +264,8 @@ void SetCard(std::vector<unsigned char>& bytes, const std::string& key, const st
 }
 
 TEST_F(DisplayTest, HeadersThatPromiseWhatTheFileCannotHoldAreRefusedAtOnce) {
-    const std::string cube = WriteFits("cube.fts", 8, 6, 4, [](int x, int, int f) { return 100 * f + x; });
+    const std::string cube =
+        WriteFits("cube.fts", 8, 6, 4, [](int x, int, int f) { return 100 * f + x; });
     frontEnd.QueueFileAnswer(cube);
     Script("commit MAIN.OPEN");
     const uint16_t* data = state.pFitsData.get();
@@ -271,11 +280,15 @@ TEST_F(DisplayTest, HeadersThatPromiseWhatTheFileCannotHoldAreRefusedAtOnce) {
     };
     const Case cases[] = {
         // 10^10 samples and no data: refused from the header, nothing allocated.
-        {"vast.fts", {{"NAXIS1", "100000"}, {"NAXIS2", "100000"}, {"NAXIS3", "1"}},
-         "vast.fts claims an image of 100000 x 100000 x 1 samples, more than this program can hold."},
-        {"claims.fts", {{"NAXIS1", "4000"}, {"NAXIS2", "4000"}},
+        {"vast.fts",
+         {{"NAXIS1", "100000"}, {"NAXIS2", "100000"}, {"NAXIS3", "1"}},
+         "vast.fts claims an image of 100000 x 100000 x 1 samples, more than this program can "
+         "hold."},
+        {"claims.fts",
+         {{"NAXIS1", "4000"}, {"NAXIS2", "4000"}},
          "claims.fts is cut short: its header promises 128000000 bytes of data, the file holds"},
-        {"wrap.fts", {{"NAXIS1", "2147483647"}, {"NAXIS2", "2147483647"}, {"NAXIS3", "2147483647"}},
+        {"wrap.fts",
+         {{"NAXIS1", "2147483647"}, {"NAXIS2", "2147483647"}, {"NAXIS3", "2147483647"}},
          "more than this program can hold"},
         {"zero.fts", {{"NAXIS2", "0"}}, "zero.fts holds an empty image (8 x 0 x 4)."},
         // CFITSIO refuses a negative axis when it opens the file.
@@ -344,9 +357,12 @@ TEST_F(DisplayTest, TheEarlierEditionsFilesOpenWithEverySample) {
 }
 
 TEST_F(DisplayTest, TheExportedPlaneIsTheOneOnScreen) {
-    const std::string cube = WriteFits("cube.fts", 12, 5, 6, [](int x, int y, int f) { return 1000 * f + 10 * y + x; });
+    const std::string cube =
+        WriteFits("cube.fts", 12, 5, 6, [](int x, int y, int f) { return 1000 * f + 10 * y + x; });
     frontEnd.QueueFileAnswer(cube);
-    Script("commit MAIN.OPEN\nset MAIN.VIEW 1\ncommit MAIN.VIEW\nset MAIN.BYTSCL_MIN 0\nset MAIN.BYTSCL_MAX 6000");
+    Script(
+        "commit MAIN.OPEN\nset MAIN.VIEW 1\ncommit MAIN.VIEW\nset MAIN.BYTSCL_MIN 0\nset "
+        "MAIN.BYTSCL_MAX 6000");
     const std::string path = (folder / "slice.bmp").string();
     frontEnd.QueueFileAnswer(path);
     OnDispatch([] { SaveDisplayAsBitmap(); });
