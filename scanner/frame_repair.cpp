@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/os/os.h"
+#include "platform/ui/ui.h"
 #include "scanner/scanner.h"
 #include "state/camera_slot.h"
 #include "state/instrument_state.h"
@@ -80,7 +81,7 @@ bool MoveStageTo(double units, double tolerance) {
             std::fabs(scanner.position / kCountsPerUnit - units) <= tolerance)
             return true;
         if (Clock::now() > deadline) return false;
-        os::Sleep(kMovePollMs);
+        ui::DelayWithEvents(kMovePollMs / 1000.0);  // the window answers meanwhile
     }
 }
 
@@ -92,8 +93,10 @@ bool Retake(int step) {
     state.Scanpos_retake = 1;
     state.Scanpos_requested = static_cast<float>(scanner.position / kCountsPerUnit);
     state.take = 1;
-    const bool served = state.take.WaitFor(0, TimeLimitMs(kFrameTimeoutSeconds),
-                                           [] { return state.PmacAccessible == 0; });
+    // The window answers while the frame is taken.
+    ui::WaitWithEvents([] { return state.take == 0 || state.PmacAccessible == 0; },
+                       TimeLimitMs(kFrameTimeoutSeconds) / 1000.0, 0.0, 1.0);
+    const bool served = state.take == 0;
     state.Scanpos_retake = 0;
     if (!served) state.take = 0;  // no request of the scan outlives it
     return served;

@@ -341,7 +341,9 @@ int ExecuteProgram(int cameraHandle, int) {
     FrameRequests requests(state.g_nFrameNumber1);
     bool answering = true;
     bool cutShort = false;
-    const double limit = ScanTimeLimitSeconds();
+    // Never shorter than the floor of every scan wait: a loaded host (or a
+    // fast time scale) must not cut a healthy scan short.
+    const double limit = TimeLimitMs(ScanTimeLimitSeconds()) / 1000.0;
     const double started = InstrumentSeconds();
     for (;;) {
         std::string running;

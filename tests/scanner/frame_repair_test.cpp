@@ -132,7 +132,7 @@ TEST_F(FrameRepairTest, FramesExposedOffTheirStepAreTakenAgainWithTheStageStandi
     // are exposed.
     Cameras(5, 10.0f);
     StartMonitoring();
-    ASSERT_EQ(StepScan(5), 1);
+    ASSERT_EQ(StepScan(5), 1) << Status();
 
     EXPECT_EQ(scanner.g_nOffStepFrames, 5);
     EXPECT_EQ(scanner.g_nRetakenFrames, 5);
