@@ -417,7 +417,6 @@ int ExecuteProgram(int cameraHandle, int) {
                     Format("\n%d of %d frames of the scan were not taken.\n", requests.Missing(),
                            requests.Frames()),
                     requests.Missing());
-    if (requests.Late() > 0)
     if (requests.Late() > 0) {
         const std::string late = Format("\n%d of %d frames were taken after the stage had left "
                                         "their position.\n",
