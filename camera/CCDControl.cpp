@@ -130,11 +130,24 @@ void ShowSensors(const Reading& r) {
 }
 
 // Reads the temperature of each camera that was found, each made current
-// first, without recording it.
+// first, without recording it. A read for the main panel's display only: the
+// camera current before it is current again afterwards, so that a scan
+// taking its frames from the current camera goes on with its own camera
+// when the read comes in the middle of it.
 Reading ReadSensors() {
     Reading r;
     r.hasCamera1 = HasCamera1();
     r.hasCamera2 = HasCamera2();
+    CameraLock lock;
+    int32_t current = 0;
+    const bool knowsCurrent = Sdk(GetCurrentCamera(&current)) == DRV_SUCCESS && current != 0;
+    struct Restore {
+        bool knows;
+        int32_t handle;
+        ~Restore() {
+            if (knows) Sdk(SetCurrentCamera(handle));
+        }
+    } restore{knowsCurrent, current};
     if (r.hasCamera1) {
         CameraSession session(state.nCameraHandle1);
         r.status1 = Sdk(GetTemperature(&r.temperature1));

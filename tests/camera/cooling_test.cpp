@@ -86,6 +86,20 @@ TEST_F(CameraTest, TheMainPanelShowsTheSensorsWhileTheCamerasAreOn) {
     EXPECT_EQ(GetText(state.mainPanel, MAIN_CCD1_TEMP).find("°C → -70 °C"), 3u);
 }
 
+TEST_F(CameraTest, ReadingTheSensorsForThePanelLeavesTheCurrentCameraCurrent) {
+    // A scan of camera 1 takes its frames from the current camera; the
+    // panel's sensor read that comes in the middle must not hand it camera 2.
+    CamerasOn();
+    for (int handle : {state.nCameraHandle1.load(), state.nCameraHandle2.load()}) {
+        SetCurrentCamera(handle);
+        ShowSensorStates();
+        int32_t current = 0;
+        GetCurrentCamera(&current);
+        EXPECT_EQ(current, handle);
+    }
+    EXPECT_EQ(GetText(state.mainPanel, MAIN_CCD2_TEMP), "20 °C, off");  // both were read
+}
+
 TEST_F(CameraTest, FailedCoolerCommandReturnsAtOnce) {
     camsim::Config config;
     config.faults = {{"CoolerON", 0, DRV_ERROR_ACK, camsim::HandleOfIndex(1)}};
