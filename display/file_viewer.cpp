@@ -59,6 +59,10 @@ constexpr size_t kMaxHeaderBlocks = 64;
 // shown is refused at once, whatever it holds.
 struct HeaderScan {
     bool simple = false;  // the first card is SIMPLE = T
+    // BITPIX, NAXIS and NAXIS1..3 stand in their own places (cards 2, 3 and
+    // 4 to 6), each once: CFITSIO reads a header whose mandatory cards are
+    // elsewhere or given twice differently from us, and trips over it.
+    bool ordered = true;
     bool hasEnd = false;
     size_t headerBytes = 0;  // whole blocks up to and with the END card
     int bitpix = 0;
@@ -124,6 +128,14 @@ HeaderScan ScanHeader(const unsigned char* bytes, size_t size) {
             if (!scan.simple) return scan;
             continue;
         }
+        // The mandatory cards in their places; a NAXISn card beyond NAXIS
+        // (the earlier edition writes NAXIS3 in a 2-D file) is allowed in
+        // its own place.
+        const size_t index = at / kFitsCard;
+        const uint64_t kNaxisN[3] = {kNaxis1, kNaxis2, kNaxis3};
+        if ((index == 1 && key != kBitpix) || (index == 2 && key != kNaxis) ||
+            (index >= 3 && int(index) - 2 <= scan.naxis && index <= 5 && key != kNaxisN[index - 3]))
+            scan.ordered = false;
         // Only keys that begin with B, E or N are read: every other card is
         // passed over after one look at its first column.
         if (card[0] != 'B' && card[0] != 'E' && card[0] != 'N') continue;
@@ -134,6 +146,12 @@ HeaderScan ScanHeader(const unsigned char* bytes, size_t size) {
         }
         if (!hasValue) continue;
         long long n = 0;
+        if ((key == kBitpix && index != 1) || (key == kNaxis && index != 2) ||
+            (key == kNaxis1 && index != 3) || (key == kNaxis2 && index != 4) ||
+            (key == kNaxis3 && index != 5)) {
+            scan.ordered = false;
+            continue;
+        }
         if (key == kBitpix) {
             if (CardInt(card, &n) && n >= -64 && n <= 64) scan.bitpix = int(n);
         } else if (key == kNaxis) {
@@ -177,6 +195,10 @@ std::string CheckHeader(const HeaderScan& scan, const std::string& path, long lo
         return unopened() + "it is shorter than one FITS header block (2880 bytes).";
     if (!scan.simple) return unopened() + "it does not begin with the card SIMPLE = T.";
     if (!scan.hasEnd) return unopened() + "its header has no END card.";
+    if (!scan.ordered)
+        return unopened() +
+               "its header does not begin with BITPIX, NAXIS and NAXIS1 to NAXISn, in this "
+               "order and each once.";
     const int b = scan.bitpix;
     if (b != 8 && b != 16 && b != 32 && b != 64 && b != -32 && b != -64)
         return unopened() + Format("illegal BITPIX keyword value (%d).", b);
@@ -264,6 +286,20 @@ std::string ReadImage(fitsfile* file, const std::string& path, const HeaderScan&
         fits_close_file(file, &status);
         *noMemory = true;
         return "";
+    }
+    // CFITSIO must see the image our own reading of the header saw: a header
+    // it reads otherwise is refused before any call that relies on it.
+    int hduType = -1, bitpix = 0, naxis = 0;
+    long axes[3] = {0, 0, 0};
+    fits_get_hdu_type(file, &hduType, &status);
+    fits_get_img_param(file, 3, &bitpix, &naxis, axes, &status);
+    bool same = status == 0 && hduType == IMAGE_HDU && bitpix == scan.bitpix && naxis == scan.naxis;
+    for (int axis = 0; same && axis < naxis && axis < 3; ++axis) same = axes[axis] == scan.axes[axis];
+    if (!same) {
+        int ignored = 0;
+        fits_close_file(file, &ignored);
+        return "The FITS file " + path + " cannot be opened:\nits header reads differently to "
+               "CFITSIO than to this program.";
     }
     fits_set_bscale(file, 1.0, 0.0, &status);
     long first[3] = {1, 1, 1};

@@ -317,6 +317,29 @@ TEST_F(DisplayTest, HeadersThatPromiseWhatTheFileCannotHoldAreRefusedAtOnce) {
     EXPECT_TRUE(Popped("Error", "noend.fts cannot be opened"));
     EXPECT_NE(CheckFitsBytes("noend.fts", noEnd.data(), noEnd.size()), "");
 
+    // The mandatory cards out of their places, or given twice: refused before
+    // CFITSIO reads the header its own way (a second, different header after
+    // the first once crashed it).
+    auto cardAt = [&](std::vector<unsigned char>& bytes, int index, const std::string& card) {
+        std::string padded = card;
+        padded.resize(80, ' ');
+        std::copy(padded.begin(), padded.end(), bytes.begin() + index * 80);
+    };
+    std::vector<unsigned char> twice = good;
+    cardAt(twice, 7, "NAXIS2  =                    3");
+    std::vector<unsigned char> swapped = good;
+    cardAt(swapped, 3, "NAXIS2  =                    6");
+    cardAt(swapped, 4, "NAXIS1  =                    8");
+    std::vector<unsigned char> unreadable = good;
+    cardAt(unreadable, 2, std::string("NAXIS   =              \0\0    3", 30));
+    cardAt(unreadable, 8, "NAXIS   =                    3");
+    for (auto* bytes : {&twice, &swapped, &unreadable}) {
+        const std::string reason = CheckFitsBytes("odd.fts", bytes->data(), bytes->size());
+        EXPECT_NE(reason.find("does not begin with BITPIX, NAXIS and NAXIS1 to NAXISn"),
+                  std::string::npos)
+            << reason;
+    }
+
     EXPECT_EQ(state.pFitsData.get(), data);
     EXPECT_EQ(display.FitsHeader.NAXIS1, 8);
 }
