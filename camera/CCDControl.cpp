@@ -129,25 +129,34 @@ void ShowSensors(const Reading& r) {
             SensorText(r.hasCamera2, r.temperature2, r.status2, ccd.setPoint2));
 }
 
+// While it lives, the camera lock is held and the camera current at its
+// start is made current again at its end: a temperature read that comes in
+// the middle of a scan taking its frames from the current camera leaves the
+// scan its own camera.
+class KeepCurrentCamera {
+  public:
+    KeepCurrentCamera() {
+        known_ = Sdk(GetCurrentCamera(&handle_)) == DRV_SUCCESS && handle_ != 0;
+    }
+    ~KeepCurrentCamera() {
+        if (known_) Sdk(SetCurrentCamera(handle_));
+    }
+    KeepCurrentCamera(const KeepCurrentCamera&) = delete;
+    KeepCurrentCamera& operator=(const KeepCurrentCamera&) = delete;
+
+  private:
+    CameraLock lock_;
+    int32_t handle_ = 0;
+    bool known_ = false;
+};
+
 // Reads the temperature of each camera that was found, each made current
-// first, without recording it. A read for the main panel's display only: the
-// camera current before it is current again afterwards, so that a scan
-// taking its frames from the current camera goes on with its own camera
-// when the read comes in the middle of it.
+// first, without recording it (the main panel's display).
 Reading ReadSensors() {
     Reading r;
     r.hasCamera1 = HasCamera1();
     r.hasCamera2 = HasCamera2();
-    CameraLock lock;
-    int32_t current = 0;
-    const bool knowsCurrent = Sdk(GetCurrentCamera(&current)) == DRV_SUCCESS && current != 0;
-    struct Restore {
-        bool knows;
-        int32_t handle;
-        ~Restore() {
-            if (knows) Sdk(SetCurrentCamera(handle));
-        }
-    } restore{knowsCurrent, current};
+    const KeepCurrentCamera keep;
     if (r.hasCamera1) {
         CameraSession session(state.nCameraHandle1);
         r.status1 = Sdk(GetTemperature(&r.temperature1));
@@ -164,6 +173,7 @@ Reading ReadTemperatures() {
     Reading r;
     r.hasCamera1 = HasCamera1();
     r.hasCamera2 = HasCamera2();
+    const KeepCurrentCamera keep;
     if (r.hasCamera1) {
         CameraSession session(state.nCameraHandle1);
         r.status1 = Sdk(GetTemperature(&r.temperature1));
