@@ -348,13 +348,14 @@ int PELU_setOK(int, int, int event, void*, int, int) {
             ApplyMotorSettings(values);
         }
         ClearProgress("Settings applied");
+        // Before the work ends, so that Run is there the moment the window
+        // is the observer's again (held controls take these states then).
+        // Stop is for a run: the run enables it while it runs.
+        SetDimmed(state.mainPanel, MAIN_RUN, false);
+        ui::SetMenuBarAttribute(state.menubar, MENUBAR_FILE_SAVE, ui::ATTR_DIMMED, 0);
+        ui::SetMenuBarAttribute(state.menubar, MENUBAR_SETUP_TEST, ui::ATTR_DIMMED, 0);
+        ui::HidePanel(state.PELUpanelSetting);
     }
-
-    // Stop is for a run: the run enables it while it runs.
-    SetDimmed(state.mainPanel, MAIN_RUN, false);
-    ui::SetMenuBarAttribute(state.menubar, MENUBAR_FILE_SAVE, ui::ATTR_DIMMED, 0);
-    ui::SetMenuBarAttribute(state.menubar, MENUBAR_SETUP_TEST, ui::ATTR_DIMMED, 0);
-    ui::HidePanel(state.PELUpanelSetting);
     return 0;
 }
 
