@@ -168,20 +168,10 @@ Reading ReadSensors() {
     return r;
 }
 
-// Reads the temperature of each camera that was found, each made current first.
+// Reads the temperature of each camera that was found, each made current
+// first, and records it in the cooling history.
 Reading ReadTemperatures() {
-    Reading r;
-    r.hasCamera1 = HasCamera1();
-    r.hasCamera2 = HasCamera2();
-    const KeepCurrentCamera keep;
-    if (r.hasCamera1) {
-        CameraSession session(state.nCameraHandle1);
-        r.status1 = Sdk(GetTemperature(&r.temperature1));
-    }
-    if (r.hasCamera2) {
-        CameraSession session(state.nCameraHandle2);
-        r.status2 = Sdk(GetTemperature(&r.temperature2));
-    }
+    const Reading r = ReadSensors();
     Record(r);
     return r;
 }
