@@ -156,22 +156,8 @@ int main(int argc, char** argv) {
     BindSimulatedDevices();
     const double scale = argc > 1 ? std::atof(argv[1]) : 0.25;
     const int clicks = argc > 2 ? std::max(10, std::atoi(argv[2])) : 200;
-    // Two cores, as the observing workstation has.
-    cpu_set_t cpus;
-    CPU_ZERO(&cpus);
-    CPU_SET(0, &cpus);
-    CPU_SET(1, &cpus);
-    sched_setaffinity(0, sizeof cpus, &cpus);
-
-    const fs::path work =
-        fs::temp_directory_path() / ("pelu-click-bench-" + std::to_string(::getpid()));
-    fs::remove_all(work);
-    fs::create_directories(work);
-    for (const char* name : {"pelu.head", "pelu.tail"})
-        fs::copy_file(fs::path(PELU_SITE_DIR) / name, work / name,
-                      fs::copy_options::overwrite_existing);
-    fs::current_path(work);
-    os::SetDriveFolder('E', (work / "E").string());
+    PinToTwoCores();
+    const fs::path work = EnterBenchFolder("pelu-click-bench", PELU_SITE_DIR);
     os::SetTimeScale(scale);
 
     camsim::Config config;

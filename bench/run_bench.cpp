@@ -596,22 +596,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_run: the frame decoder misreads made-up frames\n");
         return 1;
     }
-    // Two cores, as the observing workstation has.
-    cpu_set_t cpus;
-    CPU_ZERO(&cpus);
-    CPU_SET(0, &cpus);
-    CPU_SET(1, &cpus);
-    sched_setaffinity(0, sizeof cpus, &cpus);
-
-    const fs::path work =
-        fs::temp_directory_path() / ("pelu-run-bench-" + std::to_string(::getpid()));
-    fs::remove_all(work);
-    fs::create_directories(work);
-    for (const char* name : {"pelu.head", "pelu.tail"})
-        fs::copy_file(fs::path(PELU_SITE_DIR) / name, work / name,
-                      fs::copy_options::overwrite_existing);
-    fs::current_path(work);
-    os::SetDriveFolder('E', (work / "E").string());
+    PinToTwoCores();
+    const fs::path work = EnterBenchFolder("pelu-run-bench", PELU_SITE_DIR);
     os::SetTimeScale(setUpScale);
 
     void* library = dlopen(pelu::PmacLibraryPath().c_str(), RTLD_NOW | RTLD_NODELETE);
