@@ -46,8 +46,9 @@ class BusyLoad {
         for (int i = 0; i < count; ++i) {
             const pid_t pid = fork();
             if (pid == 0) {
-                for (volatile unsigned long n = 0;; n = n + 1) {
-                }
+                // Spins until killed; the volatile store keeps the loop.
+                volatile unsigned long n = 0;
+                for (;;) n = n + 1;
             }
             if (pid > 0) children_.push_back(pid);
         }
