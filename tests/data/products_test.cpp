@@ -607,6 +607,9 @@ std::string SaveInChild(const std::function<void()>& limit, const std::function<
                         bool* written) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return "no pipe";
+    // The child inherits no thread: a lock the run-time's timer thread held
+    // at the fork would stay locked in the child for good.
+    ui::core::StopTimerThread();
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(pipeFds[0]);
@@ -627,6 +630,7 @@ std::string SaveInChild(const std::function<void()>& limit, const std::function<
     ::close(pipeFds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
+    ui::core::StartTimerThread();
     if (out.empty()) return "the child said nothing";
     *written = out[0] == '1';
     return out.substr(1);
